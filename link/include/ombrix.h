@@ -1,0 +1,293 @@
+/*
+ * ombrix.h - the scanner link library.
+ *
+ * Ombrix owns everything that touches the serial line to a 2D imaging scanner:
+ * a table of ten port records, the line settings, the command frame, waiting
+ * for replies with time-outs and cancellation, an optional watcher thread and
+ * the image transfer. The caller sees only port handles, byte buffers,
+ * zero-terminated byte strings and the result codes below.
+ *
+ * Conventions that hold for every export:
+ *   - The port handle (0..9) is the index of a record in the port table, as
+ *     returned by Ombrix_PortOpen. Every export checks the handle's range
+ *     first (OMBRIX_E_PARAM), then that the port is open (OMBRIX_E_NOT_OPEN),
+ *     then its other arguments, unless its description says otherwise.
+ *   - A result of 0 or more is success (a handle, a byte count or 0); a
+ *     negative result is one of the OMBRIX_E_* codes and means the same thing
+ *     in every function. Nothing is raised, logged or shown.
+ *   - Time-outs are milliseconds on a monotonic clock. A stored time-out of 0
+ *     or less means "no limit".
+ *   - Buffers belong to the caller. The library writes at most the given
+ *     capacity and keeps no pointer after it returns. Replies are not
+ *     zero-terminated on success: the result is the byte count.
+ *   - The blocking calls (the greeting in Ombrix_PortOpen, the reply readers,
+ *     the image transfer) call the pump registered with Ombrix_PumpSet about
+ *     every 10 ms while they wait, so the caller's event loop keeps running
+ *     inside them. An event handler may then call Ombrix_ComCancel or
+ *     Ombrix_PortClose, which makes the waiting call return OMBRIX_E_CANCELLED
+ *     within about 10 ms; it must not start another read on the same port.
+ *   - The port table has no lock: one calling thread (the program's GUI
+ *     thread) plus at most one watcher thread per port.
+ *
+ * On POSIX a COM number n (1..256) names a device path; see Ombrix_PortName.
+ */
+#ifndef OMBRIX_H
+#define OMBRIX_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(OMBRIX_BUILDING)
+#define OMBRIX_API __declspec(dllexport)
+#else
+#define OMBRIX_API __declspec(dllimport)
+#endif
+#else
+#define OMBRIX_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes. */
+enum {
+    OMBRIX_OK = 0,             /* success (functions that return a count use 0..n) */
+    OMBRIX_E_NOT_OPEN = -1,    /* port not open, or the device cannot be opened */
+    OMBRIX_E_FILE = -2,        /* the image file cannot be created or written */
+    OMBRIX_E_TIMEOUT = -3,     /* no reply within the time-out; a write not taken
+                                  within 1000 ms; an image chunk arrived short */
+    OMBRIX_E_CANCELLED = -4,   /* the cancel flag was found set */
+    OMBRIX_E_PARAM = -5,       /* bad handle or argument, line setting out of range */
+    OMBRIX_E_COMM = -6,        /* the device refused, vanished or sent nothing; the
+                                  greeting failed; an image header was bad */
+    OMBRIX_E_NO_ROOM = -7,     /* no free record, COM number outside 1..256, or a
+                                  reply longer than the caller's buffer */
+    OMBRIX_E_BUSY = -8,        /* Ombrix_PortClose during an image transfer */
+    OMBRIX_E_NO_WATCHER = -99  /* Ombrix_RecvStart: watcher running or not startable */
+};
+
+/* Default time-outs set by every open. */
+enum {
+    OMBRIX_DEFAULT_FIRST_TIMEOUT_MS = 10000,
+    OMBRIX_DEFAULT_DATA_TIMEOUT_MS = 300
+};
+
+/* Values of Ombrix_ImageProgress. */
+enum {
+    OMBRIX_IMAGE_IDLE = 0,
+    OMBRIX_IMAGE_RUNNING = 1,
+    OMBRIX_IMAGE_FAILED = 2
+};
+
+/* ---- Port table and port lifecycle --------------------------------------- */
+
+/*
+ * Opens COM number `com` and proves that a scanner answers.
+ *   baud:   0..9 = 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200
+ *   data:   0 = 7 bits, 1 = 8 bits
+ *   stop:   0 = one stop bit, 1 = two
+ *   parity: 0 = none, 1 = even, 2 = odd
+ *   flow:   bit 1 (2) = RTS/CTS hardware flow control, bit 0 (1) = XON/XOFF in
+ *           both directions; other bits are ignored. DTR is always raised.
+ * The lowest free record is taken. After the line is set, the greeting
+ * "BEPBEP?" is sent as a command; the scanner must answer with exactly nine
+ * bytes "BEPBEP", any byte, ACK (0x06), '.' within 10000 ms for the first byte
+ * and 1000 ms for each further one. Both time-outs are reset to their defaults.
+ * Returns the port handle 0..9, or:
+ *   OMBRIX_E_NOT_OPEN  the COM number is already open in the table, or the
+ *                      device cannot be opened (missing, held by another program)
+ *   OMBRIX_E_NO_ROOM   all ten records in use (checked first), or com outside 1..256
+ *   OMBRIX_E_PARAM     baud, data, stop or parity out of range (checked in that order)
+ *   OMBRIX_E_TIMEOUT   no answer to the greeting
+ *   OMBRIX_E_NO_ROOM   more than nine bytes before a terminator
+ *   OMBRIX_E_COMM      a wrong answer, or the device vanished
+ *   OMBRIX_E_CANCELLED a cancel or close arrived through the pump
+ * A failed open leaves no record in use and no device open.
+ */
+OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int32_t stop,
+                                   int32_t parity, int32_t flow);
+
+/*
+ * Closes the port. Raises the cancel flag first, so that a read waiting
+ * further down the same thread ends with OMBRIX_E_CANCELLED, wakes a watcher,
+ * discards the input and frees the record. A running watcher is not stopped:
+ * it ends by itself; call Ombrix_RecvStop to reap it.
+ * Returns 0, OMBRIX_E_PARAM (handle outside 0..9), OMBRIX_E_NOT_OPEN, or
+ * OMBRIX_E_BUSY while an image transfer runs on the port (nothing changes).
+ */
+OMBRIX_API int32_t Ombrix_PortClose(int32_t handle);
+
+/*
+ * Sets the record's time-outs: `first` for the first byte of a reply
+ * (negative: 10000), `data` for each further byte of Ombrix_DataRecv
+ * (negative: 300). 0 means no limit. The record need not be open; the next
+ * open resets both. A handle outside 0..9 is ignored. Returns 0.
+ */
+OMBRIX_API int32_t Ombrix_TimeoutSet(int32_t handle, int32_t first, int32_t data);
+
+/*
+ * Discards everything the scanner has sent and is still sending: purges both
+ * directions until a status read finds the input empty, pumping in between.
+ * Then re-arms the watcher's notice. A bad handle or a closed port is
+ * ignored. Returns 0.
+ */
+OMBRIX_API int32_t Ombrix_ComClear(int32_t handle);
+
+/*
+ * Raises the port's cancel flag (the running operation returns
+ * OMBRIX_E_CANCELLED) and wakes a watcher, which re-arms itself. The flag is
+ * lowered by the next send or multi-byte read. A handle outside 0..9 is
+ * ignored. Returns 0.
+ */
+OMBRIX_API int32_t Ombrix_ComCancel(int32_t handle);
+
+/* ---- Sending -------------------------------------------------------------- */
+
+/*
+ * Sends a scanner command: purges the port in both directions (unread reply
+ * bytes are lost), then writes SYN 'M' CR, the `length` bytes of `command`,
+ * and '.' unless the command's last byte is '!' or '.'.
+ * Returns 0, or OMBRIX_E_PARAM (no command, first byte 0, length < 1),
+ * OMBRIX_E_NOT_OPEN, or a failure of Ombrix_DataSend.
+ */
+OMBRIX_API int32_t Ombrix_CmndSend(int32_t handle, const unsigned char* command, int32_t length);
+
+/*
+ * Writes `length` raw bytes and waits until the driver has taken them all,
+ * for at most 1000 ms. Lowers the cancel flag first.
+ * Returns 0, or OMBRIX_E_PARAM (no bytes, first byte 0, length < 1),
+ * OMBRIX_E_NOT_OPEN, OMBRIX_E_TIMEOUT (output blocked, e.g. by flow control,
+ * for 1000 ms), OMBRIX_E_CANCELLED, or OMBRIX_E_COMM when the driver refuses
+ * the write with an error or the device has vanished.
+ */
+OMBRIX_API int32_t Ombrix_DataSend(int32_t handle, const unsigned char* bytes, int32_t length);
+
+/* ---- Receive watcher ------------------------------------------------------ */
+
+/*
+ * Starts a watcher thread that notifies the caller when bytes arrive. On
+ * POSIX `window` is a file descriptor open for writing (the write end of a
+ * pipe, say); a notice writes the 32-bit `message` number in native byte
+ * order to it without blocking. One notice is given per arrival: the next
+ * only after a reader (Ombrix_ResponseRecv, Ombrix_DataRecv,
+ * Ombrix_ImageRecv, Ombrix_ImageDebug) or Ombrix_ComClear consumed it.
+ * Returns only once the watcher runs and is armed.
+ * Returns 0, OMBRIX_E_PARAM (handle outside 0..9, window or message 0),
+ * OMBRIX_E_NOT_OPEN, or OMBRIX_E_NO_WATCHER (a watcher is recorded for the
+ * port, or no thread could be started).
+ */
+OMBRIX_API int32_t Ombrix_RecvStart(int32_t handle, intptr_t window, uint32_t message);
+
+/*
+ * Stops the port's watcher and waits for it to end, pumping meanwhile.
+ * Without a watcher it returns at once. A handle outside 0..9 is ignored.
+ * Returns 0.
+ */
+OMBRIX_API int32_t Ombrix_RecvStop(int32_t handle);
+
+/*
+ * Returns the number of bytes waiting in the port's input queue (0 or more);
+ * 0 also for a handle outside 0..9 or a closed port. Reads no byte and leaves
+ * the watcher's notice alone.
+ */
+OMBRIX_API int32_t Ombrix_RecvChk(int32_t handle);
+
+/* ---- Reply reading -------------------------------------------------------- */
+
+/*
+ * Reads a command reply: bytes up to and including the first '!' or '.'.
+ * The first byte is awaited for the first-byte time-out, each further byte
+ * for 1000 ms; a reply that falls silent without a terminator is returned as
+ * it stands. Bytes behind the terminator stay queued.
+ * Returns the number of bytes stored (no terminating zero is written), or
+ * OMBRIX_E_PARAM (no buffer, capacity < 1), OMBRIX_E_NOT_OPEN,
+ * OMBRIX_E_TIMEOUT (not even a first byte; buffer untouched),
+ * OMBRIX_E_NO_ROOM (a byte arrived with the buffer full; that byte is lost),
+ * OMBRIX_E_CANCELLED or OMBRIX_E_COMM. On those last two a zero byte is
+ * stored behind what arrived, when there is room.
+ * Re-arms the watcher's notice whatever the result.
+ */
+OMBRIX_API int32_t Ombrix_ResponseRecv(int32_t handle, unsigned char* buffer, int32_t capacity);
+
+/*
+ * Reads free data framed by texts of the caller's choice. Bytes before
+ * `start` are discarded; the read ends once `end` has arrived behind the
+ * start (both are kept in the buffer), or once the line has been quiet for the
+ * data time-out. A missing or empty text counts as none. The first byte is
+ * awaited for the first-byte time-out. Results as Ombrix_ResponseRecv.
+ */
+OMBRIX_API int32_t Ombrix_DataRecv(int32_t handle, unsigned char* buffer, int32_t capacity,
+                                   const char* start, const char* end);
+
+/* ---- Image transfer ------------------------------------------------------- */
+
+/*
+ * Receives the answer to an image command. An ordinary reply (first byte not
+ * SYN) is stored in `buffer` and its length returned; no file is made. An
+ * image reply (SYN, a byte, the length L least significant byte first, a
+ * byte, a sub-header ending in GS, L - h bytes of image data, a closing
+ * reply) writes the image data to `path` and returns the closing reply.
+ * The file is written whole or not at all: data goes to a temporary file
+ * beside `path` that replaces it only once every byte is stored.
+ * `mode` must be 2; `capacity` should be at least 6.
+ * Returns the reply's length, or OMBRIX_E_PARAM, OMBRIX_E_NOT_OPEN,
+ * OMBRIX_E_TIMEOUT (no first byte, an image chunk stalled for 1000 ms, or no
+ * closing reply), OMBRIX_E_COMM (header cut short, length 0 or smaller than
+ * the sub-header), OMBRIX_E_NO_ROOM (a sub-header over 1025 bytes),
+ * OMBRIX_E_FILE, OMBRIX_E_CANCELLED. After a failure the input is drained.
+ */
+OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned char* buffer,
+                                    int32_t capacity, int32_t mode);
+
+/*
+ * Reports the image transfer: returns OMBRIX_IMAGE_IDLE, _RUNNING or _FAILED,
+ * or OMBRIX_E_NOT_OPEN for a handle outside 0..9 or a closed port. Each
+ * given out pointer is set to 0 first and, for an open port, to the announced
+ * length L and to the image bytes stored so far. The values stay after the
+ * transfer until the next one starts.
+ */
+OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t* received);
+
+/*
+ * Diagnostic twin of Ombrix_ImageRecv: dumps every byte after the SYN (the
+ * header, sub-header, data and closing reply) to `path` until the line has
+ * been silent for the first-byte time-out. *length_field receives the length
+ * read from the header, *byte_count the number of bytes dumped; both are
+ * required. Results as Ombrix_ImageRecv.
+ */
+OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned char* buffer,
+                                     int32_t capacity, int32_t* length_field,
+                                     int32_t* byte_count);
+
+/* ---- Platform additions --------------------------------------------------- */
+
+/*
+ * Writes the device path that COM number `com` opens into `buffer`,
+ * zero-terminated, and returns its length (without the zero).
+ * On POSIX: the alias COM<n> in the port directory ($XDG_RUNTIME_DIR/ombrix/,
+ * or /tmp/ombrix-<uid>/ when XDG_RUNTIME_DIR is unset), a symbolic link to a
+ * tty, when it exists; else COM1-32 = /dev/ttyS0-31, COM33-64 =
+ * /dev/ttyUSB0-31, COM65-96 = /dev/ttyACM0-31. COM97-256 exist only as
+ * aliases; for them the alias path is written even when it does not exist.
+ * Returns the length, OMBRIX_E_NO_ROOM for com outside 1..256, or
+ * OMBRIX_E_PARAM for a missing buffer or one too small for the path and its zero.
+ */
+OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity);
+
+/* A function that runs the caller's pending events and returns. */
+typedef void (*Ombrix_PumpFn)(void);
+
+/*
+ * Registers the function that the blocking calls run about every 10 ms while
+ * they wait (a GUI program passes one that processes its pending events).
+ * A null function clears it; with none registered nothing is dispatched.
+ * Returns 0.
+ */
+OMBRIX_API int32_t Ombrix_PumpSet(Ombrix_PumpFn pump);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OMBRIX_H */

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. Usage: scripts/test.sh [build-dir] [extra cmake args...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+build=${1:-build}
+shift || true
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+cmake --build "$build" -j"$(nproc)"
+# Every test carries its own time-out; the global one is a safety net.
+ctest --test-dir "$build" --output-on-failure --timeout 300 -j2
