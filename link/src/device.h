@@ -1,0 +1,102 @@
+// The one boundary between the portable core of the link library and the
+// operating system. The core never calls the platform directly: it opens a
+// device by path, configures its line, and moves bytes through this
+// interface. Exactly one platform file (device_posix.cpp, device_win32.cpp)
+// implements openDevice() and the clock; the fuzz targets bring an in-memory
+// implementation of their own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace ombrix {
+
+struct LineSettings {
+    int baud = 9600;    // bits per second
+    int dataBits = 8;   // 7 or 8
+    int stopBits = 1;   // 1 or 2
+    char parity = 'N';  // 'N', 'E' or 'O'
+    bool rtsCts = false;
+    bool xonXoff = false;
+};
+
+enum class Io {
+    Ok,          // `count` bytes moved (at least one)
+    WouldBlock,  // nothing moved now; try again after a wait
+    Gone,        // the device vanished (hang-up, unplug) or was closed
+    Error,       // the driver refused with another error
+};
+
+struct IoResult {
+    Io status;
+    std::size_t count;
+};
+
+enum class Wait {
+    Ready,    // the condition waited for holds
+    Timeout,  // the time ran out
+    Woken,    // wake() was called
+    Gone,     // the device vanished or was closed
+};
+
+class Device {
+public:
+    virtual ~Device() = default;
+
+    // Applies the line settings. Like a serial driver, a device may refuse
+    // parts it cannot do (a pseudo-terminal has no modem lines); such
+    // refusals are not errors for the caller.
+    virtual void configure(const LineSettings& line) = 0;
+
+    // Discards the input queue, the output queue, or both.
+    virtual void purge(bool input, bool output) = 0;
+
+    // Bytes waiting in the input queue; clears a pending line error as a
+    // status read does. -1 once the device has vanished or was closed.
+    virtual int queued() = 0;
+
+    // Non-blocking transfers.
+    virtual IoResult read(unsigned char* buffer, std::size_t size) = 0;
+    virtual IoResult write(const unsigned char* bytes, std::size_t size) = 0;
+
+    // Waits until input is waiting (level: returns Ready at once while bytes
+    // are queued) or until `timeoutMs` passed (negative: no limit). The
+    // calling thread's own waits use this in short slices; wake() does not
+    // end it, since a cancel is seen through the port's cancel flag.
+    virtual Wait waitReadable(int timeoutMs) = 0;
+
+    // Waits until the output can take bytes.
+    virtual Wait waitWritable(int timeoutMs) = 0;
+
+    // Waits until new input arrives after the call began (an edge, not a
+    // level: bytes already queued do not end it), until wake() or the
+    // device vanished. This is what the watcher thread sleeps in; it may run
+    // on another thread than every other call.
+    virtual Wait waitArrival(int timeoutMs) = 0;
+
+    // Ends a waitArrival() in progress, from any thread; a wake with nobody
+    // waiting ends the next waitArrival() at once.
+    virtual void wake() = 0;
+
+    // Closes the device. After it returns no thread is inside a system call
+    // on the device's descriptor, and every later call answers Gone / -1, so
+    // a watcher thread that still holds the object never touches a
+    // descriptor number that the system may already have handed out again.
+    virtual void close() = 0;
+};
+
+enum class OpenError { None, CannotOpen, NoEvent };
+
+// Opens the serial device at `path` for exclusive use. On failure returns
+// null and sets `error`: CannotOpen (missing, not a tty, held by another
+// program) or NoEvent (the wake-up machinery could not be made).
+std::shared_ptr<Device> openDevice(const char* path, OpenError& error);
+
+// Milliseconds on a monotonic clock.
+std::int64_t tickMs();
+
+// Sleeps the calling thread.
+void sleepMs(int ms);
+
+}  // namespace ombrix

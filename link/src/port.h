@@ -1,0 +1,80 @@
+// The port table and the routines the exports share. Internal to the
+// library; the fuzz targets include it to install an in-memory device.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "device.h"
+#include "ombrix.h"
+
+namespace ombrix {
+
+constexpr int kPortCount = 10;
+constexpr int kMaxCom = 256;
+
+// The wait slice: the caller's pump runs at least this often while a call
+// waits, which keeps the program's timers and buttons alive.
+constexpr int kSliceMs = 10;
+
+// Latin names for the bytes the protocol gives a meaning.
+constexpr unsigned char SYN = 0x16;
+constexpr unsigned char ACK = 0x06;
+constexpr unsigned char GS = 0x1D;
+
+struct Port {
+    // Written only by the calling thread.
+    std::int32_t com = 0;
+    std::shared_ptr<Device> device;
+    std::int32_t firstTimeout = OMBRIX_DEFAULT_FIRST_TIMEOUT_MS;
+    std::int32_t dataTimeout = OMBRIX_DEFAULT_DATA_TIMEOUT_MS;
+
+    // Shared with the watcher thread, or raised by a cancel that arrives
+    // through the pump while a wait further down the stack reads it.
+    std::atomic<std::int32_t> cancel{0};
+    std::atomic<std::int32_t> notified{0};
+    std::atomic<std::int32_t> watcherRun{0};
+    std::atomic<std::intptr_t> notifyTarget{0};
+    std::atomic<std::uint32_t> notifyMessage{0};
+    std::unique_ptr<std::thread> watcher;
+
+    std::atomic<std::int32_t> imageState{0};
+    std::atomic<std::int32_t> imageLength{0};
+    std::atomic<std::int32_t> imageReceived{0};
+
+    bool open() const { return device != nullptr; }
+};
+
+// The process-wide table, zero at load.
+Port& port(int handle);
+inline bool validHandle(std::int32_t handle) { return handle >= 0 && handle < kPortCount; }
+
+// Runs the registered pump, if any.
+void pump();
+
+// Discards everything the scanner sends until a status read finds the input
+// empty. Returns early if the device vanishes.
+void DrainInput(Port& p, Device& dev);
+
+// Waits for one byte (0 with *out set), or -1, -3, -4, -6. `timeoutMs` of 0
+// or less waits without limit. Only tests the cancel flag.
+std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t timeoutMs);
+
+// Collects bytes into buffer until an end text arrived behind the start text,
+// the line was silent for `laterMs` after at least one byte, the buffer
+// overflowed (-7) or the read was cancelled (-4).
+std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t capacity,
+                       const char* start, const char* end1, const char* end2,
+                       std::int32_t laterMs);
+
+// Installs an already opened device into the lowest free record, as a
+// successful open would, without the greeting. Returns the handle or -7.
+// Used by the fuzz targets' in-memory device.
+std::int32_t InstallDevice(std::int32_t com, std::shared_ptr<Device> device);
+
+// Resolves a COM number to a device path (see Ombrix_PortName).
+bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length);
+
+}  // namespace ombrix

@@ -1,0 +1,204 @@
+// The port table and the port lifecycle: open with the greeting, close,
+// time-outs, clearing the input and cancelling.
+#include <array>
+#include <cstring>
+
+#include "port.h"
+
+namespace ombrix {
+namespace {
+
+std::array<Port, kPortCount> g_ports;
+std::atomic<Ombrix_PumpFn> g_pump{nullptr};
+
+constexpr std::array<int, 10> kBaudRates = {300,  600,   1200,  2400,  4800,
+                                            9600, 19200, 38400, 57600, 115200};
+
+// A watcher left behind by a close ends by itself once its device is gone;
+// reaping it here keeps a reopened record from inheriting (or leaking) it.
+void reapWatcher(Port& p) {
+    p.watcherRun.store(0);
+    if (p.watcher) {
+        if (p.device) p.device->wake();
+        if (p.watcher->joinable()) p.watcher->join();
+        p.watcher.reset();
+    }
+}
+
+void resetRecord(Port& p) {
+    reapWatcher(p);
+    p.com = 0;
+    p.device.reset();
+    p.firstTimeout = OMBRIX_DEFAULT_FIRST_TIMEOUT_MS;
+    p.dataTimeout = OMBRIX_DEFAULT_DATA_TIMEOUT_MS;
+    p.cancel.store(0);
+    p.notified.store(0);
+    p.notifyTarget.store(0);
+    p.notifyMessage.store(0);
+    p.imageState.store(0);
+    p.imageLength.store(0);
+    p.imageReceived.store(0);
+}
+
+// Closes the device and frees the record; the other fields keep their
+// values until the record is opened again.
+void releaseRecord(Port& p) {
+    if (p.device) {
+        p.device->wake();
+        p.device->purge(true, false);
+        p.device->close();
+    }
+    p.device.reset();
+    p.com = 0;
+}
+
+}  // namespace
+
+Port& port(int handle) { return g_ports[static_cast<std::size_t>(handle)]; }
+
+void pump() {
+    if (Ombrix_PumpFn fn = g_pump.load()) fn();
+}
+
+void DrainInput(Port& p, Device& dev) {
+    for (;;) {
+        dev.purge(true, true);
+        sleepMs(kSliceMs);
+        pump();
+        sleepMs(kSliceMs);
+        // A vanished device has nothing left to drain; without this test the
+        // loop would never see an empty queue.
+        if (dev.queued() <= 0) return;
+    }
+}
+
+std::int32_t InstallDevice(std::int32_t com, std::shared_ptr<Device> device) {
+    for (int h = 0; h < kPortCount; ++h) {
+        Port& p = g_ports[static_cast<std::size_t>(h)];
+        if (p.com == 0) {
+            resetRecord(p);
+            p.com = com;
+            p.device = std::move(device);
+            return h;
+        }
+    }
+    return OMBRIX_E_NO_ROOM;
+}
+
+}  // namespace ombrix
+
+using namespace ombrix;
+
+extern "C" {
+
+OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int32_t stop,
+                                   int32_t parity, int32_t flow) {
+    int chosen = -1;
+    for (int h = 0; h < kPortCount; ++h) {
+        const Port& p = port(h);
+        if (p.com == com && com != 0) return OMBRIX_E_NOT_OPEN;
+        if (p.com == 0) {
+            chosen = h;
+            break;
+        }
+    }
+    if (chosen < 0) return OMBRIX_E_NO_ROOM;
+    if (com < 1 || com > kMaxCom) return OMBRIX_E_NO_ROOM;
+
+    char path[4096];
+    std::size_t length = 0;
+    if (!comPath(com, path, sizeof path, &length)) return OMBRIX_E_NOT_OPEN;
+    OpenError error = OpenError::None;
+    std::shared_ptr<Device> device = openDevice(path, error);
+    if (!device) {
+        // The wake-up machinery stands in for the record's event: failing to
+        // make it is a communication error, as the event's creation is.
+        return error == OpenError::NoEvent ? OMBRIX_E_COMM : OMBRIX_E_NOT_OPEN;
+    }
+    device->purge(true, true);
+
+    // All settings are checked, in this order, before any is applied.
+    if (baud < 0 || baud > 9) return device->close(), OMBRIX_E_PARAM;
+    if (data != 0 && data != 1) return device->close(), OMBRIX_E_PARAM;
+    if (stop != 0 && stop != 1) return device->close(), OMBRIX_E_PARAM;
+    if (parity < 0 || parity > 2) return device->close(), OMBRIX_E_PARAM;
+    LineSettings line;
+    line.baud = kBaudRates[static_cast<std::size_t>(baud)];
+    line.dataBits = data == 0 ? 7 : 8;
+    line.stopBits = stop == 0 ? 1 : 2;
+    line.parity = "NEO"[parity];
+    line.rtsCts = (flow & 2) != 0;
+    line.xonXoff = (flow & 1) != 0;
+    device->configure(line);
+
+    Port& p = port(chosen);
+    resetRecord(p);
+    p.com = com;
+    p.device = device;
+
+    static const unsigned char greeting[] = {'B', 'E', 'P', 'B', 'E', 'P', '?'};
+    int32_t r = Ombrix_CmndSend(chosen, greeting, sizeof greeting);
+    unsigned char answer[9] = {};
+    if (r == 0) {
+        r = Ombrix_ResponseRecv(chosen, answer, sizeof answer);
+        if (r == 9 && std::memcmp(answer, "BEPBEP", 6) == 0 && answer[7] == ACK &&
+            answer[8] == '.') {
+            return chosen;
+        }
+    }
+    // A close that came through the pump has already freed the record.
+    if (port(chosen).device == device) Ombrix_PortClose(chosen);
+    device->close();
+    return r < 0 ? r : OMBRIX_E_COMM;
+}
+
+OMBRIX_API int32_t Ombrix_PortClose(int32_t handle) {
+    if (!validHandle(handle)) return OMBRIX_E_PARAM;
+    Port& p = port(handle);
+    if (!p.open()) return OMBRIX_E_NOT_OPEN;
+    if (p.imageState.load() == OMBRIX_IMAGE_RUNNING) return OMBRIX_E_BUSY;
+    p.cancel.store(1);
+    releaseRecord(p);
+    return OMBRIX_OK;
+}
+
+OMBRIX_API int32_t Ombrix_TimeoutSet(int32_t handle, int32_t first, int32_t data) {
+    if (!validHandle(handle)) return OMBRIX_OK;
+    Port& p = port(handle);
+    p.firstTimeout = first < 0 ? OMBRIX_DEFAULT_FIRST_TIMEOUT_MS : first;
+    p.dataTimeout = data < 0 ? OMBRIX_DEFAULT_DATA_TIMEOUT_MS : data;
+    return OMBRIX_OK;
+}
+
+OMBRIX_API int32_t Ombrix_ComClear(int32_t handle) {
+    if (!validHandle(handle)) return OMBRIX_OK;
+    Port& p = port(handle);
+    if (!p.open()) return OMBRIX_OK;
+    std::shared_ptr<Device> dev = p.device;
+    DrainInput(p, *dev);
+    p.notified.store(0);
+    return OMBRIX_OK;
+}
+
+OMBRIX_API int32_t Ombrix_ComCancel(int32_t handle) {
+    if (!validHandle(handle)) return OMBRIX_OK;
+    Port& p = port(handle);
+    p.cancel.store(1);
+    if (p.open()) p.device->wake();
+    return OMBRIX_OK;
+}
+
+OMBRIX_API int32_t Ombrix_RecvChk(int32_t handle) {
+    if (!validHandle(handle)) return 0;
+    Port& p = port(handle);
+    if (!p.open()) return 0;
+    int n = p.device->queued();
+    return n < 0 ? 0 : n;
+}
+
+OMBRIX_API int32_t Ombrix_PumpSet(Ombrix_PumpFn fn) {
+    g_pump.store(fn);
+    return OMBRIX_OK;
+}
+
+}  // extern "C"

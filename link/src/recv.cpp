@@ -1,0 +1,131 @@
+// Reply reading: one byte at a time into the caller's buffer, until an end
+// text, silence, a full buffer or a cancel.
+#include <algorithm>
+#include <cstring>
+
+#include "port.h"
+
+namespace ombrix {
+
+std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t timeoutMs) {
+    *out = 0;
+    const std::int64_t start = tickMs();
+    int queued = dev.queued();
+    if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+    while (queued == 0) {
+        std::int64_t waited = tickMs() - start;
+        if (timeoutMs > 0 && waited > timeoutMs) return OMBRIX_E_TIMEOUT;
+        pump();
+        // A cancel or a close that came through the pump wins over whatever
+        // state the device is in now.
+        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+        // Wait for at most one slice, but take a byte the moment it comes:
+        // the pump still runs every 10 ms, and a reply costs no extra
+        // latency.
+        int slice = kSliceMs;
+        if (timeoutMs > 0) {
+            std::int64_t left = timeoutMs - waited + 1;
+            slice = static_cast<int>(std::clamp<std::int64_t>(left, 1, kSliceMs));
+        }
+        Wait w = dev.waitReadable(slice);
+        queued = dev.queued();
+        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+        // A hung-up line never becomes readable again; without this the
+        // wait would last forever (or spin, since poll() reports the hang-up
+        // at once).
+        if (w == Wait::Gone && queued <= 0) return OMBRIX_E_COMM;
+    }
+    if (queued < 0) return OMBRIX_E_COMM;
+    for (;;) {
+        IoResult r = dev.read(out, 1);
+        if (r.status == Io::Ok) return OMBRIX_OK;
+        if (r.status != Io::WouldBlock) {
+            (void)dev.queued();
+            return OMBRIX_E_COMM;
+        }
+        // The queue said a byte was there; wait for the read to complete.
+        if (dev.waitReadable(kSliceMs) == Wait::Gone) return OMBRIX_E_COMM;
+        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+    }
+}
+
+std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t capacity,
+                       const char* start, const char* end1, const char* end2,
+                       std::int32_t laterMs) {
+    if (!validHandle(handle) || buffer == nullptr || capacity <= 0) return OMBRIX_E_PARAM;
+    Port& p = port(handle);
+    if (!p.open()) return OMBRIX_E_NOT_OPEN;
+    std::shared_ptr<Device> dev = p.device;
+
+    const std::int32_t startLen = start ? static_cast<std::int32_t>(std::strlen(start)) : 0;
+    const std::int32_t end1Len = end1 ? static_cast<std::int32_t>(std::strlen(end1)) : 0;
+    const std::int32_t end2Len = end2 ? static_cast<std::int32_t>(std::strlen(end2)) : 0;
+    std::int32_t count = 0;
+    bool startFound = startLen == 0;
+    p.cancel.store(0);
+    bool arrived = false;
+
+    // Arming for received characters fails only on a device that is gone.
+    if (dev->queued() < 0) return OMBRIX_E_COMM;
+
+    auto cancelled = [&] {
+        if (count < capacity) buffer[count] = 0;
+        return OMBRIX_E_CANCELLED;
+    };
+    auto endsWith = [&](const char* text, std::int32_t len) {
+        return len > 0 && count >= startLen + len &&
+               std::memcmp(buffer + count - len, text, static_cast<std::size_t>(len)) == 0;
+    };
+
+    if (p.cancel.load()) return cancelled();
+    for (;;) {
+        unsigned char byte = 0;
+        std::int32_t r = RecvByte(p, *dev, &byte, arrived ? laterMs : p.firstTimeout);
+        if (r == OMBRIX_E_TIMEOUT) return arrived ? count : OMBRIX_E_TIMEOUT;
+        if (r != OMBRIX_OK) {
+            if (count < capacity) buffer[count] = 0;
+            return r;
+        }
+        arrived = true;
+        if (count == capacity) return OMBRIX_E_NO_ROOM;
+        buffer[count++] = byte;
+
+        if (!startFound) {
+            if (count < startLen) continue;
+            if (std::memcmp(buffer, start, static_cast<std::size_t>(startLen)) == 0) {
+                startFound = true;
+                continue;
+            }
+            std::memmove(buffer, buffer + 1, static_cast<std::size_t>(count - 1));
+            --count;
+            buffer[count] = 0;
+            continue;
+        }
+        if (endsWith(end1, end1Len) || endsWith(end2, end2Len)) break;
+        if (p.cancel.load()) break;
+    }
+    if (p.cancel.load()) return cancelled();
+    return count;
+}
+
+}  // namespace ombrix
+
+using namespace ombrix;
+
+extern "C" {
+
+OMBRIX_API int32_t Ombrix_ResponseRecv(int32_t handle, unsigned char* buffer, int32_t capacity) {
+    int32_t r = RecvUntil(handle, buffer, capacity, nullptr, "!", ".", 1000);
+    if (validHandle(handle)) port(handle).notified.store(0);
+    return r;
+}
+
+OMBRIX_API int32_t Ombrix_DataRecv(int32_t handle, unsigned char* buffer, int32_t capacity,
+                                   const char* start, const char* end) {
+    int32_t timeout = validHandle(handle) ? port(handle).dataTimeout : 0;
+    int32_t r = RecvUntil(handle, buffer, capacity, start, end, nullptr, timeout);
+    if (validHandle(handle)) port(handle).notified.store(0);
+    return r;
+}
+
+}  // extern "C"

@@ -1,0 +1,75 @@
+// Sending: raw bytes, and commands in the scanner's frame.
+#include <algorithm>
+
+#include "port.h"
+
+namespace ombrix {
+namespace {
+
+// How long the driver may take to accept a write before the send gives up.
+constexpr int kWriteLimitMs = 1000;
+
+}  // namespace
+}  // namespace ombrix
+
+using namespace ombrix;
+
+extern "C" {
+
+OMBRIX_API int32_t Ombrix_DataSend(int32_t handle, const unsigned char* bytes, int32_t length) {
+    if (!validHandle(handle) || bytes == nullptr || bytes[0] == 0 || length <= 0) {
+        return OMBRIX_E_PARAM;
+    }
+    Port& p = port(handle);
+    if (!p.open()) return OMBRIX_E_NOT_OPEN;
+    std::shared_ptr<Device> dev = p.device;
+    p.cancel.store(0);
+
+    std::size_t done = 0;
+    const auto total = static_cast<std::size_t>(length);
+    std::int64_t deadline = -1;
+    for (;;) {
+        IoResult r = dev->write(bytes + done, total - done);
+        if (r.status == Io::Ok) {
+            done += r.count;
+            if (done == total) return p.cancel.load() ? OMBRIX_E_CANCELLED : OMBRIX_OK;
+        } else if (r.status != Io::WouldBlock) {
+            // The driver refused outright, or the device is gone: reporting
+            // success here would let the caller wait ten seconds for a reply
+            // to a command that never left.
+            return OMBRIX_E_COMM;
+        }
+        // The rest is pending (output full, or held by flow control).
+        if (deadline < 0) deadline = tickMs() + kWriteLimitMs;
+        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+        std::int64_t left = deadline - tickMs();
+        if (left < 0) return OMBRIX_E_TIMEOUT;
+        // Sleep until the driver can take more. Slices keep a cancel raised
+        // by another thread noticed; messages are not dispatched here.
+        Wait w = dev->waitWritable(static_cast<int>(std::clamp<std::int64_t>(left + 1, 1, kSliceMs)));
+        if (w == Wait::Gone) return OMBRIX_E_COMM;
+    }
+}
+
+OMBRIX_API int32_t Ombrix_CmndSend(int32_t handle, const unsigned char* command, int32_t length) {
+    if (!validHandle(handle) || command == nullptr || command[0] == 0 || length < 1) {
+        return OMBRIX_E_PARAM;
+    }
+    Port& p = port(handle);
+    if (!p.open()) return OMBRIX_E_NOT_OPEN;
+    // Every command starts from an empty input queue: leftovers of an
+    // earlier reply would otherwise be taken for this command's answer.
+    p.device->purge(true, true);
+
+    static const unsigned char prefix[] = {SYN, 'M', '\r'};
+    static const unsigned char terminator[] = {'.'};
+    int32_t r = Ombrix_DataSend(handle, prefix, sizeof prefix);
+    if (r != 0) return r;
+    r = Ombrix_DataSend(handle, command, length);
+    if (r != 0) return r;
+    unsigned char last = command[length - 1];
+    if (last == '!' || last == '.') return OMBRIX_OK;
+    return Ombrix_DataSend(handle, terminator, sizeof terminator);
+}
+
+}  // extern "C"

@@ -1,0 +1,123 @@
+#include <sys/resource.h>
+
+#include "link_fixture.h"
+
+namespace tavorin::test {
+namespace {
+
+TEST_F(LinkTest, CommandFrameAddsTheDotOnlyWhenNeeded) {
+    int h = openPort();
+    struct Case {
+        std::string command;
+        Bytes wire;
+    };
+    const std::vector<Case> cases = {
+        {"REVINF", {0x16, 'M', '\r', 'R', 'E', 'V', 'I', 'N', 'F', '.'}},
+        {"AB!", {0x16, 'M', '\r', 'A', 'B', '!'}},
+        {"AB.", {0x16, 'M', '\r', 'A', 'B', '.'}},
+        {"X", {0x16, 'M', '\r', 'X', '.'}},
+    };
+    for (const auto& c : cases) {
+        peer->clearWire();
+        Bytes cmd = bytes(c.command);
+        EXPECT_EQ(Ombrix_CmndSend(h, cmd.data(), static_cast<int32_t>(cmd.size())), OMBRIX_OK);
+        ASSERT_TRUE(peer->waitWire(c.wire.size(), 1000ms));
+        EXPECT_EQ(peer->wire(), c.wire) << c.command;
+    }
+    // The length argument, not a terminating zero, says what is sent.
+    peer->clearWire();
+    const unsigned char longer[] = {'A', 'B', 'C', 'D'};
+    EXPECT_EQ(Ombrix_CmndSend(h, longer, 2), OMBRIX_OK);
+    ASSERT_TRUE(peer->waitWire(6, 1000ms));
+    EXPECT_EQ(peer->wire(), (Bytes{0x16, 'M', '\r', 'A', 'B', '.'}));
+}
+
+TEST_F(LinkTest, SendArgumentChecks) {
+    int h = openPort();
+    const unsigned char zero[] = {0};
+    const unsigned char a[] = {'A'};
+    EXPECT_EQ(Ombrix_DataSend(h, zero, 1), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_DataSend(h, a, 0), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_DataSend(h, nullptr, 1), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_DataSend(10, a, 1), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_DataSend(h + 1, a, 1), OMBRIX_E_NOT_OPEN);
+    EXPECT_EQ(Ombrix_CmndSend(h, zero, 1), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_CmndSend(h, a, 0), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_CmndSend(-1, a, 1), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_CmndSend(h + 1, a, 1), OMBRIX_E_NOT_OPEN);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(peer->wire().empty());
+
+    // Raw bytes go out as they are, with no frame.
+    const unsigned char trigger[] = {0x16, 'T', '\r'};
+    EXPECT_EQ(Ombrix_DataSend(h, trigger, 3), OMBRIX_OK);
+    ASSERT_TRUE(peer->waitWire(3, 1000ms));
+    EXPECT_EQ(peer->wire(), (Bytes{0x16, 'T', '\r'}));
+}
+
+TEST_F(LinkTest, CommandDiscardsStaleInput) {
+    int h = openPort();
+    peer->send("stale reply.");
+    ASSERT_TRUE(waitQueued(h, 12));
+    peer->setResponder([](const std::string& text, char) {
+        return text == "PING" ? bytes("PONG\x06.") : Bytes{};
+    });
+    const unsigned char ping[] = {'P', 'I', 'N', 'G'};
+    ASSERT_EQ(Ombrix_CmndSend(h, ping, 4), OMBRIX_OK);
+    unsigned char buf[32];
+    ASSERT_EQ(Ombrix_ResponseRecv(h, buf, sizeof buf), 6);
+    EXPECT_EQ(Bytes(buf, buf + 6), bytes("PONG\x06."));
+}
+
+double cpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_THREAD, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(LinkTest, OutputHeldByXoffTimesOutWithoutSpinning) {
+    int h = openPort(1);
+    peer->send(Bytes{0x13});  // XOFF: the slave's output stops
+    std::this_thread::sleep_for(50ms);
+    const unsigned char a[] = {'A', 'B'};
+    auto start = Clock::now();
+    double cpu = cpuSeconds();
+    EXPECT_EQ(Ombrix_DataSend(h, a, 2), OMBRIX_E_TIMEOUT);
+    auto ms = msSince(start);
+    EXPECT_GE(ms, 995);  // the library's clock counts whole milliseconds
+    EXPECT_LT(ms, 1300);
+    // A busy poll would burn the whole second.
+    EXPECT_LT(cpuSeconds() - cpu, 0.3);
+
+    peer->send(Bytes{0x11});  // XON: output flows again
+    EXPECT_EQ(Ombrix_DataSend(h, a, 2), OMBRIX_OK);
+}
+
+TEST_F(LinkTest, CancelFromAnotherThreadEndsABlockedWrite) {
+    int h = openPort(1);
+    peer->send(Bytes{0x13});
+    std::this_thread::sleep_for(50ms);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(200ms);
+        Ombrix_ComCancel(h);
+    });
+    const unsigned char a[] = {'A'};
+    auto start = Clock::now();
+    EXPECT_EQ(Ombrix_DataSend(h, a, 1), OMBRIX_E_CANCELLED);
+    EXPECT_LT(msSince(start), 600);
+    canceller.join();
+    peer->send(Bytes{0x11});
+}
+
+TEST_F(LinkTest, SendToAVanishedDeviceFails) {
+    int h = openPort();
+    peer->hangUp();
+    const unsigned char a[] = {'A'};
+    EXPECT_EQ(Ombrix_DataSend(h, a, 1), OMBRIX_E_COMM);
+    EXPECT_EQ(Ombrix_CmndSend(h, a, 1), OMBRIX_E_COMM);
+    EXPECT_EQ(Ombrix_PortClose(h), OMBRIX_OK);
+}
+
+}  // namespace
+}  // namespace tavorin::test
