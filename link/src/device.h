@@ -88,6 +88,28 @@ public:
 
 enum class OpenError { None, CannotOpen, NoEvent };
 
+// A file that is written whole or not at all: bytes go to a temporary file
+// beside the target, which replaces the target only on commit(). Destroying
+// an uncommitted file removes the temporary and leaves whatever stood under
+// the target's name untouched.
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    // Writes all bytes; false when the disk refused them.
+    virtual bool write(const unsigned char* bytes, std::size_t size) = 0;
+    // Makes the data durable and renames it over the target.
+    virtual bool commit() = 0;
+};
+
+// Creates the temporary for `path`; null when it cannot be created (no such
+// directory, no permission, the target names a directory).
+std::unique_ptr<OutputFile> createOutputFile(const char* path);
+
+// Posts a watcher's notice: `target` and `message` as given to
+// Ombrix_RecvStart. Never blocks; a notice that cannot be delivered now is
+// dropped (the client learns of the bytes from the next one, or by polling).
+void postNotice(std::intptr_t target, std::uint32_t message);
+
 // Opens the serial device at `path` for exclusive use. On failure returns
 // null and sets `error`: CannotOpen (missing, not a tty, held by another
 // program) or NoEvent (the wake-up machinery could not be made).

@@ -6,16 +6,22 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <random>
 #include <shared_mutex>
+#include <string>
 
 #include "device.h"
 
@@ -271,6 +277,112 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
     }
     error = OpenError::None;
     return std::make_shared<PosixDevice>(fd, wakeFd, epollFd);
+}
+
+namespace {
+
+class PosixOutputFile final : public OutputFile {
+public:
+    PosixOutputFile(int fd, std::string temp, std::string target)
+        : fd_(fd), temp_(std::move(temp)), target_(std::move(target)) {}
+
+    ~PosixOutputFile() override {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(temp_.c_str());
+    }
+
+    bool write(const unsigned char* bytes, std::size_t size) override {
+        while (size > 0) {
+            ssize_t n = ::write(fd_, bytes, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    bool commit() override {
+        // fsync before the rename: otherwise a power loss right after it
+        // can leave an empty file under the user's name, which is exactly
+        // what writing to a temporary is meant to prevent.
+        if (::fsync(fd_) != 0) return false;
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) return false;
+        if (::rename(temp_.c_str(), target_.c_str()) != 0) return false;
+        committed_ = true;
+        return true;
+    }
+
+private:
+    int fd_;
+    std::string temp_;
+    std::string target_;
+    bool committed_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputFile> createOutputFile(const char* path) {
+    std::string target(path);
+    // A target that is a directory could never be replaced by the rename;
+    // refuse it now, before any data is read, as a failed create would.
+    struct stat st{};
+    if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+
+    std::string::size_type slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty()) return nullptr;
+
+    // The temporary lives in the target's directory so that the rename
+    // stays on one file system and is atomic. It is hidden and carries a
+    // random part, so two transfers into one directory never collide.
+    std::random_device rd;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08x.part", static_cast<unsigned>(rd()));
+        std::string temp = dir + "." + base + suffix;
+        // 0666 under the umask: the finished image gets the permissions any
+        // newly created file of the user would have.
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return std::make_unique<PosixOutputFile>(fd, temp, target);
+        if (errno != EEXIST) return nullptr;
+    }
+    return nullptr;
+}
+
+void postNotice(std::intptr_t target, std::uint32_t message) {
+    int fd = static_cast<int>(target);
+    // A socket takes a non-blocking send that cannot raise SIGPIPE.
+    if (::send(fd, &message, sizeof message, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) return;
+    if (errno != ENOTSOCK) return;
+    // A pipe's O_NONBLOCK belongs to the client's open file, so it is not
+    // ours to change. Writing only when poll() reports room keeps the write
+    // from blocking: four bytes are below PIPE_BUF and go in whole.
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 0) != 1 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) ||
+        !(p.revents & POLLOUT)) {
+        return;
+    }
+    // A pipe whose reader has gone raises SIGPIPE, which would end the whole
+    // program. The signal is blocked on this thread (the watcher's own) and
+    // a pending one is taken back before it is unblocked.
+    sigset_t pipeOnly, previous;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+    ssize_t n;
+    do {
+        n = ::write(fd, &message, sizeof message);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno == EPIPE) {
+        timespec zero{0, 0};
+        while (sigtimedwait(&pipeOnly, nullptr, &zero) == SIGPIPE) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 std::int64_t tickMs() {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "device.h"
@@ -24,6 +26,17 @@ constexpr unsigned char SYN = 0x16;
 constexpr unsigned char ACK = 0x06;
 constexpr unsigned char GS = 0x1D;
 
+// A running watcher thread and the signal it gives when it has ended, so
+// that Ombrix_RecvStop can keep the caller's pump going while it waits
+// instead of blocking in join().
+struct Watcher {
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool started = false;
+    bool ended = false;
+};
+
 struct Port {
     // Written only by the calling thread.
     std::int32_t com = 0;
@@ -38,7 +51,7 @@ struct Port {
     std::atomic<std::int32_t> watcherRun{0};
     std::atomic<std::intptr_t> notifyTarget{0};
     std::atomic<std::uint32_t> notifyMessage{0};
-    std::unique_ptr<std::thread> watcher;
+    std::unique_ptr<Watcher> watcher;
 
     std::atomic<std::int32_t> imageState{0};
     std::atomic<std::int32_t> imageLength{0};
@@ -65,9 +78,21 @@ std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t tim
 // Collects bytes into buffer until an end text arrived behind the start text,
 // the line was silent for `laterMs` after at least one byte, the buffer
 // overflowed (-7) or the read was cancelled (-4).
+// When the buffer overflows and `overflow` is given, the byte that did not
+// fit is stored there instead of being lost.
 std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t capacity,
                        const char* start, const char* end1, const char* end2,
-                       std::int32_t laterMs);
+                       std::int32_t laterMs, unsigned char* overflow = nullptr);
+
+// Reads up to `count` bytes as they arrive, in as few driver reads as the
+// queue allows. Returns the number read (fewer once the line has been idle
+// for 1000 ms before a read), -4 on a cancel (the bytes read stay in the
+// buffer), -5, -1 or -6.
+std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t count);
+
+// Ends the port's watcher thread, waiting for it without pumping. Used where
+// a record is reset; the thread ends promptly once it is woken.
+void ReapWatcher(Port& p);
 
 // Installs an already opened device into the lowest free record, as a
 // successful open would, without the greeting. Returns the handle or -7.

@@ -14,19 +14,11 @@ std::atomic<Ombrix_PumpFn> g_pump{nullptr};
 constexpr std::array<int, 10> kBaudRates = {300,  600,   1200,  2400,  4800,
                                             9600, 19200, 38400, 57600, 115200};
 
-// A watcher left behind by a close ends by itself once its device is gone;
-// reaping it here keeps a reopened record from inheriting (or leaking) it.
-void reapWatcher(Port& p) {
-    p.watcherRun.store(0);
-    if (p.watcher) {
-        if (p.device) p.device->wake();
-        if (p.watcher->joinable()) p.watcher->join();
-        p.watcher.reset();
-    }
-}
-
 void resetRecord(Port& p) {
-    reapWatcher(p);
+    // A watcher left behind by a close ends by itself once its device is
+    // gone; reaping it here keeps a reopened record from inheriting (or
+    // leaking) it.
+    ReapWatcher(p);
     p.com = 0;
     p.device.reset();
     p.firstTimeout = OMBRIX_DEFAULT_FIRST_TIMEOUT_MS;
