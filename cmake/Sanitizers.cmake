@@ -12,3 +12,10 @@ if(TAVORIN_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()
+if(TAVORIN_BUILD_FUZZ)
+  # Coverage for libFuzzer everywhere, plus ASan and UBSan so that a fuzz
+  # input that strays outside a buffer stops the run.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -55,9 +55,12 @@ void pump() {
 void DrainInput(Port& p, Device& dev) {
     for (;;) {
         dev.purge(true, true);
-        sleepMs(kSliceMs);
+        // Give the line two slices to show whether the scanner is still
+        // sending; a byte that comes sooner ends the wait, and the loop
+        // discards it with the next purge.
+        (void)dev.waitReadable(kSliceMs);
         pump();
-        sleepMs(kSliceMs);
+        (void)dev.waitReadable(kSliceMs);
         // A vanished device has nothing left to drain; without this test the
         // loop would never see an empty queue.
         if (dev.queued() <= 0) return;
