@@ -135,8 +135,21 @@ std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t 
 
     p.cancel.store(0);
     std::int32_t total = 0;
-    if (dev->queued() < 0) return OMBRIX_E_COMM;
     while (count > 0 && !p.cancel.load()) {
+        // Bytes that are already queued are taken straight away: a
+        // non-blocking read returns at most what the driver holds, which is
+        // the same as asking the queue first, with one system call instead
+        // of two. Only an empty queue leads into the waiting loop.
+        IoResult r = dev->read(buffer + total, static_cast<std::size_t>(count));
+        if (r.status == Io::Ok) {
+            total += static_cast<std::int32_t>(r.count);
+            count -= static_cast<std::int32_t>(r.count);
+            continue;
+        }
+        if (r.status == Io::Error) {
+            (void)dev->queued();
+            return OMBRIX_E_COMM;
+        }
         const std::int64_t start = tickMs();
         int queued = dev->queued();
         while (queued == 0) {
@@ -149,17 +162,6 @@ std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t 
             if (w == Wait::Gone && queued <= 0) return OMBRIX_E_COMM;
         }
         if (queued < 0) return OMBRIX_E_COMM;
-        if (queued == 0) break;  // cancelled while waiting
-
-        std::int32_t want = std::min(count, static_cast<std::int32_t>(queued));
-        IoResult r = dev->read(buffer + total, static_cast<std::size_t>(want));
-        if (r.status == Io::WouldBlock) continue;
-        if (r.status != Io::Ok) {
-            (void)dev->queued();
-            return OMBRIX_E_COMM;
-        }
-        total += static_cast<std::int32_t>(r.count);
-        count -= static_cast<std::int32_t>(r.count);
     }
     if (p.cancel.load()) return OMBRIX_E_CANCELLED;
     return total;
