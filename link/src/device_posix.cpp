@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -108,6 +109,10 @@ public:
         if (fd_ < 0) return;
         int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
         (void)tcflush(fd_, which);
+        if (input) {
+            std::lock_guard ahead(aheadMutex_);
+            aheadBegin_ = aheadEnd_ = 0;
+        }
     }
 
     int queued() override {
@@ -117,21 +122,31 @@ public:
         // A hung-up tty (the far side of a pty closed, a USB adapter pulled)
         // fails FIONREAD with EIO: that is the device vanishing.
         if (ioctl(fd_, FIONREAD, &n) != 0) return -1;
-        return n < 0 ? 0 : n;
+        std::lock_guard ahead(aheadMutex_);
+        return (n < 0 ? 0 : n) + static_cast<int>(aheadEnd_ - aheadBegin_);
     }
 
     IoResult read(unsigned char* buffer, std::size_t size) override {
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return {Io::Gone, 0};
-        for (;;) {
-            ssize_t n = ::read(fd_, buffer, size);
-            if (n > 0) return {Io::Ok, static_cast<std::size_t>(n)};
-            // With VMIN 1 a read of 0 is end of file: the line hung up.
-            if (n == 0) return {Io::Gone, 0};
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return {Io::WouldBlock, 0};
-            return {errno == EIO ? Io::Gone : Io::Error, 0};
+        std::lock_guard ahead(aheadMutex_);
+        if (aheadBegin_ == aheadEnd_) {
+            // Large reads go straight to the caller. Small ones -- replies
+            // are taken a byte at a time, image chunks a kilobyte -- fill a
+            // read-ahead block first, so that a fast line costs one system
+            // call per block instead of one per byte. What the block holds
+            // still counts as queued and is discarded by a purge, so the
+            // rest of the library sees exactly the driver's queue.
+            if (size >= sizeof ahead_) return readFd(buffer, size);
+            IoResult r = readFd(ahead_, sizeof ahead_);
+            if (r.status != Io::Ok) return r;
+            aheadBegin_ = 0;
+            aheadEnd_ = r.count;
         }
+        std::size_t n = std::min(size, aheadEnd_ - aheadBegin_);
+        std::memcpy(buffer, ahead_ + aheadBegin_, n);
+        aheadBegin_ += n;
+        return {Io::Ok, n};
     }
 
     IoResult write(const unsigned char* bytes, std::size_t size) override {
@@ -149,7 +164,13 @@ public:
         }
     }
 
-    Wait waitReadable(int timeoutMs) override { return pollFor(POLLIN, timeoutMs); }
+    Wait waitReadable(int timeoutMs) override {
+        {
+            std::lock_guard ahead(aheadMutex_);
+            if (aheadBegin_ != aheadEnd_) return Wait::Ready;
+        }
+        return pollFor(POLLIN, timeoutMs);
+    }
     Wait waitWritable(int timeoutMs) override { return pollFor(POLLOUT, timeoutMs); }
 
     Wait waitArrival(int timeoutMs) override {
@@ -207,6 +228,18 @@ public:
     }
 
 private:
+    IoResult readFd(unsigned char* buffer, std::size_t size) {
+        for (;;) {
+            ssize_t n = ::read(fd_, buffer, size);
+            if (n > 0) return {Io::Ok, static_cast<std::size_t>(n)};
+            // With VMIN 1 a read of 0 is end of file: the line hung up.
+            if (n == 0) return {Io::Gone, 0};
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return {Io::WouldBlock, 0};
+            return {errno == EIO ? Io::Gone : Io::Error, 0};
+        }
+    }
+
     Wait pollFor(short what, int timeoutMs) {
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return Wait::Gone;
@@ -225,6 +258,10 @@ private:
     }
 
     std::shared_mutex mutex_;
+    std::mutex aheadMutex_;
+    unsigned char ahead_[4096];
+    std::size_t aheadBegin_ = 0;
+    std::size_t aheadEnd_ = 0;
     std::atomic<bool> closing_{false};
     int fd_;
     const int wakeFd_;

@@ -150,18 +150,22 @@ std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t 
             (void)dev->queued();
             return OMBRIX_E_COMM;
         }
+        // The queue is empty: wait in slices, running the caller's pump,
+        // until bytes come, the line has been idle too long, or a cancel.
         const std::int64_t start = tickMs();
-        int queued = dev->queued();
-        while (queued == 0) {
+        for (;;) {
             if (tickMs() - start > kIdleMs) return total;
             pump();
             if (p.cancel.load()) break;
             Wait w = dev->waitReadable(kSliceMs);
-            queued = dev->queued();
             if (p.cancel.load()) break;
-            if (w == Wait::Gone && queued <= 0) return OMBRIX_E_COMM;
+            if (w == Wait::Ready) break;
+            // A hung-up line never fills again; bytes it left are still read.
+            if (w == Wait::Gone) {
+                if (dev->queued() <= 0) return OMBRIX_E_COMM;
+                break;
+            }
         }
-        if (queued < 0) return OMBRIX_E_COMM;
     }
     if (p.cancel.load()) return OMBRIX_E_CANCELLED;
     return total;
