@@ -62,6 +62,8 @@ struct FormatCase {
     const char* tiffCompression;  // what tiffinfo calls it, or null
 };
 
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.command; }
+
 class FormatTest : public ImageTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(FormatTest, DecodesWithTheImpliedGeometry) {
@@ -109,10 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"IMGSHP6F1D3IR2S", "jpg", 480, 640, 8, nullptr},
         FormatCase{"IMGSHP8F8D", "bmp", 1280, 960, 8, nullptr},
         FormatCase{"IMGSHP8F1D1IX3S0L639R", "bmp", 214, 320, 1, nullptr}),
-    [](const ::testing::TestParamInfo<FormatCase>& info) {
-        std::string name = info.param.command;
-        return name.substr(6);
-    });
+    [](const ::testing::TestParamInfo<FormatCase>& p) { return std::string(p.param.command + 6); });
 
 TEST_F(ImageTest, FlipRotationAndCropMoveThePixels) {
     ASSERT_EQ(ship("IMGSHP0F8D", "plain.kim"), "IMGSHP\x06.");
