@@ -18,9 +18,10 @@ namespace {
 // Every run gets its own port directory, so that the benchmark never
 // meets the aliases of scanners someone else is running.
 class PrivatePorts {
-public:
+  public:
     PrivatePorts() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vscanner-bench-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vscanner-bench-XXXXXX").string();
         if (mkdtemp(pattern.data())) dir_ = pattern;
         setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
     }
@@ -30,7 +31,7 @@ public:
     }
     std::string file(const std::string& name) const { return dir_ + "/" + name; }
 
-private:
+  private:
     std::string dir_;
 };
 
@@ -78,12 +79,16 @@ void shipImage(benchmark::State& state, const std::string& command, bool paced) 
 }
 
 // A 320 x 320 grey KIM: 102412 bytes of file, about 8.9 s at 115200.
-void BM_PacedShip100K(benchmark::State& state) { shipImage(state, "IMGSHP0F8D0L319R0T319B", true); }
+void BM_PacedShip100K(benchmark::State& state) {
+    shipImage(state, "IMGSHP0F8D0L319R0T319B", true);
+}
 BENCHMARK(BM_PacedShip100K)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The full-size grey BMP without pacing: what the pty and the library move
 // when the line sets no limit.
-void BM_UnpacedShipBmp(benchmark::State& state) { shipImage(state, "IMGSHP8F8D", false); }
+void BM_UnpacedShipBmp(benchmark::State& state) {
+    shipImage(state, "IMGSHP8F8D", false);
+}
 BENCHMARK(BM_UnpacedShipBmp)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -37,7 +37,7 @@ Kim readKim(const std::string& path) {
 }
 
 class ImageTest : public ScannerTest {
-protected:
+  protected:
     void SetUp() override {
         start();
         h = open();
@@ -62,7 +62,9 @@ struct FormatCase {
     const char* tiffCompression;  // what tiffinfo calls it, or null
 };
 
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.command; }
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.command;
+}
 
 class FormatTest : public ImageTest, public ::testing::WithParamInterface<FormatCase> {};
 
@@ -86,6 +88,11 @@ TEST_P(FormatTest, DecodesWithTheImpliedGeometry) {
     EXPECT_EQ(w, c.width);
     EXPECT_EQ(hgt, c.height);
     EXPECT_EQ(depth, c.depth);
+    if (std::string(c.extension) == "jpg") {
+        // The asked quality, as the decoder estimates it from the tables.
+        const std::string q = std::string(c.command).find("75J") != std::string::npos ? "75" : "50";
+        EXPECT_EQ(run("identify -format '%Q' '" + path + "' 2>/dev/null"), q);
+    }
     if (c.tiffCompression) {
         EXPECT_EQ(magick, "TIFF");
         if (!haveTool("tiffinfo")) return;
@@ -99,18 +106,18 @@ TEST_P(FormatTest, DecodesWithTheImpliedGeometry) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryFormat, FormatTest,
-    ::testing::Values(
-        FormatCase{"IMGSHP0F8D", "kim", 1280, 960, 8, nullptr},
-        FormatCase{"IMGSHP0F1D2S", "kim", 640, 480, 1, nullptr},
-        FormatCase{"IMGSHP1F8D1IR0V0C0A0H2P1S0W", "tif", 960, 1280, 1, "CCITT Group 3"},
-        FormatCase{"IMGSHP2F1D100L599R", "tif", 500, 960, 1, "CCITT Group 4"},
-        FormatCase{"IMGSHP3F8D3S", "tif", 427, 320, 8, "LZW"},
-        FormatCase{"IMGSHP4F1D10M", "tif", 1260, 940, 1, "None"},
-        FormatCase{"IMGSHP5F8D1IY100T299B", "tif", 1280, 200, 8, "None"},
-        FormatCase{"IMGSHP6F8D0V0C0A0H2P2S0W75J", "jpg", 640, 480, 8, nullptr},
-        FormatCase{"IMGSHP6F1D3IR2S", "jpg", 480, 640, 8, nullptr},
-        FormatCase{"IMGSHP8F8D", "bmp", 1280, 960, 8, nullptr},
-        FormatCase{"IMGSHP8F1D1IX3S0L639R", "bmp", 214, 320, 1, nullptr}),
+    ::testing::Values(FormatCase{"IMGSHP0F8D", "kim", 1280, 960, 8, nullptr},
+                      FormatCase{"IMGSHP0F1D2S", "kim", 640, 480, 1, nullptr},
+                      FormatCase{"IMGSHP1F8D1IR0V0C0A0H2P1S0W", "tif", 960, 1280, 1,
+                                 "CCITT Group 3"},
+                      FormatCase{"IMGSHP2F1D100L599R", "tif", 500, 960, 1, "CCITT Group 4"},
+                      FormatCase{"IMGSHP3F8D3S", "tif", 427, 320, 8, "LZW"},
+                      FormatCase{"IMGSHP4F1D10M", "tif", 1260, 940, 1, "None"},
+                      FormatCase{"IMGSHP5F8D1IY100T299B", "tif", 1280, 200, 8, "None"},
+                      FormatCase{"IMGSHP6F8D0V0C0A0H2P2S0W75J", "jpg", 640, 480, 8, nullptr},
+                      FormatCase{"IMGSHP6F1D3IR2S", "jpg", 480, 640, 8, nullptr},
+                      FormatCase{"IMGSHP8F8D", "bmp", 1280, 960, 8, nullptr},
+                      FormatCase{"IMGSHP8F1D1IX3S0L639R", "bmp", 214, 320, 1, nullptr}),
     [](const ::testing::TestParamInfo<FormatCase>& p) { return std::string(p.param.command + 6); });
 
 TEST_F(ImageTest, FlipRotationAndCropMoveThePixels) {
@@ -145,12 +152,21 @@ TEST_F(ImageTest, FlipRotationAndCropMoveThePixels) {
 }
 
 TEST_F(ImageTest, OutOfRangeModifiersAreRefusedWithoutAFile) {
-    const char* refused[] = {
-        "IMGSHP7F8D",      "IMGSHP6F4D",     "IMGSHP6F8D4S",   "IMGSHP6F8D101J",
-        "IMGSHP6F8D1280L", "IMGSHP6F8D960B", "IMGSHP6F8D239M", "IMGSHP6F8D500L400R",
-        "IMGSHP6F8D10M5T", "IMGSHP6F8D1Q",   "IMGSHP6F8D3P",   "IMGSHP6F8D99999K",
-        "IMGBOX2P6F8D3S200H400W0X",         "IMGBOX2P6F8D0S200H400W0X10Y",
-        "IMGBOX2P6F8D3S200H400W-1X10Y"};
+    const char* refused[] = {"IMGSHP7F8D",
+                             "IMGSHP6F4D",
+                             "IMGSHP6F8D4S",
+                             "IMGSHP6F8D101J",
+                             "IMGSHP6F8D1280L",
+                             "IMGSHP6F8D960B",
+                             "IMGSHP6F8D239M",
+                             "IMGSHP6F8D500L400R",
+                             "IMGSHP6F8D10M5T",
+                             "IMGSHP6F8D1Q",
+                             "IMGSHP6F8D3P",
+                             "IMGSHP6F8D99999K",
+                             "IMGBOX2P6F8D3S200H400W0X",
+                             "IMGBOX2P6F8D0S200H400W0X10Y",
+                             "IMGBOX2P6F8D3S200H400W-1X10Y"};
     for (const char* cmd : refused) {
         const std::string name = "refused.jpg";
         std::filesystem::remove(file(name));

@@ -40,10 +40,10 @@ TEST(Modifiers, ParseLettersValuesAndRefusals) {
     EXPECT_EQ(m->at("IY"), 1);
     EXPECT_EQ(m->at("IR"), 3);
     EXPECT_EQ(m->at("K"), -5);
-    EXPECT_FALSE(parseModifiers("F", {"F"}));           // no number
-    EXPECT_FALSE(parseModifiers("12", {"F"}));          // no letter
-    EXPECT_FALSE(parseModifiers("1Z", {"F"}));          // unknown letter
-    EXPECT_FALSE(parseModifiers("40000F", {"F"}));      // beyond 16 bits
+    EXPECT_FALSE(parseModifiers("F", {"F"}));       // no number
+    EXPECT_FALSE(parseModifiers("12", {"F"}));      // no letter
+    EXPECT_FALSE(parseModifiers("1Z", {"F"}));      // unknown letter
+    EXPECT_FALSE(parseModifiers("40000F", {"F"}));  // beyond 16 bits
     EXPECT_FALSE(parseModifiers("99999999999F", {"F"}));
     ShipRequest r;
     EXPECT_EQ(parseShip("", r), Verdict::Ack);

@@ -28,7 +28,7 @@ inline std::string text(const unsigned char* data, int n) {
 }
 
 class ScannerTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         for (int h = 0; h < 10; ++h) Ombrix_PortClose(h);
     }

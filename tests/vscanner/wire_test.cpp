@@ -36,7 +36,7 @@ TEST_F(ScannerTest, GreetingOpensAndAliasesComeAndGo) {
     Ombrix_PortClose(b);
     const std::string alias = second.aliasPath();
     second.stop();
-    struct stat st{};
+    struct stat st {};
     EXPECT_NE(lstat(alias.c_str(), &st), 0) << "alias left behind";
     EXPECT_FALSE(second.running());
 }

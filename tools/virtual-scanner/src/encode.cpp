@@ -41,7 +41,8 @@ Bytes encodeBmp(const Image& img, int depth, int threshold) {
     const int colours = depth == 1 ? 2 : 256;
     const int rowBytes = depth == 1 ? ((img.width + 31) / 32) * 4 : ((img.width + 3) / 4) * 4;
     const std::uint32_t dataOffset = 14 + 40 + static_cast<std::uint32_t>(colours) * 4;
-    const std::uint32_t dataSize = static_cast<std::uint32_t>(rowBytes) * static_cast<std::uint32_t>(img.height);
+    const std::uint32_t dataSize =
+        static_cast<std::uint32_t>(rowBytes) * static_cast<std::uint32_t>(img.height);
     Bytes b;
     b.reserve(dataOffset + dataSize);
     b.push_back('B');
@@ -86,7 +87,8 @@ struct MemFile {
 
 tsize_t memRead(thandle_t h, tdata_t buf, tsize_t size) {
     auto* f = static_cast<MemFile*>(h);
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), f->data.size() - std::min(f->pos, f->data.size()));
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size),
+                                                f->data.size() - std::min(f->pos, f->data.size()));
     if (n) std::memcpy(buf, f->data.data() + f->pos, n);
     f->pos += n;
     return static_cast<tsize_t>(n);
@@ -108,9 +110,15 @@ toff_t memSeek(thandle_t h, toff_t off, int whence) {
     return static_cast<toff_t>(f->pos);
 }
 
-int memClose(thandle_t) { return 0; }
-toff_t memSize(thandle_t h) { return static_cast<toff_t>(static_cast<MemFile*>(h)->data.size()); }
-int memMap(thandle_t, tdata_t*, toff_t*) { return 0; }
+int memClose(thandle_t) {
+    return 0;
+}
+toff_t memSize(thandle_t h) {
+    return static_cast<toff_t>(static_cast<MemFile*>(h)->data.size());
+}
+int memMap(thandle_t, tdata_t*, toff_t*) {
+    return 0;
+}
 void memUnmap(thandle_t, tdata_t, toff_t) {}
 
 // libtiff reports through global handlers; a failed encode must surface as
@@ -136,7 +144,8 @@ Bytes encodeTiff(const Image& img, int format, int threshold) {
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     // Fax-coded pictures are conventionally min-is-white; keep that for all
     // binary kinds so that every reader shows them the same way.
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, binary ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                 binary ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
     TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, 200.0f);
@@ -144,10 +153,11 @@ Bytes encodeTiff(const Image& img, int format, int threshold) {
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     TIFFSetField(tif, TIFFTAG_SOFTWARE, "virtual-scanner");
     if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, compression == COMPRESSION_CCITTFAX4
-                                                ? static_cast<std::uint32_t>(img.height)
-                                                : TIFFDefaultStripSize(tif, 0));
-    std::vector<unsigned char> row(static_cast<std::size_t>(binary ? (img.width + 7) / 8 : img.width));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+                 compression == COMPRESSION_CCITTFAX4 ? static_cast<std::uint32_t>(img.height)
+                                                      : TIFFDefaultStripSize(tif, 0));
+    std::vector<unsigned char> row(
+        static_cast<std::size_t>(binary ? (img.width + 7) / 8 : img.width));
     bool ok = true;
     for (int y = 0; y < img.height && ok; ++y) {
         if (binary) {

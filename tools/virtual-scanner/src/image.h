@@ -38,8 +38,8 @@ struct Picture {
 // Draws the label the scanner looks at: a bar code of `barcode`, a
 // signed signature line, and the two caption lines (the command that took
 // the picture and the time).
-Picture takePicture(const std::string& barcode, const std::string& caption,
-                    const std::string& when, const SnapRequest& snap);
+Picture takePicture(const std::string& barcode, const std::string& caption, const std::string& when,
+                    const SnapRequest& snap);
 
 // Draws text in the built-in 5x7 font, each font pixel `scale` pixels wide.
 void drawText(Image& img, int x, int y, const std::string& text, int scale, std::uint8_t ink);

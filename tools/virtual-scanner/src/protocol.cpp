@@ -44,8 +44,8 @@ void FrameParser::feed(const unsigned char* data, std::size_t size, std::vector<
             case State::AfterU:
                 if (b == kCr) {
                     Frame f;
-                    f.kind = state_ == State::AfterT ? Frame::Kind::TriggerOn
-                                                     : Frame::Kind::TriggerOff;
+                    f.kind =
+                        state_ == State::AfterT ? Frame::Kind::TriggerOn : Frame::Kind::TriggerOff;
                     out.push_back(std::move(f));
                 }
                 state_ = State::Idle;
@@ -78,9 +78,9 @@ MenuTable::MenuTable() {
         const char* tag;
         long def, min, max;
     } table[] = {
-        {"BEPBEP", 0, 0, 1},          {"BEPLVL", 2, 0, 2},     {"BEPFRQ", 2700, 400, 9000},
-        {"TRGMOD", 0, 0, 8},          {"TRGSTO", 30000, 0, 300000},
-        {"ILLPWR", 100, 0, 100},      {"AIMMOD", 1, 0, 2},     {"SUFCRL", 1, 0, 1},
+        {"BEPBEP", 0, 0, 1}, {"BEPLVL", 2, 0, 2},          {"BEPFRQ", 2700, 400, 9000},
+        {"TRGMOD", 0, 0, 8}, {"TRGSTO", 30000, 0, 300000}, {"ILLPWR", 100, 0, 100},
+        {"AIMMOD", 1, 0, 2}, {"SUFCRL", 1, 0, 1},
     };
     for (const auto& e : table) entries_[e.tag] = Entry{e.def, e.min, e.max, e.def};
 }
@@ -96,7 +96,8 @@ Bytes MenuTable::handle(const std::string& text) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t semi = text.find(';', start);
-        const std::string part = text.substr(start, semi == std::string::npos ? semi : semi - start);
+        const std::string part =
+            text.substr(start, semi == std::string::npos ? semi : semi - start);
         const Bytes answer = one(part);
         reply.insert(reply.end(), answer.begin(), answer.end());
         if (semi == std::string::npos) break;
@@ -113,8 +114,8 @@ Bytes MenuTable::one(const std::string& command) {
         return b;
     };
     const bool tagShaped =
-        command.size() >= 6 &&
-        std::all_of(command.begin(), command.begin() + 6, [](char c) { return c >= 'A' && c <= 'Z'; });
+        command.size() >= 6 && std::all_of(command.begin(), command.begin() + 6,
+                                           [](char c) { return c >= 'A' && c <= 'Z'; });
     if (!tagShaped) return reply(command, kEnq);
     const std::string tag = command.substr(0, 6);
     auto it = entries_.find(tag);
@@ -216,15 +217,15 @@ Verdict parseSnap(const std::string& text, SnapRequest& out) {
 
 Verdict parseShip(const std::string& text, ShipRequest& out) {
     auto m = parseModifiers(text, {"F", "D", "IX", "IY", "IR", "V", "C", "A", "H", "P", "S",
-                                   "W", "J", "K", "E", "U", "L", "R", "T", "B", "M"});
+                                   "W", "J", "K",  "E",  "U",  "L", "R", "T", "B", "M"});
     if (!m) return Verdict::Nak;
-    const bool ok = validFormat(*m) && validDepth(*m) && in(*m, "IX", 0, 1) &&
-                    in(*m, "IY", 0, 1) && in(*m, "IR", 0, 3) && in(*m, "V", 0, 1) &&
-                    in(*m, "C", 0, 1) && in(*m, "A", 0, 1) && in(*m, "H", 0, 1) &&
-                    in(*m, "P", 2, 2) && in(*m, "S", 1, 3) && in(*m, "W", 0, 1) &&
-                    in(*m, "J", 0, 100) && in(*m, "K", 0, 1000) && in(*m, "E", 0, 24) &&
-                    in(*m, "U", 0, 255) && in(*m, "L", 0, 1279) && in(*m, "R", 0, 1279) &&
-                    in(*m, "T", 0, 959) && in(*m, "B", 0, 959) && in(*m, "M", 0, 238);
+    const bool ok = validFormat(*m) && validDepth(*m) && in(*m, "IX", 0, 1) && in(*m, "IY", 0, 1) &&
+                    in(*m, "IR", 0, 3) && in(*m, "V", 0, 1) && in(*m, "C", 0, 1) &&
+                    in(*m, "A", 0, 1) && in(*m, "H", 0, 1) && in(*m, "P", 2, 2) &&
+                    in(*m, "S", 1, 3) && in(*m, "W", 0, 1) && in(*m, "J", 0, 100) &&
+                    in(*m, "K", 0, 1000) && in(*m, "E", 0, 24) && in(*m, "U", 0, 255) &&
+                    in(*m, "L", 0, 1279) && in(*m, "R", 0, 1279) && in(*m, "T", 0, 959) &&
+                    in(*m, "B", 0, 959) && in(*m, "M", 0, 238);
     if (!ok) return Verdict::Nak;
     ShipRequest r;
     r.format = get(*m, "F", kJpeg);
@@ -265,10 +266,9 @@ Verdict parseBox(const std::string& text, BoxRequest& out) {
     for (const char* required : {"S", "H", "W", "X", "Y"}) {
         if (!m->count(required)) return Verdict::Nak;
     }
-    const bool ok = in(*m, "P", 2, 2) && validFormat(*m) && validDepth(*m) &&
-                    in(*m, "K", 0, 100) && in(*m, "R", 1, 32767) && in(*m, "S", 1, 32767) &&
-                    in(*m, "H", 1, 32767) && in(*m, "W", 1, 32767) && in(*m, "X", 0, 32767) &&
-                    in(*m, "Y", 0, 32767);
+    const bool ok = in(*m, "P", 2, 2) && validFormat(*m) && validDepth(*m) && in(*m, "K", 0, 100) &&
+                    in(*m, "R", 1, 32767) && in(*m, "S", 1, 32767) && in(*m, "H", 1, 32767) &&
+                    in(*m, "W", 1, 32767) && in(*m, "X", 0, 32767) && in(*m, "Y", 0, 32767);
     if (!ok) return Verdict::Nak;
     out.format = get(*m, "F", kJpeg);
     out.depth = get(*m, "D", 8);

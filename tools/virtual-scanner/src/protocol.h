@@ -24,9 +24,9 @@ constexpr unsigned char kCr = 0x0D;
 struct Frame {
     enum class Kind { Command, TriggerOn, TriggerOff };
     Kind kind = Kind::Command;
-    std::string text;       // the command text, without frame and terminator
-    char terminator = '.';  // '.' or '!'
-    bool truncated = false; // longer than FrameParser::kMaxText; answered as unknown
+    std::string text;        // the command text, without frame and terminator
+    char terminator = '.';   // '.' or '!'
+    bool truncated = false;  // longer than FrameParser::kMaxText; answered as unknown
 };
 
 // Reassembles frames however the bytes are split across reads. Bytes
@@ -34,14 +34,14 @@ struct Frame {
 // starts a new one, so that a frame cut off by the host (a purge, a crash)
 // cannot swallow the next.
 class FrameParser {
-public:
+  public:
     // Longest command text kept; a longer one is answered as unknown.
     static constexpr std::size_t kMaxText = 4096;
 
     void feed(const unsigned char* data, std::size_t size, std::vector<Frame>& out);
     void reset();
 
-private:
+  private:
     enum class State { Idle, AfterSyn, AfterM, Text, AfterT, AfterU };
     State state_ = State::Idle;
     std::string text_;
@@ -53,7 +53,7 @@ enum class Verdict { Ack, Nak, Enq };
 // The menu settings a host can set and query: a tag of six capitals with a
 // decimal value.
 class MenuTable {
-public:
+  public:
     MenuTable();
     // Answers a menu command text (not an image command): one or more
     // commands separated by ';', each answered with its echo (or the queried
@@ -62,7 +62,7 @@ public:
     Bytes handle(const std::string& text);
     std::optional<long> value(const std::string& tag) const;
 
-private:
+  private:
     struct Entry {
         long def;
         long min;

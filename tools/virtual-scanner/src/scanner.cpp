@@ -79,18 +79,30 @@ namespace {
 
 int baudOf(speed_t s) {
     switch (s) {
-        case B300: return 300;
-        case B600: return 600;
-        case B1200: return 1200;
-        case B2400: return 2400;
-        case B4800: return 4800;
-        case B9600: return 9600;
-        case B19200: return 19200;
-        case B38400: return 38400;
-        case B57600: return 57600;
-        case B115200: return 115200;
-        case B230400: return 230400;
-        default: return 0;
+        case B300:
+            return 300;
+        case B600:
+            return 600;
+        case B1200:
+            return 1200;
+        case B2400:
+            return 2400;
+        case B4800:
+            return 4800;
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        case B230400:
+            return 230400;
+        default:
+            return 0;
     }
 }
 
@@ -103,7 +115,9 @@ std::string timeText() {
     return text;
 }
 
-Bytes toBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes toBytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 bool aliasIsLive(const std::string& alias) {
     std::error_code ec;
@@ -207,7 +221,8 @@ void Scanner::Impl::registerAlias() {
     if (opt.com != 0) {
         if (opt.com < 1 || opt.com > 256) throw std::runtime_error("COM number outside 1..256");
         if (!claim(opt.com)) {
-            throw std::runtime_error("COM" + std::to_string(opt.com) + " is already in use in " + dir);
+            throw std::runtime_error("COM" + std::to_string(opt.com) + " is already in use in " +
+                                     dir);
         }
         return;
     }
@@ -288,8 +303,9 @@ bool Scanner::Impl::transmit(const unsigned char* data, std::size_t size, bool& 
         if (baud) {
             // A character arrives only once all its bits are on the line, so
             // each write waits for the line time of everything up to its end.
-            const auto due = paceStart + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>((paced + n) * charSeconds));
+            const auto due =
+                paceStart + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>((paced + n) * charSeconds));
             if (!pause(due)) return false;
         }
         std::size_t done = 0;
@@ -415,8 +431,9 @@ void Scanner::Impl::handleCommand(const Frame& frame) {
         }
         if (s.request.trigger == 1) {
             if (opt.triggerAfterSeconds > 0) {
-                s.autoAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(opt.triggerAfterSeconds));
+                s.autoAt =
+                    Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(opt.triggerAfterSeconds));
             }
             snap = std::move(s);
             return;
@@ -463,10 +480,13 @@ void Scanner::Impl::ship(const std::string& keyword, const Image& img, int forma
     }
     sub.push_back(kGs);
     const std::uint32_t length = static_cast<std::uint32_t>(sub.size() + file.size());
-    Bytes head = {kSyn, 0xFE, static_cast<unsigned char>(length & 0xFF),
+    Bytes head = {kSyn,
+                  0xFE,
+                  static_cast<unsigned char>(length & 0xFF),
                   static_cast<unsigned char>((length >> 8) & 0xFF),
                   static_cast<unsigned char>((length >> 16) & 0xFF),
-                  static_cast<unsigned char>((length >> 24) & 0xFF), kCr};
+                  static_cast<unsigned char>((length >> 24) & 0xFF),
+                  kCr};
     head.insert(head.end(), sub.begin(), sub.end());
     const Bytes closing = status(keyword, kAck, terminator);
 
@@ -498,7 +518,8 @@ void Scanner::Impl::serve() {
         int timeout = -1;
         auto consider = [&](const std::optional<Clock::time_point>& at) {
             if (!at) return;
-            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*at - Clock::now()).count();
+            const auto ms =
+                std::chrono::ceil<std::chrono::milliseconds>(*at - Clock::now()).count();
             const int t = static_cast<int>(std::max<long long>(0, ms));
             timeout = timeout < 0 ? t : std::min(timeout, t);
         };
@@ -589,11 +610,21 @@ void Scanner::stop() {
     impl_->alive = false;
 }
 
-int Scanner::com() const { return impl_->com; }
-std::string Scanner::devicePath() const { return impl_->slavePath; }
-std::string Scanner::aliasPath() const { return impl_->alias; }
-bool Scanner::running() const { return impl_->alive && !impl_->stopping; }
-std::uint64_t Scanner::commandsServed() const { return impl_->served; }
+int Scanner::com() const {
+    return impl_->com;
+}
+std::string Scanner::devicePath() const {
+    return impl_->slavePath;
+}
+std::string Scanner::aliasPath() const {
+    return impl_->alias;
+}
+bool Scanner::running() const {
+    return impl_->alive && !impl_->stopping;
+}
+std::uint64_t Scanner::commandsServed() const {
+    return impl_->served;
+}
 
 void Scanner::pressTrigger() {
     ++impl_->presses;

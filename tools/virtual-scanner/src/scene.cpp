@@ -101,7 +101,8 @@ void fillRect(Image& img, int x0, int y0, int x1, int y1, std::uint8_t v) {
 // A cheap deterministic noise, so that the picture has the grain of a
 // sensor and every encoder sees realistic, not flat, data.
 std::uint8_t grain(int x, int y) {
-    std::uint32_t h = static_cast<std::uint32_t>(x) * 374761393u + static_cast<std::uint32_t>(y) * 668265263u;
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 374761393u + static_cast<std::uint32_t>(y) * 668265263u;
     h = (h ^ (h >> 13)) * 1274126177u;
     return static_cast<std::uint8_t>((h >> 24) & 7);
 }
@@ -138,8 +139,8 @@ void drawText(Image& img, int x, int y, const std::string& text, int scale, std:
     }
 }
 
-Picture takePicture(const std::string& barcode, const std::string& caption,
-                    const std::string& when, const SnapRequest& snap) {
+Picture takePicture(const std::string& barcode, const std::string& caption, const std::string& when,
+                    const SnapRequest& snap) {
     Picture pic;
     Image& img = pic.image;
     img = Image(kSensorWidth, kSensorHeight);
@@ -157,7 +158,8 @@ Picture takePicture(const std::string& barcode, const std::string& caption,
     const int lx0 = 120, ly0 = 90, lx1 = 1159, ly1 = 869;
     fillRect(img, lx0 - 4, ly0 - 4, lx1 + 4, ly1 + 4, 30);
     for (int y = ly0; y <= ly1; ++y) {
-        for (int x = lx0; x <= lx1; ++x) img.at(x, y) = static_cast<std::uint8_t>(228 + grain(x, y));
+        for (int x = lx0; x <= lx1; ++x)
+            img.at(x, y) = static_cast<std::uint8_t>(228 + grain(x, y));
     }
     drawText(img, 160, 120, "TAVORIN SHIPPING LABEL", 4, 20);
 
@@ -262,7 +264,8 @@ void sharpen(Image& img, int amount) {
         for (int x = 1; x + 1 < img.width; ++x) {
             const int lap = 4 * src.at(x, y) - src.at(x - 1, y) - src.at(x + 1, y) -
                             src.at(x, y - 1) - src.at(x, y + 1);
-            img.at(x, y) = static_cast<std::uint8_t>(std::clamp(src.at(x, y) + lap * amount / 8, 0, 255));
+            img.at(x, y) =
+                static_cast<std::uint8_t>(std::clamp(src.at(x, y) + lap * amount / 8, 0, 255));
         }
     }
 }
@@ -297,7 +300,8 @@ Image shipImage(const Image& sensor, const ShipRequest& r) {
     Image img = subsample(crop(sensor, x0, y0, x1, y1), r.subsample);
     if (r.flipVertical) {
         for (int y = 0; y < img.height / 2; ++y) {
-            std::swap_ranges(&img.at(0, y), &img.at(0, y) + img.width, &img.at(0, img.height - 1 - y));
+            std::swap_ranges(&img.at(0, y), &img.at(0, y) + img.width,
+                             &img.at(0, img.height - 1 - y));
         }
     }
     if (r.flipHorizontal) {

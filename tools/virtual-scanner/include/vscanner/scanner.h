@@ -66,7 +66,7 @@ struct Options {
 };
 
 class Scanner {
-public:
+  public:
     // Opens the pty, registers the alias and starts serving. Throws
     // std::runtime_error when the pty or the alias cannot be made.
     explicit Scanner(Options options);
@@ -97,7 +97,7 @@ public:
 
     struct Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 
