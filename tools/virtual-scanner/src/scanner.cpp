@@ -156,6 +156,14 @@ struct Scanner::Impl {
     std::optional<PendingSnap> snap;
     std::optional<Clock::time_point> scanAt;
     std::mt19937 random{20261207u};
+    // Set while an image is shipped: anything the host sends then means it
+    // gave up on the image (a cancel, a reopen), so the rest is not sent.
+    bool interruptible = false;
+
+    bool hostSpoke() const {
+        pollfd p{master, POLLIN, 0};
+        return interruptible && poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    }
 
     void open();
     void registerAlias();
@@ -267,15 +275,20 @@ void Scanner::Impl::drainWake() {
 }
 
 // Waits until `until` or a stop; trigger presses are counted separately, so
-// draining their wake-ups here loses none. False when stopping.
+// draining their wake-ups here loses none. False when stopping, or when the
+// host interrupts an image.
 bool Scanner::Impl::pause(Clock::time_point until) {
     while (!stopping) {
         const auto left = until - Clock::now();
         if (left <= Clock::duration::zero()) return true;
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        pollfd p{wake[0], POLLIN, 0};
-        if (ppoll(&p, 1, &ts, nullptr) > 0) drainWake();
+        pollfd p[2] = {{wake[0], POLLIN, 0},
+                       {master, static_cast<short>(interruptible ? POLLIN : 0), 0}};
+        if (ppoll(p, 2, &ts, nullptr) > 0) {
+            if (p[0].revents & POLLIN) drainWake();
+            if (p[1].revents & POLLIN) return false;
+        }
     }
     return false;
 }
@@ -319,6 +332,7 @@ bool Scanner::Impl::transmit(const unsigned char* data, std::size_t size, bool& 
             if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
             // The pty's buffer is full until the host reads (or XOFF holds
             // the output): wait for room or a stop, never spin.
+            if (hostSpoke()) return false;
             pollfd p[2] = {{master, POLLOUT, 0}, {wake[0], POLLIN, 0}};
             if (poll(p, 2, 1000) > 0 && (p[1].revents & POLLIN)) drainWake();
         }
@@ -494,6 +508,11 @@ void Scanner::Impl::ship(const std::string& keyword, const Image& img, int forma
     bool started = false;
     Clock::time_point start;
     std::size_t paced = 0;
+    interruptible = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{interruptible};
     if (!transmit(head.data(), head.size(), started, start, paced)) return;
     const bool cut = opt.fault == Fault::StopMidImage || opt.fault == Fault::HangUpMidImage;
     const std::size_t body = cut ? file.size() / 2 : file.size();
