@@ -1,0 +1,247 @@
+#include "binding.h"
+
+#include <dlfcn.h>
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <vector>
+
+#include "dialog.h"
+
+namespace tavorin {
+namespace {
+
+// One slot per export, bound by name.
+struct Exports {
+    decltype(&Ombrix_PortOpen) PortOpen = nullptr;
+    decltype(&Ombrix_PortClose) PortClose = nullptr;
+    decltype(&Ombrix_TimeoutSet) TimeoutSet = nullptr;
+    decltype(&Ombrix_RecvChk) RecvChk = nullptr;
+    decltype(&Ombrix_ComCancel) ComCancel = nullptr;
+    decltype(&Ombrix_ComClear) ComClear = nullptr;
+    decltype(&Ombrix_ImageProgress) ImageProgress = nullptr;
+    decltype(&Ombrix_RecvStart) RecvStart = nullptr;
+    decltype(&Ombrix_RecvStop) RecvStop = nullptr;
+    decltype(&Ombrix_CmndSend) CmndSend = nullptr;
+    decltype(&Ombrix_DataSend) DataSend = nullptr;
+    decltype(&Ombrix_ResponseRecv) ResponseRecv = nullptr;
+    decltype(&Ombrix_DataRecv) DataRecv = nullptr;
+    decltype(&Ombrix_ImageRecv) ImageRecv = nullptr;
+    decltype(&Ombrix_PortName) PortName = nullptr;
+    decltype(&Ombrix_PumpSet) PumpSet = nullptr;
+};
+
+struct State {
+    QString library = binding::libraryFileName();
+    void* handle = nullptr;
+    bool tried = false;
+    bool ok = false;
+    Exports fn;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+QString programDirectory() {
+    // /proc/self/exe names the running program even before (or without) a
+    // QCoreApplication, which the binding must not require.
+    QFileInfo exe(QStringLiteral("/proc/self/exe"));
+    QString target = exe.symLinkTarget();
+    return target.isEmpty() ? QString() : QFileInfo(target).absolutePath();
+}
+
+template <typename F>
+bool bindOne(void* lib, const char* name, F& slot, QStringList& missing) {
+    slot = reinterpret_cast<F>(dlsym(lib, name));
+    if (!slot) missing << QString::fromLatin1(name);
+    return slot != nullptr;
+}
+
+bool load() {
+    State& s = state();
+    if (s.tried) return s.ok;
+    s.tried = true;
+
+    QStringList looked;
+    QString name = s.library;
+    if (QFileInfo(name).isAbsolute()) {
+        looked << name;
+        s.handle = dlopen(QFile::encodeName(name).constData(), RTLD_NOW | RTLD_LOCAL);
+    } else {
+        // The program's own directory first, so that the library built and
+        // shipped beside it wins over any other copy on the system.
+        QString own = QDir(programDirectory()).filePath(name);
+        looked << own;
+        s.handle = dlopen(QFile::encodeName(own).constData(), RTLD_NOW | RTLD_LOCAL);
+        if (!s.handle) {
+            looked << name;
+            s.handle = dlopen(QFile::encodeName(name).constData(), RTLD_NOW | RTLD_LOCAL);
+        }
+    }
+    if (!s.handle) {
+        dialog().message(QStringLiteral("ライブラリ %1 が見つかりません。\n探した場所: %2\n"
+                                        "スキャナとの通信はできません。")
+                             .arg(name, looked.join(QStringLiteral(", "))));
+        return false;
+    }
+
+    QStringList missing;
+    Exports& f = s.fn;
+    bindOne(s.handle, "Ombrix_PortOpen", f.PortOpen, missing);
+    bindOne(s.handle, "Ombrix_PortClose", f.PortClose, missing);
+    bindOne(s.handle, "Ombrix_TimeoutSet", f.TimeoutSet, missing);
+    bindOne(s.handle, "Ombrix_RecvChk", f.RecvChk, missing);
+    bindOne(s.handle, "Ombrix_ComCancel", f.ComCancel, missing);
+    bindOne(s.handle, "Ombrix_ComClear", f.ComClear, missing);
+    bindOne(s.handle, "Ombrix_ImageProgress", f.ImageProgress, missing);
+    bindOne(s.handle, "Ombrix_RecvStart", f.RecvStart, missing);
+    bindOne(s.handle, "Ombrix_RecvStop", f.RecvStop, missing);
+    bindOne(s.handle, "Ombrix_CmndSend", f.CmndSend, missing);
+    bindOne(s.handle, "Ombrix_DataSend", f.DataSend, missing);
+    bindOne(s.handle, "Ombrix_ResponseRecv", f.ResponseRecv, missing);
+    bindOne(s.handle, "Ombrix_DataRecv", f.DataRecv, missing);
+    bindOne(s.handle, "Ombrix_ImageRecv", f.ImageRecv, missing);
+    bindOne(s.handle, "Ombrix_PortName", f.PortName, missing);
+    bindOne(s.handle, "Ombrix_PumpSet", f.PumpSet, missing);
+    if (!missing.isEmpty()) {
+        dialog().message(QStringLiteral("ライブラリ %1 に次の関数がありません: %2\n"
+                                        "スキャナとの通信はできません。")
+                             .arg(name, missing.join(QStringLiteral(", "))));
+        // A library that lacks one export is not the library this program
+        // was built for; none of it is used.
+        s.fn = Exports{};
+        return false;
+    }
+    s.ok = true;
+    return true;
+}
+
+// Calls the bound export, or answers -1 when the library is not usable.
+template <typename F, typename... Args>
+std::int32_t call(F Exports::*slot, Args... args) {
+    if (!load()) return OMBRIX_E_NOT_OPEN;
+    return (state().fn.*slot)(args...);
+}
+
+// Buffers handed to the library start filled with blanks, as the receiving
+// wrappers always have; the library writes at most the capacity.
+std::vector<unsigned char> replyBuffer(std::int32_t capacity) {
+    return std::vector<unsigned char>(static_cast<std::size_t>(capacity > 0 ? capacity : 1), ' ');
+}
+
+std::int16_t finishReply(std::int32_t r, const std::vector<unsigned char>& buffer,
+                         QString& text) {
+    std::int16_t result = static_cast<std::int16_t>(r);
+    text = result > 0 ? replyText(buffer.data(), std::min<std::int32_t>(result, static_cast<std::int32_t>(buffer.size())))
+                      : QString();
+    return result;
+}
+
+}  // namespace
+
+namespace binding {
+
+QString libraryFileName() {
+    // The deliverable's name on this platform: libOmbrix.so here,
+    // Ombrix.dll on Windows.
+    return QStringLiteral("libOmbrix.so");
+}
+
+void overrideLibrary(const QString& nameOrPath) {
+    State& s = state();
+    if (s.handle) dlclose(s.handle);
+    s.handle = nullptr;
+    s.tried = false;
+    s.ok = false;
+    s.fn = Exports{};
+    s.library = nameOrPath;
+}
+
+bool available() { return load(); }
+
+}  // namespace binding
+
+std::int32_t PortOpen(std::int32_t com, std::int32_t baud, std::int32_t dataBits,
+                      std::int32_t stopBits, std::int32_t parity, std::int32_t flow) {
+    return call(&Exports::PortOpen, com, baud, dataBits, stopBits, parity, flow);
+}
+std::int32_t PortClose(std::int32_t handle) { return call(&Exports::PortClose, handle); }
+std::int32_t TimeoutSet(std::int32_t handle, std::int32_t first, std::int32_t data) {
+    return call(&Exports::TimeoutSet, handle, first, data);
+}
+std::int32_t RecvChk(std::int32_t handle) {
+    // Polled by timers: without a library there is simply nothing waiting.
+    if (!load()) return 0;
+    return state().fn.RecvChk(handle);
+}
+std::int32_t ComCancel(std::int32_t handle) { return call(&Exports::ComCancel, handle); }
+std::int32_t ComClear(std::int32_t handle) { return call(&Exports::ComClear, handle); }
+std::int32_t ImageProgress(std::int32_t handle, std::int32_t* length, std::int32_t* received) {
+    if (length) *length = 0;
+    if (received) *received = 0;
+    return call(&Exports::ImageProgress, handle, length, received);
+}
+std::int32_t RecvStart(std::int32_t handle, std::intptr_t window, std::uint32_t message) {
+    return call(&Exports::RecvStart, handle, window, message);
+}
+std::int32_t RecvStop(std::int32_t handle) { return call(&Exports::RecvStop, handle); }
+std::int32_t PumpSet(Ombrix_PumpFn pump) { return call(&Exports::PumpSet, pump); }
+
+QString PortName(std::int32_t com) {
+    if (!load()) return QString();
+    char path[512];
+    std::int32_t n = state().fn.PortName(com, path, sizeof path);
+    if (n < 0) return QString();
+    return QFile::decodeName(QByteArray(path, n));
+}
+
+std::int32_t SendCommand(std::int32_t handle, const QString& command) {
+    QByteArray bytes = command.toLocal8Bit();
+    return call(&Exports::CmndSend, handle, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                static_cast<std::int32_t>(bytes.size()));
+}
+
+std::int32_t SendData(std::int32_t handle, const QString& text) {
+    QByteArray bytes = text.toLocal8Bit();
+    return call(&Exports::DataSend, handle, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                static_cast<std::int32_t>(bytes.size()));
+}
+
+std::int16_t RecvResponse(std::int32_t handle, QString& reply, std::int32_t capacity) {
+    std::vector<unsigned char> buffer = replyBuffer(capacity);
+    std::int32_t r = call(&Exports::ResponseRecv, handle, buffer.data(), capacity);
+    return finishReply(r, buffer, reply);
+}
+
+std::int16_t RecvData(std::int32_t handle, QString& data, std::int32_t capacity,
+                      const QString& start, const QString& end) {
+    std::vector<unsigned char> buffer = replyBuffer(capacity);
+    QByteArray s = start.toLocal8Bit();
+    QByteArray e = end.toLocal8Bit();
+    std::int32_t r = call(&Exports::DataRecv, handle, buffer.data(), capacity, s.constData(),
+                          e.constData());
+    return finishReply(r, buffer, data);
+}
+
+std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& reply,
+                       std::int32_t capacity, std::int32_t mode) {
+    std::vector<unsigned char> buffer = replyBuffer(capacity);
+    QByteArray path = QFile::encodeName(fileName);
+    std::int32_t r = call(&Exports::ImageRecv, handle, path.constData(), buffer.data(), capacity,
+                          mode);
+    return finishReply(r, buffer, reply);
+}
+
+QString replyText(const unsigned char* bytes, std::int32_t count) {
+    // Control bytes and ASCII map to the same code points in every
+    // encoding the program meets; decoding the whole reply with the locale
+    // keeps multi-byte texts of a scanner whole.
+    return QString::fromLocal8Bit(reinterpret_cast<const char*>(bytes), count);
+}
+
+}  // namespace tavorin

@@ -1,0 +1,63 @@
+// The program's only way to the link library. The library is loaded by file
+// name at the first call of any function here -- the program's own
+// directory first, then the standard search path -- and every export is
+// bound by name. A missing library or export is told to the user once; the
+// calls then fail with -1 and the program keeps running.
+//
+// Texts cross the boundary in the locale's encoding. The receiving wrappers
+// hand back a 16-bit result and an empty text for 0 or less; control bytes
+// of a reply (ACK, NAK, ENQ, CR ...) stay characters of the same codes.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+#include "ombrix.h"
+
+namespace tavorin {
+
+namespace binding {
+
+// The library's file name on this platform.
+QString libraryFileName();
+
+// Looks for the library under another name or path from the next load on
+// (tests; an absolute path is used as it stands). Unloads what was loaded and
+// lets the missing-library message be shown again.
+void overrideLibrary(const QString& nameOrPath);
+
+// True once every export is bound (loads on first use).
+bool available();
+
+}  // namespace binding
+
+// Plain exports: no text crosses.
+std::int32_t PortOpen(std::int32_t com, std::int32_t baud, std::int32_t dataBits,
+                      std::int32_t stopBits, std::int32_t parity, std::int32_t flow);
+std::int32_t PortClose(std::int32_t handle);
+std::int32_t TimeoutSet(std::int32_t handle, std::int32_t first, std::int32_t data);
+std::int32_t RecvChk(std::int32_t handle);
+std::int32_t ComCancel(std::int32_t handle);
+std::int32_t ComClear(std::int32_t handle);
+std::int32_t ImageProgress(std::int32_t handle, std::int32_t* length, std::int32_t* received);
+std::int32_t RecvStart(std::int32_t handle, std::intptr_t window, std::uint32_t message);
+std::int32_t RecvStop(std::int32_t handle);
+std::int32_t PumpSet(Ombrix_PumpFn pump);
+// The device path behind COM `com`, or an empty text (no library, or a
+// number outside 1..256).
+QString PortName(std::int32_t com);
+
+// Wrappers that move texts.
+std::int32_t SendCommand(std::int32_t handle, const QString& command);
+std::int32_t SendData(std::int32_t handle, const QString& text);
+std::int16_t RecvResponse(std::int32_t handle, QString& reply, std::int32_t capacity);
+std::int16_t RecvData(std::int32_t handle, QString& data, std::int32_t capacity,
+                      const QString& start, const QString& end);
+std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& reply,
+                       std::int32_t capacity, std::int32_t mode);
+
+// Reply bytes as text in the locale's encoding; ASCII and control bytes
+// become the characters of the same codes.
+QString replyText(const unsigned char* bytes, std::int32_t count);
+
+}  // namespace tavorin

@@ -1,0 +1,123 @@
+#include "common.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include "dialog.h"
+
+namespace tavorin {
+
+QString ErrorMessageText(std::int32_t code) {
+    switch (code) {
+        case -1: return QStringLiteral("ポートオープンエラー");
+        case -2: return QStringLiteral("ファイルエラー");
+        case -3: return QStringLiteral("受信タイムアウト");
+        case -4: return QStringLiteral("キャンセル");
+        case -5: return QStringLiteral("パラメータエラー");
+        case -6: return QStringLiteral("通信エラー");
+        default: return QString();
+    }
+}
+
+void ShowErrorMessage(std::int32_t code) {
+    if (code >= 0) return;
+    QString text = ErrorMessageText(code);
+    if (!text.isEmpty()) dialog().message(text);
+}
+
+namespace {
+
+// The keys in the order their tests run; the first match decides.
+const QString kSysSet = QStringLiteral("SYSSET=V1.00 ");
+const QString kScanner = QStringLiteral("SCANNER");
+
+// Strips the line end: CR LF as written, a bare LF from an edited file.
+QString chomp(QByteArray line) {
+    while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
+    return QString::fromLocal8Bit(line);
+}
+
+void applyLine(Common& c, const QString& line) {
+    if (line.startsWith(kSysSet)) {
+        c.TermMinimum = line.mid(13);
+        return;
+    }
+    if (line.startsWith(kScanner)) {
+        for (int n = 1; n <= kSlotCount; ++n) {
+            if (line.size() >= 9 && line[7] == QChar(u'0' + n) && line[8] == u'=') {
+                c.ComSetting[static_cast<std::size_t>(n - 1)] = line.mid(9);
+            }
+        }
+        return;
+    }
+    struct Key {
+        const char16_t* key;
+        QString Common::*text;
+    };
+    // IMGSHP= is tested before IMGSHPFL=, and "IMGSHPFL" does not start with
+    // "IMGSHP=", so the file-name lines never land in the field texts.
+    static const Key keys[] = {
+        {u"IMGSNP=", &Common::ImgSnpSetting},     {u"IMGSHP=", &Common::ImgShpSetting},
+        {u"IMGSHPFL=", &Common::ImgShpFileSetting}, {u"IMGBOX=", &Common::ImgBoxSetting},
+        {u"IMGBOXFL=", &Common::ImgBoxFileSetting},
+    };
+    for (const Key& k : keys) {
+        QString key = QString::fromUtf16(k.key);
+        if (line.startsWith(key)) {
+            c.*k.text = line.mid(key.size());
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void LoadSettings(Common& c) {
+    for (QString& s : c.ComSetting) s.clear();
+    c.TermMinimum.clear();
+    c.ImgSnpSetting.clear();
+    c.ImgShpSetting.clear();
+    c.ImgShpFileSetting.clear();
+    c.ImgBoxSetting.clear();
+    c.ImgBoxFileSetting.clear();
+
+    QFile file(kSettingsFile);
+    if (!file.open(QIODevice::ReadOnly)) return;
+    while (!file.atEnd()) {
+        QByteArray raw = file.readLine();
+        if (raw.isEmpty() && file.error() != QFileDevice::NoError) return;
+        applyLine(c, chomp(raw));
+    }
+}
+
+bool SaveSettings(const Common& c) {
+    const QString lines[] = {
+        kScanner + u'1' + u'=' + c.ComSetting[0],
+        kScanner + u'2' + u'=' + c.ComSetting[1],
+        kScanner + u'3' + u'=' + c.ComSetting[2],
+        kSysSet + c.TermMinimum,
+        QStringLiteral("IMGSNP=") + c.ImgSnpSetting,
+        QStringLiteral("IMGSHP=") + c.ImgShpSetting,
+        QStringLiteral("IMGSHPFL=") + c.ImgShpFileSetting,
+        QStringLiteral("IMGBOX=") + c.ImgBoxSetting,
+        QStringLiteral("IMGBOXFL=") + c.ImgBoxFileSetting,
+    };
+    QByteArray text;
+    for (const QString& line : lines) text += line.toLocal8Bit() + "\r\n";
+
+    // Written beside the old file and renamed over it only when complete:
+    // a full disk or a crash midway must not cost the user every setting.
+    QSaveFile file(kSettingsFile);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (file.write(text) != text.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+QString MakeImageFileName(int slot, const QString& extension) {
+    return QStringLiteral("Tavorin_Image") + QString::number(slot + 1) + u'.' + extension;
+}
+
+}  // namespace tavorin

@@ -1,0 +1,53 @@
+// The program-wide state and the helpers every window shares: the result
+// messages, the settings file and the default image file names.
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+
+namespace tavorin {
+
+constexpr int kSlotCount = 3;
+
+// One object of it lives as long as the program; every window reaches it.
+struct Common {
+    // Per connection slot. A negative handle means the slot is idle.
+    std::array<std::int32_t, kSlotCount> ComHandle{-1, -1, -1};
+    std::array<QString, kSlotCount> ComCaption;
+    std::array<std::int32_t, kSlotCount> ComPortNo{0, 0, 0};
+    std::array<QString, kSlotCount> ComSetting;
+
+    // 0 none, 1 a blocking image transfer runs, 2 cancel requested.
+    std::int16_t WaitState = 0;
+
+    // Settings texts kept in the settings file.
+    QString TermMinimum;
+    QString ImgSnpSetting;
+    QString ImgShpSetting;
+    QString ImgShpFileSetting;
+    QString ImgBoxSetting;
+    QString ImgBoxFileSetting;
+};
+
+// The file's name; it lives in the current directory.
+inline const QString kSettingsFile = QStringLiteral("Tavorin.ini");
+
+// Shows the message for a negative library result through the dialog seam;
+// 0 and above, and codes without a message, show nothing.
+void ShowErrorMessage(std::int32_t code);
+// The message for a code, or an empty text when it has none.
+QString ErrorMessageText(std::int32_t code);
+
+// Empties every settings text, then reads them from the settings file in the
+// current directory. A missing or unreadable file leaves what was read.
+void LoadSettings(Common& c);
+// Writes the nine lines. The file is replaced whole or not at all: a failed
+// write leaves the previous file as it was. Returns false on failure (the
+// program itself reports nothing).
+bool SaveSettings(const Common& c);
+
+// "Tavorin_Image" + (slot + 1) + "." + extension, in the current directory.
+QString MakeImageFileName(int slot, const QString& extension);
+
+}  // namespace tavorin
