@@ -108,7 +108,10 @@ bool SaveSettings(const Common& c) {
     // Written beside the old file and renamed over it only when complete:
     // a full disk or a crash midway must not cost the user every setting.
     QSaveFile file(kSettingsFile);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    // Unbuffered, so that a short write shows in write()'s count: a
+    // buffered flush that stops partway (a full disk) can pass unnoticed and
+    // let commit() put a truncated file in place.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
     if (file.write(text) != text.size()) {
         file.cancelWriting();
         return false;

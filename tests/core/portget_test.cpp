@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "binding.h"
+#include "dialog.h"
+#include "portget.h"
+#include "pty_peer.h"
+
+namespace tavorin {
+namespace {
+
+// Collects the list as the connection dialog does: up to 256 calls, a
+// negative result ends it, empty names are skipped.
+std::vector<std::pair<QString, int>> listPorts() {
+    std::vector<std::pair<QString, int>> out;
+    for (int i = 0; i < 256; ++i) {
+        QString name;
+        int r = PortGet::EnumComPort(i, name);
+        if (r < 0) break;
+        if (!name.isEmpty()) out.emplace_back(name, r);
+    }
+    return out;
+}
+
+class PortGetTest : public ::testing::Test {
+protected:
+    void TearDown() override { PortGet::resetSources(); }
+
+    void touch(const QString& path, const QByteArray& content = QByteArray()) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    QTemporaryDir root;
+};
+
+TEST_F(PortGetTest, FriendlyNameRules) {
+    const std::vector<std::optional<QString>> names = {
+        QString("Communications Port (COM1)"), QString("Two (COM4) parts (COM12)"),
+        QString("Printer Port (LPT1)"), QString(""), std::nullopt};
+    PortGet::Sources s;
+    s.friendlyName = [&](int i) { return i < static_cast<int>(names.size()) ? names[i] : std::nullopt; };
+    PortGet::setSources(s);
+    QString name;
+    EXPECT_EQ(PortGet::EnumComPort(0, name), 1);
+    EXPECT_EQ(name, "Communications Port (COM1)");
+    EXPECT_EQ(PortGet::EnumComPort(1, name), 12);
+    EXPECT_EQ(PortGet::EnumComPort(2, name), 0);
+    EXPECT_TRUE(name.isEmpty());
+    EXPECT_EQ(PortGet::EnumComPort(3, name), 0);
+    EXPECT_EQ(PortGet::EnumComPort(4, name), -1);
+    EXPECT_EQ(listPorts().size(), 2u);
+}
+
+TEST_F(PortGetTest, AFakeDeviceTree) {
+    const QString dev = root.filePath("dev");
+    const QString sys = root.filePath("sys");
+    // A real UART, a placeholder, and a USB adapter with its strings.
+    touch(dev + "/ttyS0");
+    touch(dev + "/ttyS1");
+    touch(dev + "/ttyUSB0");
+    touch(sys + "/class/tty/ttyS0/type", "4\n");
+    touch(sys + "/class/tty/ttyS1/type", "0\n");
+    const QString usb = sys + "/devices/pci0/usb1/1-2";
+    touch(usb + "/idVendor", "0403\n");
+    touch(usb + "/manufacturer", "FTDI\n");
+    touch(usb + "/product", "FT232R USB UART\n");
+    QDir().mkpath(usb + "/1-2:1.0/ttyUSB0");
+    QDir().mkpath(sys + "/class/tty/ttyUSB0");
+    ASSERT_EQ(symlink(QFile::encodeName(usb + "/1-2:1.0/ttyUSB0").constData(),
+                      QFile::encodeName(sys + "/class/tty/ttyUSB0/device").constData()),
+              0);
+
+    PortGet::Sources s;
+    s.devRoot = dev.left(dev.size() - 3);
+    s.sysRoot = sys;
+    s.pathOf = [](int com) {
+        if (com <= 32) return QString("/dev/ttyS%1").arg(com - 1);
+        if (com <= 64) return QString("/dev/ttyUSB%1").arg(com - 33);
+        return QString();
+    };
+    PortGet::setSources(s);
+    auto ports = listPorts();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].first, "Communications Port (ttyS0) (COM1)");
+    EXPECT_EQ(ports[0].second, 1);
+    EXPECT_EQ(ports[1].first, "FTDI FT232R USB UART (ttyUSB0) (COM33)");
+    EXPECT_EQ(ports[1].second, 33);
+
+    // No devices at all: the first call ends the list.
+    s.pathOf = [](int) { return QString(); };
+    PortGet::setSources(s);
+    QString name;
+    EXPECT_EQ(PortGet::EnumComPort(0, name), -1);
+}
+
+TEST_F(PortGetTest, ARealPtyAliasIsListedWithItsComNumber) {
+    RecordingDialog d;
+    setDialog(&d);
+    test::PortDirectory dir;
+    test::PtyPeer peer(dir, 207);
+    auto ports = listPorts();
+    setDialog(nullptr);
+    bool found = false;
+    for (const auto& [name, com] : ports) {
+        if (com == 207) {
+            found = true;
+            EXPECT_TRUE(name.endsWith("(COM207)"));
+            EXPECT_TRUE(name.contains("(pts/")) << name.toStdString();
+        }
+    }
+    EXPECT_TRUE(found);
+    EXPECT_TRUE(d.messages.isEmpty());
+}
+
+}  // namespace
+}  // namespace tavorin
