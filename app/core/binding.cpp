@@ -135,10 +135,11 @@ std::vector<unsigned char> replyBuffer(std::int32_t capacity) {
 }
 
 std::int16_t finishReply(std::int32_t r, const std::vector<unsigned char>& buffer,
-                         QString& text) {
+                         QString& text, QByteArray* raw) {
     std::int16_t result = static_cast<std::int16_t>(r);
-    text = result > 0 ? replyText(buffer.data(), std::min<std::int32_t>(result, static_cast<std::int32_t>(buffer.size())))
-                      : QString();
+    std::int32_t n = result > 0 ? std::min<std::int32_t>(result, static_cast<std::int32_t>(buffer.size())) : 0;
+    text = n > 0 ? replyText(buffer.data(), n) : QString();
+    if (raw) *raw = QByteArray(reinterpret_cast<const char*>(buffer.data()), n);
     return result;
 }
 
@@ -212,29 +213,30 @@ std::int32_t SendData(std::int32_t handle, const QString& text) {
                 static_cast<std::int32_t>(bytes.size()));
 }
 
-std::int16_t RecvResponse(std::int32_t handle, QString& reply, std::int32_t capacity) {
+std::int16_t RecvResponse(std::int32_t handle, QString& reply, std::int32_t capacity,
+                          QByteArray* raw) {
     std::vector<unsigned char> buffer = replyBuffer(capacity);
     std::int32_t r = call(&Exports::ResponseRecv, handle, buffer.data(), capacity);
-    return finishReply(r, buffer, reply);
+    return finishReply(r, buffer, reply, raw);
 }
 
 std::int16_t RecvData(std::int32_t handle, QString& data, std::int32_t capacity,
-                      const QString& start, const QString& end) {
+                      const QString& start, const QString& end, QByteArray* raw) {
     std::vector<unsigned char> buffer = replyBuffer(capacity);
     QByteArray s = start.toLocal8Bit();
     QByteArray e = end.toLocal8Bit();
     std::int32_t r = call(&Exports::DataRecv, handle, buffer.data(), capacity, s.constData(),
                           e.constData());
-    return finishReply(r, buffer, data);
+    return finishReply(r, buffer, data, raw);
 }
 
 std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& reply,
-                       std::int32_t capacity, std::int32_t mode) {
+                       std::int32_t capacity, std::int32_t mode, QByteArray* raw) {
     std::vector<unsigned char> buffer = replyBuffer(capacity);
     QByteArray path = QFile::encodeName(fileName);
     std::int32_t r = call(&Exports::ImageRecv, handle, path.constData(), buffer.data(), capacity,
                           mode);
-    return finishReply(r, buffer, reply);
+    return finishReply(r, buffer, reply, raw);
 }
 
 QString replyText(const unsigned char* bytes, std::int32_t count) {

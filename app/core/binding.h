@@ -9,6 +9,7 @@
 // of a reply (ACK, NAK, ENQ, CR ...) stay characters of the same codes.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -50,11 +51,14 @@ QString PortName(std::int32_t com);
 // Wrappers that move texts.
 std::int32_t SendCommand(std::int32_t handle, const QString& command);
 std::int32_t SendData(std::int32_t handle, const QString& text);
-std::int16_t RecvResponse(std::int32_t handle, QString& reply, std::int32_t capacity);
+// `raw`, when given, also receives the reply's bytes as they came: the
+// terminal shows bytes that are no text of the locale by their codes.
+std::int16_t RecvResponse(std::int32_t handle, QString& reply, std::int32_t capacity,
+                          QByteArray* raw = nullptr);
 std::int16_t RecvData(std::int32_t handle, QString& data, std::int32_t capacity,
-                      const QString& start, const QString& end);
+                      const QString& start, const QString& end, QByteArray* raw = nullptr);
 std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& reply,
-                       std::int32_t capacity, std::int32_t mode);
+                       std::int32_t capacity, std::int32_t mode, QByteArray* raw = nullptr);
 
 // Reply bytes as text in the locale's encoding; ASCII and control bytes
 // become the characters of the same codes.
