@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <vector>
 
 #include "dialog.h"
@@ -68,25 +69,33 @@ bool load() {
     s.tried = true;
 
     QStringList looked;
+    QStringList reasons;
     QString name = s.library;
+    auto tryOpen = [&](const QString& what) {
+        looked << what;
+        s.handle = dlopen(QFile::encodeName(what).constData(), RTLD_NOW | RTLD_LOCAL);
+        // The loader's own words tell a missing file from one that is there
+        // but cannot be loaded (another architecture, a missing dependency).
+        if (!s.handle) {
+            const char* why = dlerror();
+            if (why) reasons << QString::fromLocal8Bit(why);
+        }
+        return s.handle != nullptr;
+    };
     if (QFileInfo(name).isAbsolute()) {
-        looked << name;
-        s.handle = dlopen(QFile::encodeName(name).constData(), RTLD_NOW | RTLD_LOCAL);
+        tryOpen(name);
     } else {
         // The program's own directory first, so that the library built and
-        // shipped beside it wins over any other copy on the system.
+        // shipped beside it wins over any other copy on the system. A bare
+        // name then goes to the loader's standard search path.
         QString own = QDir(programDirectory()).filePath(name);
-        looked << own;
-        s.handle = dlopen(QFile::encodeName(own).constData(), RTLD_NOW | RTLD_LOCAL);
-        if (!s.handle) {
-            looked << name;
-            s.handle = dlopen(QFile::encodeName(name).constData(), RTLD_NOW | RTLD_LOCAL);
-        }
+        if (!tryOpen(own)) tryOpen(name);
     }
     if (!s.handle) {
-        dialog().message(QStringLiteral("ライブラリ %1 が見つかりません。\n探した場所: %2\n"
-                                        "スキャナとの通信はできません。")
-                             .arg(name, looked.join(QStringLiteral(", "))));
+        dialog().message(QStringLiteral("ライブラリ %1 を読み込めません。\n探した場所: %2\n"
+                                        "理由: %3\nスキャナとの通信はできません。")
+                             .arg(name, looked.join(QStringLiteral(", ")),
+                                  reasons.join(QStringLiteral(" / "))));
         return false;
     }
 
@@ -115,6 +124,8 @@ bool load() {
         // A library that lacks one export is not the library this program
         // was built for; none of it is used.
         s.fn = Exports{};
+        dlclose(s.handle);
+        s.handle = nullptr;
         return false;
     }
     s.ok = true;

@@ -1,0 +1,123 @@
+#include "comsetting_logic.h"
+
+#include <limits>
+
+#include "numbers.h"
+
+namespace tavorin::comsetting {
+namespace {
+
+const std::array<ListSpec, kListCount>& table() {
+    static const std::array<ListSpec, kListCount> t = {{
+        {"CmbBaud",
+         {{u"300 bps", 0, "300bps"},
+          {u"600 bps", 1, "600bps"},
+          {u"1200 bps", 2, "1200bps"},
+          {u"2400 bps", 3, "2400bps"},
+          {u"4800 bps", 4, "4800bps"},
+          {u"9600 bps", 5, "9600bps"},
+          {u"19.2K bps", 6, "19.2Kbps"},
+          {u"38.4K bps", 7, "38.4Kbps"},
+          {u"57.6K bps", 8, "57.6Kbps"},
+          {u"115.2K bps", 9, "115.2Kbps"}},
+         {u"", 5, "9600bps"}},
+        {"CmbDataB", {{u"７ビット", 0, ",7bit"}, {u"８ビット", 1, ",8bit"}}, {u"", 1, ",8bit"}},
+        {"CmbStopB", {{u"１ビット", 0, ",1"}, {u"２ビット", 1, ",2"}}, {u"", 1, ",2"}},
+        {"CmbParity",
+         {{u"なし", 0, ",NONE"}, {u"偶数", 1, ",EVEN"}, {u"奇数", 2, ",ODD"}},
+         {u"", 2, ",ODD"}},
+        // Flow flags as the library reads them: 2 hardware, 1 software.
+        {"CmbFlow",
+         {{u"なし", 0, ",NONE"},
+          {u"RTS/CTS", 2, ",RTS/CTS"},
+          {u"XON/XOFF", 1, ",XON/XOFF"},
+          {u"両方", 3, ",RTS/CTS&&XON/XOFF"}},
+         {u"", 0, ",FLOW-NONE"}},
+        {"CmbPrefix", {{u"なし", 0, ",<>-"}, {u"STX", 1, ",<STX>-"}}, {u"", 0, ",<STX>-"}},
+        {"CmbPostfix",
+         {{u"なし", 0, "<>"}, {u"ETX", 1, "<ETX>"}, {u"TAB", 2, "<TAB>"}, {u"CR+LF", 3, "<CR><LF>"}},
+         {u"", 0, "<>"}},
+    }};
+    return t;
+}
+
+int toInt(double v) {
+    std::int64_t r = RoundHalfEven(v);
+    if (r > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+    if (r < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+    return static_cast<int>(r);
+}
+
+}  // namespace
+
+const ListSpec& list(List which) { return table()[static_cast<std::size_t>(which)]; }
+
+QStringList entries(List which) {
+    QStringList out;
+    for (const Choice& c : list(which).choices) out << QString::fromUtf16(c.entry);
+    return out;
+}
+
+const Choice& choiceAt(List which, int position) {
+    const ListSpec& l = list(which);
+    if (position < 0 || position >= static_cast<int>(l.choices.size())) return l.none;
+    return l.choices[static_cast<std::size_t>(position)];
+}
+
+Record parseRecord(const QString& text) {
+    QStringList fields = SplitFields(text, 9);
+    while (fields.size() < 9) fields << QString();
+    Record r;
+    r.com = toInt(LeadingNumber(fields[0]));
+    for (int i = 0; i < kListCount; ++i) {
+        r.positions[static_cast<std::size_t>(i)] = toInt(LeadingNumber(fields[i + 1]));
+    }
+    r.timeoutText = fields[8].isEmpty() ? QStringLiteral("100") : NumberFromText(fields[8]);
+    return r;
+}
+
+QString makeRecord(int com, const Positions& positions, std::int32_t timeout) {
+    QStringList fields{QString::number(com)};
+    for (int p : positions) fields << QString::number(p);
+    fields << QString::number(timeout);
+    return fields.join(u',');
+}
+
+TimeoutCheck checkTimeout(const QString& text) {
+    TimeoutCheck c;
+    if (!IsNumber(text)) {
+        c.message = kTimeoutNotNumber;
+        return c;
+    }
+    double v = LeadingNumber(text);
+    // Beyond the signed 32-bit range the time-out cannot be held; such a
+    // text is as unusable as letters.
+    if (v >= 2147483647.5 || v < -2147483648.5) {
+        c.message = kTimeoutNotNumber;
+        return c;
+    }
+    c.value = static_cast<std::int32_t>(RoundHalfEven(v));
+    c.rewrite = true;
+    if (c.value < 1) {
+        c.message = kTimeoutTooSmall;
+        return c;
+    }
+    c.ok = true;
+    return c;
+}
+
+OpenArgs openArgs(const Positions& p, std::int32_t timeout) {
+    const Choice& baud = choiceAt(Baud, p[Baud]);
+    const Choice& data = choiceAt(DataBits, p[DataBits]);
+    const Choice& stop = choiceAt(StopBits, p[StopBits]);
+    const Choice& parity = choiceAt(Parity, p[Parity]);
+    const Choice& flow = choiceAt(Flow, p[Flow]);
+    OpenArgs a{baud.code, data.code, stop.code, parity.code, flow.code, QString()};
+    for (int i = 0; i < kListCount; ++i) {
+        a.description += QString::fromLatin1(choiceAt(static_cast<List>(i), p[static_cast<std::size_t>(i)]).piece);
+    }
+    a.description += QStringLiteral(", TIMEOUT-") + QString::number(timeout) + QStringLiteral("(ms)");
+    return a;
+}
+
+}  // namespace tavorin::comsetting

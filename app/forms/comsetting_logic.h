@@ -1,0 +1,67 @@
+// What the connection settings dialog decides, without a widget: the seven
+// line-setting lists (entries, library codes, description pieces), the
+// settings record, the time-out check and the connection description.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace tavorin::comsetting {
+
+enum List { Baud, DataBits, StopBits, Parity, Flow, Prefix, Postfix, kListCount };
+
+struct Choice {
+    const char16_t* entry;
+    int code;               // the value passed to the library (unused for prefix/postfix)
+    const char* piece;      // what the choice adds to the connection description
+};
+
+struct ListSpec {
+    const char* control;    // the combo box's name
+    std::vector<Choice> choices;
+    Choice none;            // what "no entry selected" (position -1) means
+};
+
+// The one table the dialog fills its lists from and maps them with.
+const ListSpec& list(List which);
+QStringList entries(List which);
+// The choice at `position`; any position outside the list means none.
+const Choice& choiceAt(List which, int position);
+
+using Positions = std::array<int, kListCount>;
+
+// A settings record read for preselection: the COM number, the seven list
+// positions (rounded) and the time-out text to show.
+struct Record {
+    int com = 0;
+    Positions positions{};
+    QString timeoutText;
+};
+Record parseRecord(const QString& text);
+QString makeRecord(int com, const Positions& positions, std::int32_t timeout);
+
+// The time-out field's check when the port is opened.
+struct TimeoutCheck {
+    bool ok = false;
+    QString message;        // shown when refused
+    bool rewrite = false;   // whether the box is rewritten with `value`
+    std::int32_t value = 0;
+};
+TimeoutCheck checkTimeout(const QString& text);
+
+// The library arguments and the terminal's description line for an open.
+struct OpenArgs {
+    int baud, dataBits, stopBits, parity, flow;
+    QString description;
+};
+OpenArgs openArgs(const Positions& positions, std::int32_t timeout);
+
+inline const QString kSelectPort = QStringLiteral("ポートを選択してください");
+inline const QString kTimeoutNotNumber = QStringLiteral("タイムアウトには数値を入力してください");
+inline const QString kTimeoutTooSmall =
+    QStringLiteral("タイムアウトには１以上の数値を入力してください");
+
+}  // namespace tavorin::comsetting

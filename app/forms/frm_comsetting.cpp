@@ -1,0 +1,176 @@
+#include "frm_comsetting.h"
+
+#include "binding.h"
+#include "dialog.h"
+#include "frm_terminal.h"
+#include "portget.h"
+#include "twips.h"
+
+namespace tavorin {
+
+using namespace comsetting;
+
+namespace {
+
+QComboBox* makeCombo(QWidget* parent, QRect where) {
+    auto* box = new QComboBox(parent);
+    // Drop-down lists whose text part is editable, without the editor
+    // adding what is typed to the list.
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setGeometry(where);
+    return box;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& text, QRect where) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(where);
+    return label;
+}
+
+}  // namespace
+
+FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+      c_(common),
+      terminal_(terminal) {
+    setWindowTitle(QStringLiteral("通信設定"));
+    setModal(true);
+    setFixedSize(px(7830), px(3645));
+
+    CmbPortNo = makeCombo(this, twipRect(1560, 240, 4095, 300));
+    const int tops[] = {720, 1200, 1680, 2160, 2640};
+    for (int i = Baud; i <= Flow; ++i) {
+        lists[static_cast<std::size_t>(i)] = makeCombo(this, twipRect(1560, tops[i], 1695, 300));
+    }
+    lists[Prefix] = makeCombo(this, twipRect(5400, 1680, 1695, 300));
+    lists[Postfix] = makeCombo(this, twipRect(5400, 2160, 1695, 300));
+    for (int i = 0; i < kListCount; ++i) lists[static_cast<std::size_t>(i)]->setObjectName(QString::fromLatin1(list(static_cast<List>(i)).control));
+    CmbPortNo->setObjectName(QStringLiteral("CmbPortNo"));
+
+    TxtTimeout = new QLineEdit(this);
+    TxtTimeout->setObjectName(QStringLiteral("TxtTimeout"));
+    TxtTimeout->setMaxLength(6);
+    TxtTimeout->setGeometry(twipRect(5400, 2640, 975, 270));
+    CmdOpen = new QPushButton(QStringLiteral("通信開始"), this);
+    CmdOpen->setGeometry(twipRect(6120, 120, 1455, 375));
+    CmdOpen->setDefault(true);
+    CmdCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    CmdCancel->setGeometry(twipRect(6120, 600, 1455, 375));
+
+    makeLabel(this, QStringLiteral("ハンドシェイク"), twipRect(240, 2640, 1095, 255));
+    makeLabel(this, QStringLiteral("パリティ"), twipRect(240, 2160, 1095, 255));
+    makeLabel(this, QStringLiteral("ストップビット"), twipRect(240, 1680, 1095, 255));
+    makeLabel(this, QStringLiteral("データビット"), twipRect(240, 1200, 1095, 255));
+    makeLabel(this, QStringLiteral("ボーレート"), twipRect(240, 720, 1095, 255));
+    makeLabel(this, QStringLiteral("ポート"), twipRect(240, 240, 1095, 255));
+    makeLabel(this, QStringLiteral("プリフィックス"), twipRect(4080, 1680, 1215, 255));
+    makeLabel(this, QStringLiteral("ポストフィックス"), twipRect(4080, 2160, 1215, 255));
+    makeLabel(this, QStringLiteral("タイムアウト"), twipRect(4080, 2640, 1215, 255));
+    makeLabel(this, QStringLiteral("ms"), twipRect(6480, 2640, 495, 255));
+    QLabel* note = makeLabel(
+        this,
+        QStringLiteral("※IMGSHP、IMGBOXコマンドを使用する場合は、「なし」または「RTS/CTS」を指定してください"),
+        twipRect(600, 3060, 3735, 420));
+    note->setWordWrap(true);
+
+    setTabOrder(CmbPortNo, lists[Baud]);
+    for (int i = Baud; i < Postfix; ++i) setTabOrder(lists[static_cast<std::size_t>(i)], lists[static_cast<std::size_t>(i + 1)]);
+    setTabOrder(lists[Postfix], TxtTimeout);
+    setTabOrder(TxtTimeout, CmdOpen);
+    setTabOrder(CmdOpen, CmdCancel);
+
+    connect(CmdOpen, &QPushButton::clicked, this, &FrmComSetting::CmdOpen_Click);
+    connect(CmdCancel, &QPushButton::clicked, this, &FrmComSetting::CmdCancel_Click);
+}
+
+int FrmComSetting::position(const QComboBox* box) {
+    int i = box->currentIndex();
+    if (i < 0 || i >= box->count()) return -1;
+    // An editable list keeps its index while the user types over it.
+    return box->currentText() == box->itemText(i) ? i : -1;
+}
+
+void FrmComSetting::run() {
+    Form_Load();
+    exec();
+}
+
+void FrmComSetting::Form_Load() {
+    const std::size_t slot = static_cast<std::size_t>(MyIdx);
+    Record stored = parseRecord(c_.ComSetting[slot]);
+
+    CmbPortNo->clear();
+    for (int index = 0; index <= 255; ++index) {
+        QString name;
+        std::int16_t com = PortGet::EnumComPort(index, name);
+        if (com < 0) break;
+        if (name.isEmpty()) continue;
+        CmbPortNo->addItem(name, static_cast<int>(com));
+    }
+    if (CmbPortNo->count() > 0) {
+        CmbPortNo->setCurrentIndex(0);
+        for (int i = 0; i < CmbPortNo->count(); ++i) {
+            if (CmbPortNo->itemData(i).toInt() == stored.com) {
+                CmbPortNo->setCurrentIndex(i);
+                break;
+            }
+        }
+    }
+
+    for (int i = 0; i < kListCount; ++i) {
+        QComboBox* box = lists[static_cast<std::size_t>(i)];
+        box->clear();
+        box->addItems(entries(static_cast<List>(i)));
+        // A position outside the list (a hand-edited file) selects nothing.
+        int p = stored.positions[static_cast<std::size_t>(i)];
+        box->setCurrentIndex(p >= 0 && p < box->count() ? p : -1);
+    }
+    TxtTimeout->setText(stored.timeoutText);
+}
+
+void FrmComSetting::CmdOpen_Click() {
+    const std::size_t slot = static_cast<std::size_t>(MyIdx);
+    if (position(CmbPortNo) < 0) {
+        dialog().message(kSelectPort);
+        CmbPortNo->setFocus();
+        return;
+    }
+    TimeoutCheck check = checkTimeout(TxtTimeout->text());
+    if (check.rewrite) TxtTimeout->setText(QString::number(check.value));
+    if (!check.ok) {
+        dialog().message(check.message);
+        TxtTimeout->setFocus();
+        return;
+    }
+    const std::int32_t t = check.value;
+
+    Positions positions{};
+    for (int i = 0; i < kListCount; ++i) {
+        positions[static_cast<std::size_t>(i)] = position(lists[static_cast<std::size_t>(i)]);
+    }
+    OpenArgs args = openArgs(positions, t);
+    const int com = CmbPortNo->itemData(position(CmbPortNo)).toInt();
+    std::int32_t h = PortOpen(com, args.baud, args.dataBits, args.stopBits, args.parity, args.flow);
+    c_.ComHandle[slot] = h;
+    if (h < 0) {
+        ShowErrorMessage(h);
+        return;
+    }
+    TimeoutSet(h, -1, t);
+    terminal_.setWindowTitle(CmbPortNo->currentText());
+    // The label reads "&" as a mnemonic marker, so "&&" shows as one "&".
+    terminal_.LblSetting->setText(args.description);
+    c_.ComCaption[slot] = CmbPortNo->currentText();
+    c_.ComPortNo[slot] = com;
+    c_.ComSetting[slot] = makeRecord(com, positions, t);
+    accept();
+}
+
+void FrmComSetting::CmdCancel_Click() {
+    c_.ComHandle[static_cast<std::size_t>(MyIdx)] = -1;
+    reject();
+}
+
+}  // namespace tavorin

@@ -1,0 +1,282 @@
+#include "frm_terminal.h"
+
+#include <QCloseEvent>
+#include <QScrollBar>
+
+#include "binding.h"
+#include "dialog.h"
+#include "frm_image.h"
+#include "frm_picture.h"
+#include "frm_progress.h"
+#include "terminal_logic.h"
+#include "twips.h"
+
+namespace tavorin {
+
+namespace {
+constexpr int kRecvCapacity = 2046;
+}
+
+FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
+    : QWidget(nullptr, Qt::Window), c_(common), main_(main) {
+    setWindowTitle(QStringLiteral("ターミナル画面"));
+    resize(px(9285), px(6060));
+
+    LblSetting = new QLabel(this);
+    LblSetting->setGeometry(twipRect(0, 0, 9255, 255));
+
+    commandGroup = new QGroupBox(QStringLiteral("シリアルコマンド送信"), this);
+    commandGroup->setGeometry(twipRect(120, 360, 5775, 1605));
+    Label1 = new QLabel(QStringLiteral("送信コマンド"), commandGroup);
+    Label1->setGeometry(twipRect(240, 360, 1095, 375));
+    SerialCmnd = new QLineEdit(commandGroup);
+    SerialCmnd->setGeometry(twipRect(1320, 360, 3495, 270));
+    BtnSend = new QPushButton(QStringLiteral("送信"), commandGroup);
+    BtnSend->setGeometry(twipRect(4920, 360, 735, 375));
+    BtnSend->setDefault(true);
+    Label2 = new QLabel(QStringLiteral("レスポンス"), commandGroup);
+    Label2->setGeometry(twipRect(240, 630, 1095, 375));
+    ResponseText = new QPlainTextEdit(commandGroup);
+    ResponseText->setGeometry(twipRect(240, 855, 5415, 630));
+    ResponseText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    triggerGroup = new QGroupBox(QStringLiteral("トリガ"), this);
+    triggerGroup->setGeometry(twipRect(6120, 360, 1455, 1560));
+    BtnTrOn = new QPushButton(QStringLiteral("トリガON"), triggerGroup);
+    BtnTrOn->setGeometry(twipRect(240, 405, 975, 375));
+    BtnTrOff = new QPushButton(QStringLiteral("トリガOFF"), triggerGroup);
+    BtnTrOff->setGeometry(twipRect(240, 990, 975, 375));
+
+    BtnComStop = new QPushButton(QStringLiteral("通信終了"), this);
+    BtnComStop->setGeometry(twipRect(8040, 480, 1095, 375));
+    BtnRecvStop = new QPushButton(QStringLiteral("受信中止"), this);
+    BtnRecvStop->setGeometry(twipRect(8040, 945, 1095, 330));
+    BtnClear = new QPushButton(QStringLiteral("クリア"), this);
+    BtnClear->setGeometry(twipRect(8040, 1620, 1095, 375));
+
+    // A label reads "&" as a mnemonic marker only when it has a buddy; with
+    // one, the "&&" of a description shows as the single "&" it stands for.
+    LblSetting->setBuddy(SerialCmnd);
+
+    RecvText = new QPlainTextEdit(this);
+    RecvText->setGeometry(twipRect(120, 2025, 9015, 3870));
+    RecvText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    RecvText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    RecvText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    // Tab order as designed.
+    setTabOrder(SerialCmnd, BtnSend);
+    setTabOrder(BtnSend, ResponseText);
+    setTabOrder(ResponseText, BtnTrOn);
+    setTabOrder(BtnTrOn, BtnTrOff);
+    setTabOrder(BtnTrOff, BtnComStop);
+    setTabOrder(BtnComStop, BtnClear);
+    setTabOrder(BtnClear, RecvText);
+
+    RecvTimer.setInterval(100);
+    connect(&RecvTimer, &QTimer::timeout, this, &FrmTerminal::RecvTimer_Timer);
+    connect(BtnSend, &QPushButton::clicked, this, &FrmTerminal::BtnSend_Click);
+    // Enter in the command box sends, as the default button of the window.
+    connect(SerialCmnd, &QLineEdit::returnPressed, this, &FrmTerminal::BtnSend_Click);
+    connect(BtnTrOn, &QPushButton::clicked, this, &FrmTerminal::BtnTrOn_Click);
+    connect(BtnTrOff, &QPushButton::clicked, this, &FrmTerminal::BtnTrOff_Click);
+    connect(BtnRecvStop, &QPushButton::clicked, this, &FrmTerminal::BtnRecvStop_Click);
+    connect(BtnComStop, &QPushButton::clicked, this, &FrmTerminal::BtnComStop_Click);
+    connect(BtnClear, &QPushButton::clicked, this, &FrmTerminal::BtnClear_Click);
+}
+
+void FrmTerminal::showTerminal(bool minimised) {
+    if (!loaded_) Form_Load();
+    if (minimised) {
+        showMinimized();
+    } else {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        showNormal();
+        raise();
+        activateWindow();
+    }
+}
+
+void FrmTerminal::Form_Load() {
+    loaded_ = true;
+    RecvMode = terminal::Unsolicited;
+    ResponseText->clear();
+    RecvText->clear();
+    SerialCmnd->clear();
+    setSendButtons(true);
+    RecvTimer.start();
+}
+
+void FrmTerminal::unloadByProgram() { requestClose(1); }
+
+void FrmTerminal::requestClose(int unloadMode) {
+    if (!loaded_) return;
+    unloadMode_ = unloadMode;
+    close();
+    unloadMode_ = -1;
+}
+
+void FrmTerminal::closeEvent(QCloseEvent* event) {
+    if (!loaded_) {
+        event->accept();
+        return;
+    }
+    // A close Qt did not get from code is the user's close box.
+    int mode = unloadMode_ >= 0 ? unloadMode_ : (event->spontaneous() ? 0 : 1);
+    if (mode == 0) {
+        // While a receive is handled the port is in use: refused silently.
+        if (!RecvTimer.isActive() || !dialog().question(QStringLiteral("通信を終了しますか？"))) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
+    Form_Unload();
+}
+
+void FrmTerminal::Form_Unload() {
+    RecvTimer.stop();
+    const std::int32_t h = c_.ComHandle[static_cast<std::size_t>(MyIdx)];
+    // A program close can come while a receive of this window waits inside
+    // the library (the nested pump runs it). An image transfer refuses the
+    // close with "busy", which would leave the port open for good once the
+    // slot is marked idle; cancelling first lets the transfer end, and the
+    // port is closed again when the receive returns.
+    if (PortClose(h) == OMBRIX_E_BUSY) {
+        ComCancel(h);
+        pendingClose_ = h;
+    }
+    c_.ComHandle[static_cast<std::size_t>(MyIdx)] = -1;
+    loaded_ = false;
+    main_.slotClosed(MyIdx);
+    hide();
+}
+
+void FrmTerminal::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void FrmTerminal::Form_Resize() {
+    // Qt reports the client area itself, so the frame and caption metrics
+    // that an outer size would need are already taken off.
+    terminal::Layout l = terminal::layoutFor(twips(width()), twips(height()), twips(RecvText->x()),
+                                             twips(RecvText->y()), twips(RecvText->width()),
+                                             twips(RecvText->height()));
+    RecvText->resize(px(l.recvWidth), px(l.recvHeight));
+    LblSetting->resize(px(l.labelWidth), LblSetting->height());
+}
+
+void FrmTerminal::setSendButtons(bool enabled) {
+    BtnSend->setEnabled(enabled);
+    BtnTrOn->setEnabled(enabled);
+    BtnTrOff->setEnabled(enabled);
+    BtnComStop->setEnabled(enabled);
+}
+
+void FrmTerminal::BtnSend_Click() {
+    if (!RecvTimer.isActive()) return;
+    const QString text = SerialCmnd->text().trimmed();
+    SerialCmnd->setText(text);
+    if (text.isEmpty()) return;
+    setSendButtons(false);
+    std::int32_t r = SendCommand(c_.ComHandle[static_cast<std::size_t>(MyIdx)], text);
+    if (r < 0) {
+        ShowErrorMessage(r);
+        setSendButtons(true);
+        return;
+    }
+    RecvMode = terminal::recvModeFor(text);
+}
+
+void FrmTerminal::BtnTrOn_Click() {
+    if (!RecvTimer.isActive()) return;
+    SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)], QString::fromLatin1(terminal::kTriggerOn));
+}
+
+void FrmTerminal::BtnTrOff_Click() {
+    if (!RecvTimer.isActive()) return;
+    SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)], QString::fromLatin1(terminal::kTriggerOff));
+}
+
+void FrmTerminal::BtnRecvStop_Click() {
+    if (!RecvTimer.isActive()) return;
+    ComCancel(c_.ComHandle[static_cast<std::size_t>(MyIdx)]);
+}
+
+void FrmTerminal::BtnComStop_Click() {
+    if (!RecvTimer.isActive()) return;
+    unloadByProgram();
+}
+
+void FrmTerminal::BtnClear_Click() { RecvText->clear(); }
+
+void FrmTerminal::RecvTimer_Timer() {
+    RecvTimer.stop();
+    const std::size_t slot = static_cast<std::size_t>(MyIdx);
+    const std::int32_t h = c_.ComHandle[slot];
+    if (RecvChk(h) <= 0) {
+        RecvTimer.start();
+        return;
+    }
+    const QString imageFile = MakeImageFileName(MyIdx, QStringLiteral("jpg"));
+    QByteArray raw;
+    std::int16_t r = 0;
+    switch (RecvMode) {
+        case terminal::Unsolicited:
+            r = RecvData(h, RecvBuf, kRecvCapacity, QString(), QString(), &raw);
+            break;
+        case terminal::Response:
+            r = RecvResponse(h, RecvBuf, kRecvCapacity, &raw);
+            break;
+        default: {
+            c_.WaitState = 1;
+            FrmProgress& progress = main_.progressWindow();
+            progress.ComId = h;
+            progress.load();
+            progress.LblMessage->setText(QStringLiteral("しばらくお待ちください"));
+            progress.show();
+            r = RecvImage(h, imageFile, RecvBuf, kRecvCapacity, 2, &raw);
+            progress.unloadByProgram();
+            c_.WaitState = 0;
+            break;
+        }
+    }
+    // The window may have been unloaded while the read waited; the port it
+    // had to leave open for the running transfer is closed now.
+    if (pendingClose_ >= 0) {
+        PortClose(pendingClose_);
+        pendingClose_ = -1;
+    }
+    setSendButtons(true);
+    if (c_.ComHandle[slot] < 0) return;
+
+    if (r >= 1) {
+        terminal::Rendered shown = terminal::render(raw);
+        if (RecvMode == terminal::Response || RecvMode == terminal::Image) {
+            ResponseText->setPlainText(shown.text);
+            if (RecvMode == terminal::Image && shown.ack == terminal::Acked) {
+                FrmPicture& viewer = main_.pictureWindow();
+                viewer.DispImage = imageFile;
+                if (viewer.isVisible()) viewer.unloadByProgram();
+                viewer.showPicture();
+            }
+        } else {
+            // Appended as its own line (the box's line end stands for CR LF),
+            // the caret put at the end so that the box scrolls to the newest
+            // data.
+            QString all = RecvText->toPlainText() + shown.text + u'\n';
+            RecvText->setPlainText(all);
+            QTextCursor cursor = RecvText->textCursor();
+            cursor.movePosition(QTextCursor::End);
+            RecvText->setTextCursor(cursor);
+            RecvText->verticalScrollBar()->setValue(RecvText->verticalScrollBar()->maximum());
+        }
+    } else if (r < 0) {
+        ShowErrorMessage(r);
+    }
+    RecvMode = terminal::Unsolicited;
+    RecvTimer.start();
+}
+
+}  // namespace tavorin

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include "comsetting_logic.h"
+#include "terminal_logic.h"
+
+namespace tavorin {
+namespace {
+
+using namespace comsetting;
+
+TEST(ComSettingLogic, EveryChoiceMapsToItsCodeAndPiece) {
+    struct Row {
+        Positions positions;
+        int baud, data, stop, parity, flow;
+        const char* description;
+    };
+    const Row rows[] = {
+        {{5, 1, 0, 0, 0, 0, 3}, 5, 1, 0, 0, 0,
+         "9600bps,8bit,1,NONE,NONE,<>-<CR><LF>, TIMEOUT-100(ms)"},
+        {{0, 0, 1, 1, 3, 1, 1}, 0, 0, 1, 1, 3,
+         "300bps,7bit,2,EVEN,RTS/CTS&&XON/XOFF,<STX>-<ETX>, TIMEOUT-100(ms)"},
+        {{9, 1, 0, 2, 1, 0, 2}, 9, 1, 0, 2, 2, "115.2Kbps,8bit,1,ODD,RTS/CTS,<>-<TAB>, TIMEOUT-100(ms)"},
+        {{6, 1, 0, 0, 2, 0, 0}, 6, 1, 0, 0, 1, "19.2Kbps,8bit,1,NONE,XON/XOFF,<>-<>, TIMEOUT-100(ms)"},
+        // Nothing selected (typed text): each list's own meaning of none.
+        {{-1, -1, -1, -1, -1, -1, -1}, 5, 1, 1, 2, 0,
+         "9600bps,8bit,2,ODD,FLOW-NONE,<STX>-<>, TIMEOUT-100(ms)"},
+        // A position past the list counts as none as well.
+        {{10, 2, 2, 3, 4, 2, 4}, 5, 1, 1, 2, 0,
+         "9600bps,8bit,2,ODD,FLOW-NONE,<STX>-<>, TIMEOUT-100(ms)"},
+    };
+    for (const Row& r : rows) {
+        OpenArgs a = openArgs(r.positions, 100);
+        EXPECT_EQ(a.baud, r.baud);
+        EXPECT_EQ(a.dataBits, r.data);
+        EXPECT_EQ(a.stopBits, r.stop);
+        EXPECT_EQ(a.parity, r.parity);
+        EXPECT_EQ(a.flow, r.flow);
+        EXPECT_EQ(a.description, QString::fromLatin1(r.description));
+    }
+    EXPECT_EQ(entries(Baud).size(), 10);
+    EXPECT_EQ(entries(Flow), (QStringList{"なし", "RTS/CTS", "XON/XOFF", "両方"}));
+    EXPECT_EQ(entries(Postfix), (QStringList{"なし", "ETX", "TAB", "CR+LF"}));
+}
+
+TEST(ComSettingLogic, RecordsReadAndWrite) {
+    Record r = parseRecord("3,5,1,0,0,0,0,3,100");
+    EXPECT_EQ(r.com, 3);
+    EXPECT_EQ(r.positions, (Positions{5, 1, 0, 0, 0, 0, 3}));
+    EXPECT_EQ(r.timeoutText, "100");
+    EXPECT_EQ(makeRecord(3, r.positions, 100), "3,5,1,0,0,0,0,3,100");
+    EXPECT_EQ(makeRecord(7, {-1, 1, 0, 0, -1, 0, 0}, 250), "7,-1,1,0,0,-1,0,0,250");
+
+    Record empty = parseRecord("");
+    EXPECT_EQ(empty.com, 0);
+    EXPECT_EQ(empty.positions, (Positions{}));
+    EXPECT_EQ(empty.timeoutText, "100");
+
+    // Letters read as 0, fractions round half to even, a ninth field keeps
+    // further commas and is read by its leading number.
+    Record odd = parseRecord("x,2.5,1.5,,a,0,0,0,0050,9");
+    EXPECT_EQ(odd.com, 0);
+    EXPECT_EQ(odd.positions, (Positions{2, 2, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(odd.timeoutText, "50");
+    EXPECT_EQ(parseRecord("1,0,0,0,0,0,0,0,abc").timeoutText, "0");
+}
+
+TEST(ComSettingLogic, TimeoutCheck) {
+    struct Row {
+        const char* text;
+        bool ok;
+        bool rewrite;
+        int value;
+        QString message;
+    };
+    const Row rows[] = {
+        {"1.5", true, true, 2, ""},          {"2.5", true, true, 2, ""},
+        {"100", true, true, 100, ""},        {" 250 ", true, true, 250, ""},
+        {"0.4", false, true, 0, kTimeoutTooSmall}, {"-3", false, true, -3, kTimeoutTooSmall},
+        {"", false, false, 0, kTimeoutNotNumber},  {"abc", false, false, 0, kTimeoutNotNumber},
+        {"12ab", false, false, 0, kTimeoutNotNumber},
+    };
+    for (const Row& r : rows) {
+        TimeoutCheck c = checkTimeout(QString::fromLatin1(r.text));
+        EXPECT_EQ(c.ok, r.ok) << r.text;
+        EXPECT_EQ(c.rewrite, r.rewrite) << r.text;
+        if (r.rewrite) EXPECT_EQ(c.value, r.value) << r.text;
+        EXPECT_EQ(c.message, r.message) << r.text;
+    }
+}
+
+TEST(TerminalLogic, RecvModeRule) {
+    using terminal::recvModeFor;
+    EXPECT_EQ(recvModeFor("imgshp"), terminal::Image);
+    EXPECT_EQ(recvModeFor("IMGBOX"), terminal::Image);
+    EXPECT_EQ(recvModeFor("IMGSNP"), terminal::Response);
+    EXPECT_EQ(recvModeFor("IMGSHP?"), terminal::Response);
+    EXPECT_EQ(recvModeFor("IMG^SHP"), terminal::Response);
+    EXPECT_EQ(recvModeFor("SHPBOX"), terminal::Response);
+    EXPECT_EQ(recvModeFor("BOXIMG"), terminal::Image) << "anywhere, not only after IMG";
+}
+
+TEST(TerminalLogic, RenderingAndAckState) {
+    using terminal::render;
+    struct Row {
+        QByteArray bytes;
+        const char* text;
+        terminal::AckState ack;
+    };
+    const Row rows[] = {
+        {QByteArray("ABC\r"), "ABC<CR>", terminal::NoAck},
+        {QByteArray("\x02" "12\x03"), "<02>12<03>", terminal::NoAck},
+        {QByteArray("P1\x06."), "P1<ACK>.", terminal::Acked},
+        {QByteArray("\x15."), "<NAK>.", terminal::Refused},
+        {QByteArray("\x15\x06."), "<NAK><ACK>.", terminal::Refused},
+        {QByteArray("\x06\x05"), "<ACK><ENQ>", terminal::Refused},
+        {QByteArray("\x7F\x1B\x16\n\t"), "\x7F<1B><SYN><LF><09>", terminal::NoAck},
+        {QByteArray("\xE3\x81\x82"), "<E3><81><82>", terminal::NoAck},
+        {QByteArray("\x00\xFF", 2), "<00><FF>", terminal::NoAck},
+    };
+    for (const Row& r : rows) {
+        terminal::Rendered out = render(r.bytes);
+        EXPECT_EQ(out.text, QString::fromLatin1(r.text)) << r.text;
+        EXPECT_EQ(out.ack, r.ack) << r.text;
+    }
+}
+
+TEST(TerminalLogic, ResizeKeepsMarginsAndNeverGoesNegative) {
+    // The designed client area and its grown twin: the box grows by the
+    // same 1500 twips, the label spans the width.
+    terminal::Layout design = terminal::layoutFor(9285, 6060, 120, 2025, 9015, 3870);
+    EXPECT_EQ(design.recvWidth, 9045);
+    EXPECT_EQ(design.recvHeight, 3915);
+    EXPECT_EQ(design.labelWidth, 9285);
+    terminal::Layout grown = terminal::layoutFor(9285 + 1500, 6060 + 1500, 120, 2025, 9015, 3870);
+    EXPECT_EQ(grown.recvWidth - design.recvWidth, 1500);
+    EXPECT_EQ(grown.recvHeight - design.recvHeight, 1500);
+    EXPECT_EQ(grown.labelWidth - design.labelWidth, 1500);
+    terminal::Layout tiny = terminal::layoutFor(100, 1000, 120, 2025, 9015, 3870);
+    EXPECT_EQ(tiny.recvWidth, 9015);
+    EXPECT_EQ(tiny.recvHeight, 3870);
+}
+
+}  // namespace
+}  // namespace tavorin
