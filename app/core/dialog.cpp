@@ -29,8 +29,10 @@ bool RecordingDialog::question(const QString& text) {
     return answer;
 }
 
-QString RecordingDialog::saveFileName(const QString&, const QString&, const QString&) {
+QString RecordingDialog::saveFileName(const QString& title, const QString& initial,
+                                      const QString& filter) {
     ++fileDialogs;
+    fileRequests.push_back({title, initial, filter});
     if (fileAnswers.empty()) return QString();
     QString answer = fileAnswers.front();
     fileAnswers.pop_front();

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <vector>
 
 namespace tavorin {
 
@@ -49,6 +50,13 @@ public:
     QStringList messages;
     QStringList questions;
     int fileDialogs = 0;
+    // What each save-as dialog was opened with, in order.
+    struct FileRequest {
+        QString title;
+        QString initial;
+        QString filter;
+    };
+    std::vector<FileRequest> fileRequests;
 
     // Called after each message or question is recorded, while the box
     // would be open (tests use it to act "during" a modal box).

@@ -94,8 +94,11 @@ bool IsNumber(const QString& text) {
     for (QChar c : trimmed) {
         if (isBlank(c)) return false;
     }
-    (void)scanNumber(trimmed, end, digits);
-    return digits && end == trimmed.size();
+    std::string s = scanNumber(trimmed, end, digits);
+    if (!digits || end != trimmed.size()) return false;
+    // A value past the double range ("1E400") is no number a field can
+    // hold; accepting it would let the lenient reading turn it into 0.
+    return std::isfinite(std::strtod(s.c_str(), nullptr));
 }
 
 std::int64_t RoundHalfEven(double value) {

@@ -16,6 +16,7 @@ double LeadingNumber(const QString& text);
 
 // True when the whole text (blanks around it allowed) is one number: sign,
 // digits with an optional decimal point, optional exponent with E or D.
+// A value beyond the double range is not a number.
 bool IsNumber(const QString& text);
 
 // Rounds to the nearest integer, a half going to the even neighbour

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -119,12 +120,25 @@ TEST_F(SettingsTest, AFailedSaveLeavesThePreviousFileWhole) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
         << "no temporary left behind";
 
-    // A directory the user may not write to (root may, so only for others).
+    // A directory the user may not write to. Root writes anywhere, so as
+    // root the save runs in a child that has given up its privileges.
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0555), 0);
     if (geteuid() != 0) {
-        ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
         EXPECT_FALSE(SaveSettings(c));
-        EXPECT_EQ(readFile(), QByteArray("SCANNER1=keep\r\n"));
+    } else {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+            _exit(SaveSettings(c) ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: saved anyway, 3: could not drop privileges";
     }
+    EXPECT_EQ(readFile(), QByteArray("SCANNER1=keep\r\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 TEST(Messages, ErrorCodesAndFileNames) {
