@@ -6,6 +6,7 @@
 #include "common.h"
 #include "frm_image.h"
 #include "qt_dialog.h"
+#include "screenshots.h"
 
 namespace tavorin {
 namespace {
@@ -22,6 +23,15 @@ int runProgram(QApplication& app) {
     Common common;
     FrmImage main(common);
     installPump();
+    // A mode for looking at the windows (scripts/screenshots.sh): each one is
+    // written as a picture and the program ends.
+    const QString shots = qEnvironmentVariable("TAVORIN_SCREENSHOTS");
+    if (!shots.isEmpty()) {
+        int failed = takeScreenshots(shots, main, common);
+        main.requestClose(1);
+        PumpSet(nullptr);
+        return failed == 0 ? 0 : 1;
+    }
     main.show();
     int rc = app.exec();
     PumpSet(nullptr);

@@ -1,0 +1,93 @@
+#include "screenshots.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QThread>
+
+#include "frm_comsetting.h"
+#include "frm_image.h"
+#include "frm_picture.h"
+#include "frm_progress.h"
+#include "frm_terminal.h"
+
+namespace tavorin {
+namespace {
+
+void settle() {
+    // Let the window system map and paint the window before it is grabbed.
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+}
+
+bool save(QWidget& w, const QDir& dir, const char* name) {
+    settle();
+    return w.grab().save(dir.filePath(QString::fromLatin1(name)));
+}
+
+}  // namespace
+
+int takeScreenshots(const QString& directory, FrmImage& main, Common& common) {
+    QDir dir(directory);
+    dir.mkpath(QStringLiteral("."));
+    int failed = 0;
+
+    main.show();
+    failed += !save(main, dir, "main.png");
+
+    FrmComSetting& d = *main.ComSetForm[0];
+    d.Form_Load();
+    d.show();
+    failed += !save(d, dir, "comsetting.png");
+    d.hide();
+
+    FrmTerminal& t = *main.TermForm[0];
+    QString port = d.CmbPortNo->count() > 0 ? d.CmbPortNo->itemText(0) : QStringLiteral("COM200");
+    t.setWindowTitle(port);
+    t.LblSetting->setText(QStringLiteral("9600bps,8bit,1,NONE,NONE,<>-<CR><LF>, TIMEOUT-100(ms)"));
+    t.showTerminal(false);
+    t.RecvTimer.stop();  // no port behind this sample: nothing to poll
+    t.SerialCmnd->setText(QStringLiteral("BEPLVL?"));
+    t.ResponseText->setPlainText(QStringLiteral("BEPLVL2<ACK>."));
+    t.RecvText->setPlainText(QStringLiteral("TAVORIN-0001<CR>\n<02>12<03>\n"));
+    failed += !save(t, dir, "terminal.png");
+    t.hide();
+
+    FrmProgress& p = main.progressWindow();
+    p.ComId = -1;
+    p.load();
+    p.show();
+    failed += !save(p, dir, "progress.png");
+    p.unloadByProgram();
+
+    // A sample picture: a label such as the virtual scanner photographs.
+    QImage sample(640, 480, QImage::Format_RGB32);
+    sample.fill(Qt::white);
+    {
+        QPainter painter(&sample);
+        painter.setPen(Qt::black);
+        for (int x = 80; x < 560; x += 6) painter.fillRect(x, 120, (x / 6) % 3 + 1, 140, Qt::black);
+        QFont f = painter.font();
+        f.setPointSize(20);
+        painter.setFont(f);
+        painter.drawText(QRect(0, 280, 640, 60), Qt::AlignCenter, QStringLiteral("TAVORIN-0001"));
+        painter.drawLine(120, 420, 520, 420);
+    }
+    QString picture = dir.filePath(QStringLiteral("sample.jpg"));
+    sample.save(picture, "JPEG");
+    FrmPicture& v = main.pictureWindow();
+    v.DispImage = picture;
+    v.showPicture();
+    failed += !save(v, dir, "picture.png");
+    v.unloadByProgram();
+    QFile::remove(picture);
+
+    (void)common;
+    return failed;
+}
+
+}  // namespace tavorin
