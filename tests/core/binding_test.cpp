@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "binding.h"
 #include "common.h"
 #include "dialog.h"
@@ -59,6 +62,55 @@ TEST_F(BindingTest, WrappersAgainstTheRealLibraryOverAPty) {
     EXPECT_FALSE(PortName(205).isEmpty());
     EXPECT_TRUE(PortName(0).isEmpty());
     EXPECT_EQ(PortClose(h), 0);
+}
+
+TEST_F(BindingTest, AnImageReachesAFileNamedInJapanese) {
+    PortDirectory dir;
+    PtyPeer peer(dir, 206);
+    std::int32_t h = PortOpen(206, 5, 1, 0, 0, 0);
+    ASSERT_GE(h, 0);
+
+    // The trigger frame goes out byte for byte.
+    peer.clearWire();
+    EXPECT_EQ(SendData(h, QString::fromLatin1("\x16T\r")), 0);
+    ASSERT_TRUE(peer.waitWire(3, std::chrono::milliseconds(2000)));
+    EXPECT_EQ(peer.wire(), (Bytes{0x16, 'T', 0x0D}));
+
+    // SYN, a byte, L = sub-header + data (least significant byte first), a
+    // byte, the sub-header ending in GS, the data, the closing reply.
+    Bytes data(300);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 13);
+    const std::uint32_t length = 10 + static_cast<std::uint32_t>(data.size());
+    Bytes reply{0x16, 0x00, static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
+                0x00, 0x00, 0x00};
+    Bytes sub(10, 'h');
+    sub.back() = 0x1D;
+    reply.insert(reply.end(), sub.begin(), sub.end());
+    reply.insert(reply.end(), data.begin(), data.end());
+    reply.push_back(0x06);
+    reply.push_back('.');
+    peer.send(reply);
+
+    QTemporaryDir folder;
+    const QString target = folder.filePath(QStringLiteral("画像1.jpg"));
+    QString text;
+    QByteArray raw;
+    EXPECT_EQ(RecvImage(h, target, text, 2046, 2, &raw), 2);
+    EXPECT_EQ(text, QString::fromLatin1("\x06."));
+    EXPECT_EQ(raw, QByteArray("\x06."));
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "the file is where the name says";
+    EXPECT_EQ(file.readAll(), QByteArray(reinterpret_cast<const char*>(data.data()),
+                                         static_cast<qsizetype>(data.size())));
+
+    std::int32_t announced = -1;
+    std::int32_t received = -1;
+    ImageProgress(h, &announced, &received);
+    EXPECT_EQ(announced, static_cast<std::int32_t>(length));
+    EXPECT_EQ(received, static_cast<std::int32_t>(data.size()));
+    EXPECT_EQ(PortClose(h), 0);
+    EXPECT_EQ(ImageProgress(h, &announced, &received), OMBRIX_E_NOT_OPEN);
+    EXPECT_TRUE(d.messages.isEmpty());
 }
 
 TEST_F(BindingTest, AMissingLibraryIsToldOnceAndCallsFail) {
