@@ -92,10 +92,10 @@ bool load() {
         if (!tryOpen(own)) tryOpen(name);
     }
     if (!s.handle) {
-        dialog().message(QStringLiteral("ライブラリ %1 を読み込めません。\n探した場所: %2\n"
-                                        "理由: %3\nスキャナとの通信はできません。")
-                             .arg(name, looked.join(QStringLiteral(", ")),
-                                  reasons.join(QStringLiteral(" / "))));
+        dialog().message(
+            QStringLiteral("ライブラリ %1 を読み込めません。\n探した場所: %2\n"
+                           "理由: %3\nスキャナとの通信はできません。")
+                .arg(name, looked.join(QStringLiteral(", ")), reasons.join(QStringLiteral(" / "))));
         return false;
     }
 
@@ -145,10 +145,11 @@ std::vector<unsigned char> replyBuffer(std::int32_t capacity) {
     return std::vector<unsigned char>(static_cast<std::size_t>(capacity > 0 ? capacity : 1), ' ');
 }
 
-std::int16_t finishReply(std::int32_t r, const std::vector<unsigned char>& buffer,
-                         QString& text, QByteArray* raw) {
+std::int16_t finishReply(std::int32_t r, const std::vector<unsigned char>& buffer, QString& text,
+                         QByteArray* raw) {
     std::int16_t result = static_cast<std::int16_t>(r);
-    std::int32_t n = result > 0 ? std::min<std::int32_t>(result, static_cast<std::int32_t>(buffer.size())) : 0;
+    std::int32_t n =
+        result > 0 ? std::min<std::int32_t>(result, static_cast<std::int32_t>(buffer.size())) : 0;
     text = n > 0 ? replyText(buffer.data(), n) : QString();
     if (raw) *raw = QByteArray(reinterpret_cast<const char*>(buffer.data()), n);
     return result;
@@ -174,7 +175,9 @@ void overrideLibrary(const QString& nameOrPath) {
     s.library = nameOrPath;
 }
 
-bool available() { return load(); }
+bool available() {
+    return load();
+}
 
 }  // namespace binding
 
@@ -182,7 +185,9 @@ std::int32_t PortOpen(std::int32_t com, std::int32_t baud, std::int32_t dataBits
                       std::int32_t stopBits, std::int32_t parity, std::int32_t flow) {
     return call(&Exports::PortOpen, com, baud, dataBits, stopBits, parity, flow);
 }
-std::int32_t PortClose(std::int32_t handle) { return call(&Exports::PortClose, handle); }
+std::int32_t PortClose(std::int32_t handle) {
+    return call(&Exports::PortClose, handle);
+}
 std::int32_t TimeoutSet(std::int32_t handle, std::int32_t first, std::int32_t data) {
     return call(&Exports::TimeoutSet, handle, first, data);
 }
@@ -191,8 +196,12 @@ std::int32_t RecvChk(std::int32_t handle) {
     if (!load()) return 0;
     return state().fn.RecvChk(handle);
 }
-std::int32_t ComCancel(std::int32_t handle) { return call(&Exports::ComCancel, handle); }
-std::int32_t ComClear(std::int32_t handle) { return call(&Exports::ComClear, handle); }
+std::int32_t ComCancel(std::int32_t handle) {
+    return call(&Exports::ComCancel, handle);
+}
+std::int32_t ComClear(std::int32_t handle) {
+    return call(&Exports::ComClear, handle);
+}
 std::int32_t ImageProgress(std::int32_t handle, std::int32_t* length, std::int32_t* received) {
     if (length) *length = 0;
     if (received) *received = 0;
@@ -201,8 +210,12 @@ std::int32_t ImageProgress(std::int32_t handle, std::int32_t* length, std::int32
 std::int32_t RecvStart(std::int32_t handle, std::intptr_t window, std::uint32_t message) {
     return call(&Exports::RecvStart, handle, window, message);
 }
-std::int32_t RecvStop(std::int32_t handle) { return call(&Exports::RecvStop, handle); }
-std::int32_t PumpSet(Ombrix_PumpFn pump) { return call(&Exports::PumpSet, pump); }
+std::int32_t RecvStop(std::int32_t handle) {
+    return call(&Exports::RecvStop, handle);
+}
+std::int32_t PumpSet(Ombrix_PumpFn pump) {
+    return call(&Exports::PumpSet, pump);
+}
 
 QString PortName(std::int32_t com) {
     if (!load()) return QString();
@@ -214,13 +227,15 @@ QString PortName(std::int32_t com) {
 
 std::int32_t SendCommand(std::int32_t handle, const QString& command) {
     QByteArray bytes = command.toLocal8Bit();
-    return call(&Exports::CmndSend, handle, reinterpret_cast<const unsigned char*>(bytes.constData()),
+    return call(&Exports::CmndSend, handle,
+                reinterpret_cast<const unsigned char*>(bytes.constData()),
                 static_cast<std::int32_t>(bytes.size()));
 }
 
 std::int32_t SendData(std::int32_t handle, const QString& text) {
     QByteArray bytes = text.toLocal8Bit();
-    return call(&Exports::DataSend, handle, reinterpret_cast<const unsigned char*>(bytes.constData()),
+    return call(&Exports::DataSend, handle,
+                reinterpret_cast<const unsigned char*>(bytes.constData()),
                 static_cast<std::int32_t>(bytes.size()));
 }
 
@@ -236,8 +251,8 @@ std::int16_t RecvData(std::int32_t handle, QString& data, std::int32_t capacity,
     std::vector<unsigned char> buffer = replyBuffer(capacity);
     QByteArray s = start.toLocal8Bit();
     QByteArray e = end.toLocal8Bit();
-    std::int32_t r = call(&Exports::DataRecv, handle, buffer.data(), capacity, s.constData(),
-                          e.constData());
+    std::int32_t r =
+        call(&Exports::DataRecv, handle, buffer.data(), capacity, s.constData(), e.constData());
     return finishReply(r, buffer, data, raw);
 }
 
@@ -245,8 +260,8 @@ std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& re
                        std::int32_t capacity, std::int32_t mode, QByteArray* raw) {
     std::vector<unsigned char> buffer = replyBuffer(capacity);
     QByteArray path = QFile::encodeName(fileName);
-    std::int32_t r = call(&Exports::ImageRecv, handle, path.constData(), buffer.data(), capacity,
-                          mode);
+    std::int32_t r =
+        call(&Exports::ImageRecv, handle, path.constData(), buffer.data(), capacity, mode);
     return finishReply(r, buffer, reply, raw);
 }
 

@@ -9,13 +9,20 @@ namespace tavorin {
 
 QString ErrorMessageText(std::int32_t code) {
     switch (code) {
-        case -1: return QStringLiteral("ポートオープンエラー");
-        case -2: return QStringLiteral("ファイルエラー");
-        case -3: return QStringLiteral("受信タイムアウト");
-        case -4: return QStringLiteral("キャンセル");
-        case -5: return QStringLiteral("パラメータエラー");
-        case -6: return QStringLiteral("通信エラー");
-        default: return QString();
+        case -1:
+            return QStringLiteral("ポートオープンエラー");
+        case -2:
+            return QStringLiteral("ファイルエラー");
+        case -3:
+            return QStringLiteral("受信タイムアウト");
+        case -4:
+            return QStringLiteral("キャンセル");
+        case -5:
+            return QStringLiteral("パラメータエラー");
+        case -6:
+            return QStringLiteral("通信エラー");
+        default:
+            return QString();
     }
 }
 
@@ -57,7 +64,7 @@ void applyLine(Common& c, const QString& line) {
     // IMGSHP= is tested before IMGSHPFL=, and "IMGSHPFL" does not start with
     // "IMGSHP=", so the file-name lines never land in the field texts.
     static const Key keys[] = {
-        {u"IMGSNP=", &Common::ImgSnpSetting},     {u"IMGSHP=", &Common::ImgShpSetting},
+        {u"IMGSNP=", &Common::ImgSnpSetting},       {u"IMGSHP=", &Common::ImgShpSetting},
         {u"IMGSHPFL=", &Common::ImgShpFileSetting}, {u"IMGBOX=", &Common::ImgBoxSetting},
         {u"IMGBOXFL=", &Common::ImgBoxFileSetting},
     };

@@ -12,8 +12,12 @@ Dialog* g_dialog = nullptr;
 
 }  // namespace
 
-Dialog& dialog() { return g_dialog ? *g_dialog : fallback(); }
-void setDialog(Dialog* d) { g_dialog = d; }
+Dialog& dialog() {
+    return g_dialog ? *g_dialog : fallback();
+}
+void setDialog(Dialog* d) {
+    g_dialog = d;
+}
 
 void RecordingDialog::message(const QString& text) {
     messages << text;

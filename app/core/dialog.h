@@ -16,7 +16,7 @@ namespace tavorin {
 inline const QString kProgramTitle = QStringLiteral("Tavorin_WIN");
 
 class Dialog {
-public:
+  public:
     virtual ~Dialog() = default;
     // A box with the text, an OK button only, no icon; returns once closed.
     virtual void message(const QString& text) = 0;
@@ -35,7 +35,7 @@ Dialog& dialog();
 void setDialog(Dialog* d);
 
 class RecordingDialog : public Dialog {
-public:
+  public:
     void message(const QString& text) override;
     bool question(const QString& text) override;
     QString saveFileName(const QString& title, const QString& initial,

@@ -9,8 +9,12 @@
 namespace tavorin {
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 // Scans a number from the start of `text` (blanks skipped everywhere) into
 // a C-locale string strtod can read. `end` is the index where reading
@@ -129,7 +133,9 @@ QString PlainDecimal(double value) {
     return s;
 }
 
-QString NumberFromText(const QString& text) { return PlainDecimal(LeadingNumber(text)); }
+QString NumberFromText(const QString& text) {
+    return PlainDecimal(LeadingNumber(text));
+}
 
 QString FixedDecimal(double value, int decimals) {
     if (!std::isfinite(value)) value = 0;
@@ -159,9 +165,12 @@ QString FixedDecimal(double value, int decimals) {
     }
     if (roundUp) {
         int i = static_cast<int>(kept.size()) - 1;
-        while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9') kept[static_cast<std::size_t>(i--)] = '0';
-        if (i < 0) kept.insert(kept.begin(), '1');
-        else ++kept[static_cast<std::size_t>(i)];
+        while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9')
+            kept[static_cast<std::size_t>(i--)] = '0';
+        if (i < 0)
+            kept.insert(kept.begin(), '1');
+        else
+            ++kept[static_cast<std::size_t>(i)];
     }
     // kept is the value times 10^decimals as an integer string.
     if (static_cast<int>(kept.size()) <= decimals) {

@@ -31,7 +31,7 @@ QString underDev(const QString& path) {
 }
 
 bool isCharDevice(const QString& path) {
-    struct stat st{};
+    struct stat st {};
     if (stat(QFile::encodeName(path).constData(), &st) != 0) return false;
     // A fake tree for tests has regular files where /dev has devices.
     return S_ISCHR(st.st_mode) || (g_sources.devRoot != QStringLiteral("/") && S_ISREG(st.st_mode));
@@ -50,15 +50,16 @@ QString kernelName(const QString& path) {
 // is fitted or not; the placeholders have no port type.
 bool isPlaceholder(const QString& kernel) {
     if (!kernel.startsWith(QStringLiteral("ttyS"))) return false;
-    QString type = readAttribute(QDir(g_sources.sysRoot).filePath(
-        QStringLiteral("class/tty/%1/type").arg(kernel)));
+    QString type = readAttribute(
+        QDir(g_sources.sysRoot).filePath(QStringLiteral("class/tty/%1/type").arg(kernel)));
     return type.isEmpty() || type == QStringLiteral("0");
 }
 
 // The USB manufacturer and product strings of the device behind a tty,
 // found by walking up from its sysfs node to the USB device.
 QString usbDescription(const QString& kernel) {
-    QString node = QDir(g_sources.sysRoot).filePath(QStringLiteral("class/tty/%1/device").arg(kernel));
+    QString node =
+        QDir(g_sources.sysRoot).filePath(QStringLiteral("class/tty/%1/device").arg(kernel));
     QString dir = QFileInfo(node).canonicalFilePath();
     QString root = QFileInfo(g_sources.sysRoot).canonicalFilePath();
     for (int depth = 0; !dir.isEmpty() && depth < 8 && dir != root; ++depth) {
@@ -75,7 +76,8 @@ QString usbDescription(const QString& kernel) {
 
 QString genericDescription(const QString& kernel) {
     if (kernel.startsWith(QStringLiteral("pts/"))) return QStringLiteral("Virtual serial port");
-    if (kernel.startsWith(QStringLiteral("ttyUSB")) || kernel.startsWith(QStringLiteral("ttyACM"))) {
+    if (kernel.startsWith(QStringLiteral("ttyUSB")) ||
+        kernel.startsWith(QStringLiteral("ttyACM"))) {
         return QStringLiteral("USB serial port");
     }
     return QStringLiteral("Communications Port");
@@ -143,6 +145,8 @@ void setSources(Sources s) {
     g_haveSnapshot = false;
 }
 
-void resetSources() { setSources(Sources{}); }
+void resetSources() {
+    setSources(Sources{});
+}
 
 }  // namespace tavorin::PortGet

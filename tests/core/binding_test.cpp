@@ -16,7 +16,7 @@ using test::PortDirectory;
 using test::PtyPeer;
 
 class BindingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setDialog(&d);
         binding::overrideLibrary(binding::libraryFileName());
@@ -81,8 +81,13 @@ TEST_F(BindingTest, AnImageReachesAFileNamedInJapanese) {
     Bytes data(300);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 13);
     const std::uint32_t length = 10 + static_cast<std::uint32_t>(data.size());
-    Bytes reply{0x16, 0x00, static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
-                0x00, 0x00, 0x00};
+    Bytes reply{0x16,
+                0x00,
+                static_cast<unsigned char>(length),
+                static_cast<unsigned char>(length >> 8),
+                0x00,
+                0x00,
+                0x00};
     Bytes sub(10, 'h');
     sub.back() = 0x1D;
     reply.insert(reply.end(), sub.begin(), sub.end());

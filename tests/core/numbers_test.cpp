@@ -11,10 +11,10 @@ TEST(Numbers, LeadingNumberReadsAsMuchAsMakesANumber) {
         double value;
     };
     const Row rows[] = {
-        {"0050", 50},     {"1E3", 1000},    {"1d3", 1000},   {" ", 0},         {"", 0},
-        {"abc", 0},       {"-12.5x", -12.5}, {"+7", 7},      {"1 2 3", 123},   {" 4 . 5", 4.5},
-        {"2E", 2},        {"2E+", 2},       {"3e-2", 0.03},  {".5", 0.5},      {"-", 0},
-        {"1.2.3", 1.2},   {"12,5", 12},     {"7874", 7874},  {"1E999", 0},
+        {"0050", 50},   {"1E3", 1000},     {"1d3", 1000},  {" ", 0},       {"", 0},
+        {"abc", 0},     {"-12.5x", -12.5}, {"+7", 7},      {"1 2 3", 123}, {" 4 . 5", 4.5},
+        {"2E", 2},      {"2E+", 2},        {"3e-2", 0.03}, {".5", 0.5},    {"-", 0},
+        {"1.2.3", 1.2}, {"12,5", 12},      {"7874", 7874}, {"1E999", 0},
     };
     for (const Row& r : rows) {
         EXPECT_DOUBLE_EQ(LeadingNumber(QString::fromLatin1(r.text)), r.value) << r.text;
@@ -25,7 +25,8 @@ TEST(Numbers, IsNumberWantsTheWholeText) {
     for (const char* yes : {"1", " 1.5 ", "-0.4", "+3", "1E3", "2.5d-1", ".5", "5."}) {
         EXPECT_TRUE(IsNumber(QString::fromLatin1(yes))) << yes;
     }
-    for (const char* no : {"", " ", "abc", "1a", "1 2", "--1", "1E", ".", "1.2.3", "0x10", "1E400"}) {
+    for (const char* no :
+         {"", " ", "abc", "1a", "1 2", "--1", "1E", ".", "1.2.3", "0x10", "1E400"}) {
         EXPECT_FALSE(IsNumber(QString::fromLatin1(no))) << no;
     }
 }

@@ -27,7 +27,7 @@ std::vector<std::pair<QString, int>> listPorts() {
 }
 
 class PortGetTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { PortGet::resetSources(); }
 
     void touch(const QString& path, const QByteArray& content = QByteArray()) {
@@ -44,7 +44,9 @@ TEST_F(PortGetTest, FriendlyNameRules) {
         QString("Communications Port (COM1)"), QString("Two (COM4) parts (COM12)"),
         QString("Printer Port (LPT1)"), QString(""), std::nullopt};
     PortGet::Sources s;
-    s.friendlyName = [&](int i) { return i < static_cast<int>(names.size()) ? names[i] : std::nullopt; };
+    s.friendlyName = [&](int i) {
+        return i < static_cast<int>(names.size()) ? names[i] : std::nullopt;
+    };
     PortGet::setSources(s);
     QString name;
     EXPECT_EQ(PortGet::EnumComPort(0, name), 1);

@@ -18,7 +18,7 @@ namespace {
 // Every case runs in a directory of its own: the settings file lives in
 // the current directory.
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         previous = QDir::currentPath();
@@ -48,15 +48,16 @@ TEST_F(SettingsTest, LinesAreMatchedByTheirKeysInOrder) {
     LoadSettings(c);
     EXPECT_TRUE(c.ImgSnpSetting.isEmpty()) << "no file: every text empty";
 
-    writeFile("SCANNER2=3,5,1,0,0,0,0,3,100\r\n"
-              "SCANNER4=x\r\nSCANNERX=x\r\nSCANNER1x\r\n"
-              "SYSSET=V1.10 1\r\n"
-              "IMGSHPFL=C:\\a.tif\r\n"
-              "IMGSNP=1,2\r\n"
-              "IMGBOXFL=box.bmp\r\n"
-              "IMGBOX=9\r\n"
-              "junk line\r\n"
-              "IMGSNP=3,4\n");  // a later line wins; a bare LF is a line end too
+    writeFile(
+        "SCANNER2=3,5,1,0,0,0,0,3,100\r\n"
+        "SCANNER4=x\r\nSCANNERX=x\r\nSCANNER1x\r\n"
+        "SYSSET=V1.10 1\r\n"
+        "IMGSHPFL=C:\\a.tif\r\n"
+        "IMGSNP=1,2\r\n"
+        "IMGBOXFL=box.bmp\r\n"
+        "IMGBOX=9\r\n"
+        "junk line\r\n"
+        "IMGSNP=3,4\n");  // a later line wins; a bare LF is a line end too
     LoadSettings(c);
     EXPECT_EQ(c.ComSetting[1], "3,5,1,0,0,0,0,3,100");
     EXPECT_TRUE(c.ComSetting[0].isEmpty());
