@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QScreen>
 
+#include "dialog.h"
 #include "frm_comsetting.h"
 #include "frm_picture.h"
 #include "frm_progress.h"

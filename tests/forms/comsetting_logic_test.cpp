@@ -83,7 +83,9 @@ TEST(ComSettingLogic, TimeoutCheck) {
         TimeoutCheck c = checkTimeout(QString::fromLatin1(r.text));
         EXPECT_EQ(c.ok, r.ok) << r.text;
         EXPECT_EQ(c.rewrite, r.rewrite) << r.text;
-        if (r.rewrite) EXPECT_EQ(c.value, r.value) << r.text;
+        if (r.rewrite) {
+            EXPECT_EQ(c.value, r.value) << r.text;
+        }
         EXPECT_EQ(c.message, r.message) << r.text;
     }
 }
