@@ -1,7 +1,5 @@
 #include "binding.h"
 
-#include <dlfcn.h>
-
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "dialog.h"
+#include "library_loader.h"
 
 namespace tavorin {
 namespace {
@@ -48,17 +47,9 @@ State& state() {
     return s;
 }
 
-QString programDirectory() {
-    // /proc/self/exe names the running program even before (or without) a
-    // QCoreApplication, which the binding must not require.
-    QFileInfo exe(QStringLiteral("/proc/self/exe"));
-    QString target = exe.symLinkTarget();
-    return target.isEmpty() ? QString() : QFileInfo(target).absolutePath();
-}
-
 template <typename F>
 bool bindOne(void* lib, const char* name, F& slot, QStringList& missing) {
-    slot = reinterpret_cast<F>(dlsym(lib, name));
+    slot = reinterpret_cast<F>(loader::symbol(lib, name));
     if (!slot) missing << QString::fromLatin1(name);
     return slot != nullptr;
 }
@@ -73,13 +64,9 @@ bool load() {
     QString name = s.library;
     auto tryOpen = [&](const QString& what) {
         looked << what;
-        s.handle = dlopen(QFile::encodeName(what).constData(), RTLD_NOW | RTLD_LOCAL);
-        // The loader's own words tell a missing file from one that is there
-        // but cannot be loaded (another architecture, a missing dependency).
-        if (!s.handle) {
-            const char* why = dlerror();
-            if (why) reasons << QString::fromLocal8Bit(why);
-        }
+        QString why;
+        s.handle = loader::open(what, why);
+        if (!s.handle && !why.isEmpty()) reasons << why;
         return s.handle != nullptr;
     };
     if (QFileInfo(name).isAbsolute()) {
@@ -88,7 +75,7 @@ bool load() {
         // The program's own directory first, so that the library built and
         // shipped beside it wins over any other copy on the system. A bare
         // name then goes to the loader's standard search path.
-        QString own = QDir(programDirectory()).filePath(name);
+        QString own = QDir(loader::programDirectory()).filePath(name);
         if (!tryOpen(own)) tryOpen(name);
     }
     if (!s.handle) {
@@ -124,7 +111,7 @@ bool load() {
         // A library that lacks one export is not the library this program
         // was built for; none of it is used.
         s.fn = Exports{};
-        dlclose(s.handle);
+        loader::close(s.handle);
         s.handle = nullptr;
         return false;
     }
@@ -160,14 +147,12 @@ std::int16_t finishReply(std::int32_t r, const std::vector<unsigned char>& buffe
 namespace binding {
 
 QString libraryFileName() {
-    // The deliverable's name on this platform: libOmbrix.so here,
-    // Ombrix.dll on Windows.
-    return QStringLiteral("libOmbrix.so");
+    return loader::libraryFileName();
 }
 
 void overrideLibrary(const QString& nameOrPath) {
     State& s = state();
-    if (s.handle) dlclose(s.handle);
+    loader::close(s.handle);
     s.handle = nullptr;
     s.tried = false;
     s.ok = false;
