@@ -180,7 +180,12 @@ private slots:
         FrmTerminal& t = openTerminal(scanner.com());
         send(t, "IMGSHP6F");
         QVERIFY(replyHandled(t));
-        QCOMPARE(boxes.messages, QStringList{"受信タイムアウト"});
+        // The line goes quiet halfway: inside a chunk that is a time-out, at
+        // a chunk's border a read that delivers nothing (a communication
+        // error). Either way exactly one message tells the user.
+        QCOMPARE(boxes.messages.size(), 1);
+        QVERIFY2(boxes.messages[0] == "受信タイムアウト" || boxes.messages[0] == "通信エラー",
+                 qPrintable(boxes.messages[0]));
         QVERIFY(!main->pictureWindow().isVisible());
         QFile file(MakeImageFileName(0, "jpg"));
         QVERIFY(file.open(QIODevice::ReadOnly));
