@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVORIN_BUILD_APP=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target Tavorin_WIN virtual-scanner Ombrix
 
 pids=()

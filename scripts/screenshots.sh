@@ -9,7 +9,7 @@ bash scripts/deps.sh
 
 out=$(realpath -m "${1:-screenshots}")
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVORIN_BUILD_APP=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target Tavorin_WIN virtual-scanner Ombrix
 
 log=$(mktemp)

@@ -1,6 +1,7 @@
 #include "app_start.h"
 
 #include <QApplication>
+#include <QFont>
 
 #include "binding.h"
 #include "common.h"
@@ -18,6 +19,12 @@ void pumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 void installPump() { PumpSet(&pumpEvents); }
 
 int runProgram(QApplication& app) {
+    // The windows are laid out in twips for a 9-point face; a larger
+    // default font would clip the labels' Japanese.
+    QFont font = app.font();
+    font.setPointSize(9);
+    app.setFont(font);
+
     static QtDialog boxes;
     setDialog(&boxes);
     Common common;

@@ -25,6 +25,11 @@ QComboBox* makeCombo(QWidget* parent, QRect where) {
 QLabel* makeLabel(QWidget* parent, const QString& text, QRect where) {
     auto* label = new QLabel(text, parent);
     label->setGeometry(where);
+    // The designed widths were measured for another face; a label may run
+    // into the free space before its control rather than clip its text.
+    if (label->sizeHint().width() > where.width()) {
+        label->resize(label->sizeHint().width(), where.height());
+    }
     return label;
 }
 
@@ -74,6 +79,7 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
         QStringLiteral("※IMGSHP、IMGBOXコマンドを使用する場合は、「なし」または「RTS/CTS」を指定してください"),
         twipRect(600, 3060, 3735, 420));
     note->setWordWrap(true);
+    note->setGeometry(twipRect(600, 3060, 3735 + 2400, 420));
 
     setTabOrder(CmbPortNo, lists[Baud]);
     for (int i = Baud; i < Postfix; ++i) setTabOrder(lists[static_cast<std::size_t>(i)], lists[static_cast<std::size_t>(i + 1)]);
