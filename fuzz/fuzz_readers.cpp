@@ -44,9 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<unsigned char> buffer(static_cast<std::size_t>(capacity));
     std::int32_t r = 0;
     switch (reader) {
-        case 0: r = Ombrix_ResponseRecv(h, buffer.data(), capacity); break;
-        case 1: r = Ombrix_DataRecv(h, buffer.data(), capacity, "\x02", "\x03"); break;
-        case 2: r = Ombrix_ImageRecv(h, imagePath().c_str(), buffer.data(), capacity, 2); break;
+        case 0:
+            r = Ombrix_ResponseRecv(h, buffer.data(), capacity);
+            break;
+        case 1:
+            r = Ombrix_DataRecv(h, buffer.data(), capacity, "\x02", "\x03");
+            break;
+        case 2:
+            r = Ombrix_ImageRecv(h, imagePath().c_str(), buffer.data(), capacity, 2);
+            break;
         case 3: {
             std::int32_t length = 0, count = 0;
             r = Ombrix_ImageDebug(h, imagePath().c_str(), buffer.data(), capacity, &length, &count);

@@ -14,7 +14,7 @@
 namespace ombrix::fuzz {
 
 class MemoryDevice final : public Device {
-public:
+  public:
     MemoryDevice(std::vector<unsigned char> stream, std::vector<std::size_t> pieces)
         : stream_(std::move(stream)), pieces_(std::move(pieces)) {
         release();
@@ -51,7 +51,7 @@ public:
     void wake() override {}
     void close() override { closed_ = true; }
 
-private:
+  private:
     bool exhausted() const { return closed_ || (read_ == visible_ && visible_ == stream_.size()); }
     // Makes the next piece of the stream "arrive".
     void release() {

@@ -12,11 +12,15 @@
 namespace tavorin {
 namespace {
 
-void pumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void pumpEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 }  // namespace
 
-void installPump() { PumpSet(&pumpEvents); }
+void installPump() {
+    PumpSet(&pumpEvents);
+}
 
 int runProgram(QApplication& app) {
     // The windows are laid out in twips for a 9-point face; a larger

@@ -35,7 +35,10 @@ const std::array<ListSpec, kListCount>& table() {
          {u"", 0, ",FLOW-NONE"}},
         {"CmbPrefix", {{u"なし", 0, ",<>-"}, {u"STX", 1, ",<STX>-"}}, {u"", 0, ",<STX>-"}},
         {"CmbPostfix",
-         {{u"なし", 0, "<>"}, {u"ETX", 1, "<ETX>"}, {u"TAB", 2, "<TAB>"}, {u"CR+LF", 3, "<CR><LF>"}},
+         {{u"なし", 0, "<>"},
+          {u"ETX", 1, "<ETX>"},
+          {u"TAB", 2, "<TAB>"},
+          {u"CR+LF", 3, "<CR><LF>"}},
          {u"", 0, "<>"}},
     }};
     return t;
@@ -50,7 +53,9 @@ int toInt(double v) {
 
 }  // namespace
 
-const ListSpec& list(List which) { return table()[static_cast<std::size_t>(which)]; }
+const ListSpec& list(List which) {
+    return table()[static_cast<std::size_t>(which)];
+}
 
 QStringList entries(List which) {
     QStringList out;
@@ -114,9 +119,11 @@ OpenArgs openArgs(const Positions& p, std::int32_t timeout) {
     const Choice& flow = choiceAt(Flow, p[Flow]);
     OpenArgs a{baud.code, data.code, stop.code, parity.code, flow.code, QString()};
     for (int i = 0; i < kListCount; ++i) {
-        a.description += QString::fromLatin1(choiceAt(static_cast<List>(i), p[static_cast<std::size_t>(i)]).piece);
+        a.description += QString::fromLatin1(
+            choiceAt(static_cast<List>(i), p[static_cast<std::size_t>(i)]).piece);
     }
-    a.description += QStringLiteral(", TIMEOUT-") + QString::number(timeout) + QStringLiteral("(ms)");
+    a.description +=
+        QStringLiteral(", TIMEOUT-") + QString::number(timeout) + QStringLiteral("(ms)");
     return a;
 }
 

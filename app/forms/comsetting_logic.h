@@ -15,14 +15,14 @@ enum List { Baud, DataBits, StopBits, Parity, Flow, Prefix, Postfix, kListCount 
 
 struct Choice {
     const char16_t* entry;
-    int code;               // the value passed to the library (unused for prefix/postfix)
-    const char* piece;      // what the choice adds to the connection description
+    int code;           // the value passed to the library (unused for prefix/postfix)
+    const char* piece;  // what the choice adds to the connection description
 };
 
 struct ListSpec {
-    const char* control;    // the combo box's name
+    const char* control;  // the combo box's name
     std::vector<Choice> choices;
-    Choice none;            // what "no entry selected" (position -1) means
+    Choice none;  // what "no entry selected" (position -1) means
 };
 
 // The one table the dialog fills its lists from and maps them with.
@@ -46,8 +46,8 @@ QString makeRecord(int com, const Positions& positions, std::int32_t timeout);
 // The time-out field's check when the port is opened.
 struct TimeoutCheck {
     bool ok = false;
-    QString message;        // shown when refused
-    bool rewrite = false;   // whether the box is rewritten with `value`
+    QString message;       // shown when refused
+    bool rewrite = false;  // whether the box is rewritten with `value`
     std::int32_t value = 0;
 };
 TimeoutCheck checkTimeout(const QString& text);

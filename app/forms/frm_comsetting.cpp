@@ -51,7 +51,9 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     }
     lists[Prefix] = makeCombo(this, twipRect(5400, 1680, 1695, 300));
     lists[Postfix] = makeCombo(this, twipRect(5400, 2160, 1695, 300));
-    for (int i = 0; i < kListCount; ++i) lists[static_cast<std::size_t>(i)]->setObjectName(QString::fromLatin1(list(static_cast<List>(i)).control));
+    for (int i = 0; i < kListCount; ++i)
+        lists[static_cast<std::size_t>(i)]->setObjectName(
+            QString::fromLatin1(list(static_cast<List>(i)).control));
     CmbPortNo->setObjectName(QStringLiteral("CmbPortNo"));
 
     TxtTimeout = new QLineEdit(this);
@@ -76,13 +78,15 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     makeLabel(this, QStringLiteral("ms"), twipRect(6480, 2640, 495, 255));
     QLabel* note = makeLabel(
         this,
-        QStringLiteral("※IMGSHP、IMGBOXコマンドを使用する場合は、「なし」または「RTS/CTS」を指定してください"),
+        QStringLiteral(
+            "※IMGSHP、IMGBOXコマンドを使用する場合は、「なし」または「RTS/CTS」を指定してください"),
         twipRect(600, 3060, 3735, 420));
     note->setWordWrap(true);
     note->setGeometry(twipRect(600, 3060, 3735 + 2400, 420));
 
     setTabOrder(CmbPortNo, lists[Baud]);
-    for (int i = Baud; i < Postfix; ++i) setTabOrder(lists[static_cast<std::size_t>(i)], lists[static_cast<std::size_t>(i + 1)]);
+    for (int i = Baud; i < Postfix; ++i)
+        setTabOrder(lists[static_cast<std::size_t>(i)], lists[static_cast<std::size_t>(i + 1)]);
     setTabOrder(lists[Postfix], TxtTimeout);
     setTabOrder(TxtTimeout, CmdOpen);
     setTabOrder(CmdOpen, CmdCancel);

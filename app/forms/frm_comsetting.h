@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <array>
 
-#include "comsetting_logic.h"
 #include "common.h"
+#include "comsetting_logic.h"
 
 namespace tavorin {
 
@@ -18,7 +18,7 @@ class FrmTerminal;
 
 class FrmComSetting : public QDialog {
     Q_OBJECT
-public:
+  public:
     FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* owner);
 
     short MyIdx = 0;
@@ -41,7 +41,7 @@ public:
     // user typed a text of their own.
     static int position(const QComboBox* box);
 
-private:
+  private:
     Common& c_;
     FrmTerminal& terminal_;
 };

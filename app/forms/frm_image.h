@@ -25,7 +25,7 @@ inline const QString kIdleCaption = QStringLiteral("開始待ち");
 
 class FrmImage : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit FrmImage(Common& common);
     ~FrmImage() override;
 
@@ -56,10 +56,10 @@ public:
     // while it would be open.
     std::function<void(FrmComSetting&)> runDialog;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void setBold(QPushButton* button, bool bold);
 
     Common& c_;

@@ -107,7 +107,9 @@ void FrmTerminal::Form_Load() {
     RecvTimer.start();
 }
 
-void FrmTerminal::unloadByProgram() { requestClose(1); }
+void FrmTerminal::unloadByProgram() {
+    requestClose(1);
+}
 
 void FrmTerminal::requestClose(int unloadMode) {
     if (!loaded_) return;
@@ -191,12 +193,14 @@ void FrmTerminal::BtnSend_Click() {
 
 void FrmTerminal::BtnTrOn_Click() {
     if (!RecvTimer.isActive()) return;
-    SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)], QString::fromLatin1(terminal::kTriggerOn));
+    SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)],
+             QString::fromLatin1(terminal::kTriggerOn));
 }
 
 void FrmTerminal::BtnTrOff_Click() {
     if (!RecvTimer.isActive()) return;
-    SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)], QString::fromLatin1(terminal::kTriggerOff));
+    SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)],
+             QString::fromLatin1(terminal::kTriggerOff));
 }
 
 void FrmTerminal::BtnRecvStop_Click() {
@@ -209,7 +213,9 @@ void FrmTerminal::BtnComStop_Click() {
     unloadByProgram();
 }
 
-void FrmTerminal::BtnClear_Click() { RecvText->clear(); }
+void FrmTerminal::BtnClear_Click() {
+    RecvText->clear();
+}
 
 void FrmTerminal::RecvTimer_Timer() {
     RecvTimer.stop();

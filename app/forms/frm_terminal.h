@@ -20,7 +20,7 @@ class FrmImage;
 
 class FrmTerminal : public QWidget {
     Q_OBJECT
-public:
+  public:
     FrmTerminal(Common& common, FrmImage& main);
 
     short MyIdx = 0;
@@ -62,11 +62,11 @@ public:
     void BtnClear_Click();
     void RecvTimer_Timer();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void setSendButtons(bool enabled);
 
     Common& c_;

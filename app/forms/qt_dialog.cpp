@@ -13,8 +13,8 @@ void QtDialog::message(const QString& text) {
 }
 
 bool QtDialog::question(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, kProgramTitle, text,
-                    QMessageBox::Ok | QMessageBox::Cancel, QApplication::activeWindow());
+    QMessageBox box(QMessageBox::NoIcon, kProgramTitle, text, QMessageBox::Ok | QMessageBox::Cancel,
+                    QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok;
 }

@@ -9,7 +9,7 @@ class QWidget;
 namespace tavorin {
 
 class QtDialog : public Dialog {
-public:
+  public:
     void message(const QString& text) override;
     bool question(const QString& text) override;
     QString saveFileName(const QString& title, const QString& initial,

@@ -14,20 +14,33 @@ Rendered render(const QByteArray& bytes) {
     for (char ch : bytes) {
         const unsigned char b = static_cast<unsigned char>(ch);
         switch (b) {
-            case 0x05: r.text += u"<ENQ>"; r.ack = Refused; break;
+            case 0x05:
+                r.text += u"<ENQ>";
+                r.ack = Refused;
+                break;
             case 0x06:
                 r.text += u"<ACK>";
                 if (r.ack == NoAck) r.ack = Acked;
                 break;
-            case 0x0A: r.text += u"<LF>"; break;
-            case 0x0D: r.text += u"<CR>"; break;
-            case 0x15: r.text += u"<NAK>"; r.ack = Refused; break;
-            case 0x16: r.text += u"<SYN>"; break;
+            case 0x0A:
+                r.text += u"<LF>";
+                break;
+            case 0x0D:
+                r.text += u"<CR>";
+                break;
+            case 0x15:
+                r.text += u"<NAK>";
+                r.ack = Refused;
+                break;
+            case 0x16:
+                r.text += u"<SYN>";
+                break;
             default:
                 if (b >= 32 && b <= 127) {
                     r.text += QChar(b);
                 } else {
-                    r.text += u'<' + QStringLiteral("%1").arg(b, 2, 16, QChar(u'0')).toUpper() + u'>';
+                    r.text +=
+                        u'<' + QStringLiteral("%1").arg(b, 2, 16, QChar(u'0')).toUpper() + u'>';
                 }
         }
     }

@@ -8,8 +8,12 @@ namespace tavorin {
 
 constexpr int kTwipsPerPixel = 15;
 
-constexpr int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
-constexpr int twips(int pixels) { return pixels * kTwipsPerPixel; }
+constexpr int px(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+constexpr int twips(int pixels) {
+    return pixels * kTwipsPerPixel;
+}
 
 // A control's place from its left/top/width/height in twips.
 inline QRect twipRect(int left, int top, int width, int height) {

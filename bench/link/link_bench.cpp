@@ -107,8 +107,13 @@ BENCHMARK(BlockedSendCpu)->Iterations(3)->Unit(benchmark::kMillisecond);
 Bytes imageStream(std::size_t dataSize) {
     const std::size_t sub = 40;
     std::uint32_t length = static_cast<std::uint32_t>(dataSize + sub);
-    Bytes s{0x16, 0, static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
-            static_cast<unsigned char>(length >> 16), static_cast<unsigned char>(length >> 24), 0};
+    Bytes s{0x16,
+            0,
+            static_cast<unsigned char>(length),
+            static_cast<unsigned char>(length >> 8),
+            static_cast<unsigned char>(length >> 16),
+            static_cast<unsigned char>(length >> 24),
+            0};
     s.insert(s.end(), sub - 1, 'h');
     s.push_back(0x1D);
     for (std::size_t i = 0; i < dataSize; ++i) s.push_back(static_cast<unsigned char>(i * 13));
@@ -178,7 +183,11 @@ void ImageThroughput(benchmark::State& state) {
                                      static_cast<double>(state.iterations()) / library / 1e6;
     }
 }
-BENCHMARK(ImageThroughput)->Arg(4 << 20)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(ImageThroughput)
+    ->Arg(4 << 20)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -41,7 +41,7 @@ enum class Wait {
 };
 
 class Device {
-public:
+  public:
     virtual ~Device() = default;
 
     // Applies the line settings. Like a serial driver, a device may refuse
@@ -93,7 +93,7 @@ enum class OpenError { None, CannotOpen, NoEvent };
 // an uncommitted file removes the temporary and leaves whatever stood under
 // the target's name untouched.
 class OutputFile {
-public:
+  public:
     virtual ~OutputFile() = default;
     // Writes all bytes; false when the disk refused them.
     virtual bool write(const unsigned char* bytes, std::size_t size) = 0;

@@ -4,9 +4,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -32,17 +32,28 @@ namespace {
 
 speed_t speedCode(int baud) {
     switch (baud) {
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        default: return B9600;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B9600;
     }
 }
 
@@ -56,7 +67,7 @@ int remainingMs(std::int64_t deadline) {
 }
 
 class PosixDevice final : public Device {
-public:
+  public:
     PosixDevice(int fd, int wakeFd, int epollFd) : fd_(fd), wakeFd_(wakeFd), epollFd_(epollFd) {}
 
     ~PosixDevice() override {
@@ -227,7 +238,7 @@ public:
         epollFd_ = -1;
     }
 
-private:
+  private:
     IoResult readFd(unsigned char* buffer, std::size_t size) {
         for (;;) {
             ssize_t n = ::read(fd_, buffer, size);
@@ -320,7 +331,7 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
 namespace {
 
 class PosixOutputFile final : public OutputFile {
-public:
+  public:
     PosixOutputFile(int fd, std::string temp, std::string target)
         : fd_(fd), temp_(std::move(temp)), target_(std::move(target)) {}
 
@@ -352,7 +363,7 @@ public:
         return true;
     }
 
-private:
+  private:
     bool flush() {
         bool ok = writeAll(buffer_, used_);
         used_ = 0;
@@ -384,7 +395,7 @@ std::unique_ptr<OutputFile> createOutputFile(const char* path) {
     std::string target(path);
     // A target that is a directory could never be replaced by the rename;
     // refuse it now, before any data is read, as a failed create would.
-    struct stat st{};
+    struct stat st {};
     if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
 
     std::string::size_type slash = target.rfind('/');

@@ -17,10 +17,9 @@ constexpr std::int32_t kChunk = 1024;
 constexpr std::int32_t kIdleMs = 1000;
 
 std::int32_t lengthField(const unsigned char* header) {
-    std::uint32_t value = static_cast<std::uint32_t>(header[1]) |
-                          static_cast<std::uint32_t>(header[2]) << 8 |
-                          static_cast<std::uint32_t>(header[3]) << 16 |
-                          static_cast<std::uint32_t>(header[4]) << 24;
+    std::uint32_t value =
+        static_cast<std::uint32_t>(header[1]) | static_cast<std::uint32_t>(header[2]) << 8 |
+        static_cast<std::uint32_t>(header[3]) << 16 | static_cast<std::uint32_t>(header[4]) << 24;
     // Lengths past the signed range cannot be counted in the port record;
     // the caller treats -1 as a broken header.
     return value > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())
@@ -226,8 +225,7 @@ OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t
 }
 
 OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned char* buffer,
-                                     int32_t capacity, int32_t* length_field,
-                                     int32_t* byte_count) {
+                                     int32_t capacity, int32_t* length_field, int32_t* byte_count) {
     if (byte_count) *byte_count = 0;
     if (length_field) *length_field = 0;
     if (!validHandle(handle) || path == nullptr || path[0] == '\0' || buffer == nullptr ||
@@ -255,7 +253,8 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
     for (;;) {
         unsigned char block[kChunk + 1] = {};
         unsigned char extra = 0;
-        std::int32_t n = RecvUntil(handle, block, kChunk, nullptr, nullptr, nullptr, kIdleMs, &extra);
+        std::int32_t n =
+            RecvUntil(handle, block, kChunk, nullptr, nullptr, nullptr, kIdleMs, &extra);
         if (n >= 0 || n == OMBRIX_E_NO_ROOM || n == OMBRIX_E_TIMEOUT) {
             if (*byte_count <= 0) *length_field = std::max<std::int32_t>(lengthField(block), 0);
             std::int32_t size = n == OMBRIX_E_NO_ROOM ? kChunk : n == OMBRIX_E_TIMEOUT ? 0 : n;

@@ -62,7 +62,9 @@ struct Port {
 
 // The process-wide table, zero at load.
 Port& port(int handle);
-inline bool validHandle(std::int32_t handle) { return handle >= 0 && handle < kPortCount; }
+inline bool validHandle(std::int32_t handle) {
+    return handle >= 0 && handle < kPortCount;
+}
 
 // Runs the registered pump, if any.
 void pump();
@@ -81,8 +83,8 @@ std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t tim
 // When the buffer overflows and `overflow` is given, the byte that did not
 // fit is stored there instead of being lost.
 std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t capacity,
-                       const char* start, const char* end1, const char* end2,
-                       std::int32_t laterMs, unsigned char* overflow = nullptr);
+                       const char* start, const char* end1, const char* end2, std::int32_t laterMs,
+                       unsigned char* overflow = nullptr);
 
 // Reads up to `count` bytes as they arrive, in as few driver reads as the
 // queue allows. Returns the number read (fewer once the line has been idle

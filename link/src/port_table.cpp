@@ -46,7 +46,9 @@ void releaseRecord(Port& p) {
 
 }  // namespace
 
-Port& port(int handle) { return g_ports[static_cast<std::size_t>(handle)]; }
+Port& port(int handle) {
+    return g_ports[static_cast<std::size_t>(handle)];
+}
 
 void pump() {
     if (Ombrix_PumpFn fn = g_pump.load()) fn();

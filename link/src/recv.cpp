@@ -50,8 +50,8 @@ std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t tim
 }
 
 std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t capacity,
-                       const char* start, const char* end1, const char* end2,
-                       std::int32_t laterMs, unsigned char* overflow) {
+                       const char* start, const char* end1, const char* end2, std::int32_t laterMs,
+                       unsigned char* overflow) {
     if (!validHandle(handle) || buffer == nullptr || capacity <= 0) return OMBRIX_E_PARAM;
     Port& p = port(handle);
     if (!p.open()) return OMBRIX_E_NOT_OPEN;

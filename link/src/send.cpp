@@ -46,7 +46,8 @@ OMBRIX_API int32_t Ombrix_DataSend(int32_t handle, const unsigned char* bytes, i
         if (left < 0) return OMBRIX_E_TIMEOUT;
         // Sleep until the driver can take more. Slices keep a cancel raised
         // by another thread noticed; messages are not dispatched here.
-        Wait w = dev->waitWritable(static_cast<int>(std::clamp<std::int64_t>(left + 1, 1, kSliceMs)));
+        Wait w =
+            dev->waitWritable(static_cast<int>(std::clamp<std::int64_t>(left + 1, 1, kSliceMs)));
         if (w == Wait::Gone) return OMBRIX_E_COMM;
     }
 }

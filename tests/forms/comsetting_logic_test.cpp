@@ -15,17 +15,49 @@ TEST(ComSettingLogic, EveryChoiceMapsToItsCodeAndPiece) {
         const char* description;
     };
     const Row rows[] = {
-        {{5, 1, 0, 0, 0, 0, 3}, 5, 1, 0, 0, 0,
+        {{5, 1, 0, 0, 0, 0, 3},
+         5,
+         1,
+         0,
+         0,
+         0,
          "9600bps,8bit,1,NONE,NONE,<>-<CR><LF>, TIMEOUT-100(ms)"},
-        {{0, 0, 1, 1, 3, 1, 1}, 0, 0, 1, 1, 3,
+        {{0, 0, 1, 1, 3, 1, 1},
+         0,
+         0,
+         1,
+         1,
+         3,
          "300bps,7bit,2,EVEN,RTS/CTS&&XON/XOFF,<STX>-<ETX>, TIMEOUT-100(ms)"},
-        {{9, 1, 0, 2, 1, 0, 2}, 9, 1, 0, 2, 2, "115.2Kbps,8bit,1,ODD,RTS/CTS,<>-<TAB>, TIMEOUT-100(ms)"},
-        {{6, 1, 0, 0, 2, 0, 0}, 6, 1, 0, 0, 1, "19.2Kbps,8bit,1,NONE,XON/XOFF,<>-<>, TIMEOUT-100(ms)"},
+        {{9, 1, 0, 2, 1, 0, 2},
+         9,
+         1,
+         0,
+         2,
+         2,
+         "115.2Kbps,8bit,1,ODD,RTS/CTS,<>-<TAB>, TIMEOUT-100(ms)"},
+        {{6, 1, 0, 0, 2, 0, 0},
+         6,
+         1,
+         0,
+         0,
+         1,
+         "19.2Kbps,8bit,1,NONE,XON/XOFF,<>-<>, TIMEOUT-100(ms)"},
         // Nothing selected (typed text): each list's own meaning of none.
-        {{-1, -1, -1, -1, -1, -1, -1}, 5, 1, 1, 2, 0,
+        {{-1, -1, -1, -1, -1, -1, -1},
+         5,
+         1,
+         1,
+         2,
+         0,
          "9600bps,8bit,2,ODD,FLOW-NONE,<STX>-<>, TIMEOUT-100(ms)"},
         // A position past the list counts as none as well.
-        {{10, 2, 2, 3, 4, 2, 4}, 5, 1, 1, 2, 0,
+        {{10, 2, 2, 3, 4, 2, 4},
+         5,
+         1,
+         1,
+         2,
+         0,
          "9600bps,8bit,2,ODD,FLOW-NONE,<STX>-<>, TIMEOUT-100(ms)"},
     };
     for (const Row& r : rows) {
@@ -73,10 +105,14 @@ TEST(ComSettingLogic, TimeoutCheck) {
         QString message;
     };
     const Row rows[] = {
-        {"1.5", true, true, 2, ""},          {"2.5", true, true, 2, ""},
-        {"100", true, true, 100, ""},        {" 250 ", true, true, 250, ""},
-        {"0.4", false, true, 0, kTimeoutTooSmall}, {"-3", false, true, -3, kTimeoutTooSmall},
-        {"", false, false, 0, kTimeoutNotNumber},  {"abc", false, false, 0, kTimeoutNotNumber},
+        {"1.5", true, true, 2, ""},
+        {"2.5", true, true, 2, ""},
+        {"100", true, true, 100, ""},
+        {" 250 ", true, true, 250, ""},
+        {"0.4", false, true, 0, kTimeoutTooSmall},
+        {"-3", false, true, -3, kTimeoutTooSmall},
+        {"", false, false, 0, kTimeoutNotNumber},
+        {"abc", false, false, 0, kTimeoutNotNumber},
         {"12ab", false, false, 0, kTimeoutNotNumber},
     };
     for (const Row& r : rows) {
@@ -110,7 +146,9 @@ TEST(TerminalLogic, RenderingAndAckState) {
     };
     const Row rows[] = {
         {QByteArray("ABC\r"), "ABC<CR>", terminal::NoAck},
-        {QByteArray("\x02" "12\x03"), "<02>12<03>", terminal::NoAck},
+        {QByteArray("\x02"
+                    "12\x03"),
+         "<02>12<03>", terminal::NoAck},
         {QByteArray("P1\x06."), "P1<ACK>.", terminal::Acked},
         {QByteArray("\x15."), "<NAK>.", terminal::Refused},
         {QByteArray("\x15\x06."), "<NAK><ACK>.", terminal::Refused},

@@ -13,7 +13,7 @@
 #include "frm_comsetting.h"
 #include "frm_image.h"
 #include "frm_terminal.h"
-#include "pty_peer.h"
+#include "program_fixture.h"
 #include "vscanner/scanner.h"
 
 using namespace tavorin;
@@ -21,66 +21,38 @@ using namespace tavorin;
 class ProgramWindowTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir workDir;
-    std::unique_ptr<test::PortDirectory> ports;
+    test::ProgramFixture program;
     std::unique_ptr<vscanner::Scanner> scanner;
-    RecordingDialog boxes;
-    QString previousDir;
+    RecordingDialog& boxes = program.boxes;
+    std::unique_ptr<Common>& common = program.common;
+    std::unique_ptr<FrmImage>& main = program.main;
 
-    std::unique_ptr<Common> common;
-    std::unique_ptr<FrmImage> main;
-
-    // Opens slot `slot` through its button, working the dialog with `work`
-    // (which may change the choices) before "通信開始" is pressed.
     void openSlot(int slot, std::function<void(FrmComSetting&)> work = {}) {
-        main->runDialog = [&](FrmComSetting& d) {
-            d.Form_Load();
-            if (work) work(d);
-            d.CmdOpen_Click();
-        };
-        main->BtnComSetting_Click(slot);
+        program.openSlot(slot, std::move(work));
     }
-
-    int scannerEntry(FrmComSetting& d) {
-        for (int i = 0; i < d.CmbPortNo->count(); ++i) {
-            if (d.CmbPortNo->itemData(i).toInt() == scanner->com()) return i;
-        }
-        return -1;
-    }
+    int scannerEntry(FrmComSetting& d) { return test::ProgramFixture::entryFor(d, scanner->com()); }
 
     static bool isBold(QPushButton* b) { return b->font().bold(); }
 
-private slots:
+  private slots:
     void initTestCase() {
-        QVERIFY(workDir.isValid());
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(workDir.path()));
-        ports = std::make_unique<test::PortDirectory>();
+        QVERIFY(program.start());
         vscanner::Options o;
         o.barcode = "TAVORIN-0001";
         scanner = std::make_unique<vscanner::Scanner>(o);
-        setDialog(&boxes);
     }
 
     void cleanupTestCase() {
-        setDialog(nullptr);
         scanner.reset();
-        ports.reset();
-        QDir::setCurrent(previousDir);
+        program.stop();
     }
 
     void init() {
         QFile::remove(kSettingsFile);
-        boxes = RecordingDialog();
-        common = std::make_unique<Common>();
-        main = std::make_unique<FrmImage>(*common);
-        main->show();
+        program.freshProgram();
     }
 
-    void cleanup() {
-        main.reset();
-        common.reset();
-    }
+    void cleanup() { program.closeProgram(); }
 
     void startStateAndDialogPreselection() {
         for (QPushButton* b : main->BtnComSetting) {
@@ -97,7 +69,8 @@ private slots:
         QCOMPARE(d.lists[comsetting::Baud]->currentText(), QString("300 bps"));
         QCOMPARE(d.lists[comsetting::DataBits]->currentText(), QString("７ビット"));
         QCOMPARE(d.lists[comsetting::StopBits]->currentText(), QString("１ビット"));
-        for (auto l : {comsetting::Parity, comsetting::Flow, comsetting::Prefix, comsetting::Postfix}) {
+        for (auto l :
+             {comsetting::Parity, comsetting::Flow, comsetting::Prefix, comsetting::Postfix}) {
             QCOMPARE(d.lists[l]->currentText(), QString("なし"));
         }
         QCOMPARE(d.TxtTimeout->text(), QString("100"));
@@ -214,15 +187,13 @@ private slots:
     void currentSlotRules() {
         // Slot 0 open (current), then a second scanner on slot 1.
         vscanner::Scanner second{vscanner::Options{}};
-        auto entryFor = [](FrmComSetting& d, int com) {
-            for (int i = 0; i < d.CmbPortNo->count(); ++i) {
-                if (d.CmbPortNo->itemData(i).toInt() == com) return i;
-            }
-            return -1;
-        };
+        auto entryFor = &test::ProgramFixture::entryFor;
         main->ChkTermMinimum->setChecked(true);
-        openSlot(0, [&](FrmComSetting& d) { d.CmbPortNo->setCurrentIndex(entryFor(d, scanner->com())); });
-        openSlot(1, [&](FrmComSetting& d) { d.CmbPortNo->setCurrentIndex(entryFor(d, second.com())); });
+        openSlot(0, [&](FrmComSetting& d) {
+            d.CmbPortNo->setCurrentIndex(entryFor(d, scanner->com()));
+        });
+        openSlot(
+            1, [&](FrmComSetting& d) { d.CmbPortNo->setCurrentIndex(entryFor(d, second.com())); });
         QCOMPARE(main->CurIdx, short(1));
         FrmTerminal& t0 = *main->TermForm[0];
         QVERIFY(t0.windowState() & Qt::WindowMinimized);

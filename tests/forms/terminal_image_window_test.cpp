@@ -16,7 +16,7 @@
 #include "frm_picture.h"
 #include "frm_progress.h"
 #include "frm_terminal.h"
-#include "pty_peer.h"
+#include "program_fixture.h"
 #include "vscanner/scanner.h"
 
 using namespace tavorin;
@@ -24,25 +24,18 @@ using namespace tavorin;
 class TerminalImageWindowTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir workDir;
-    QString previousDir;
-    std::unique_ptr<test::PortDirectory> ports;
-    RecordingDialog boxes;
-    std::unique_ptr<Common> common;
-    std::unique_ptr<FrmImage> main;
+    test::ProgramFixture program;
+    RecordingDialog& boxes = program.boxes;
+    std::unique_ptr<Common>& common = program.common;
+    std::unique_ptr<FrmImage>& main = program.main;
 
     // Opens slot 0 on COM `com` at 115200 bps and returns its terminal.
     FrmTerminal& openTerminal(int com) {
         main->ChkTermMinimum->setChecked(false);
-        main->runDialog = [com](FrmComSetting& d) {
-            d.Form_Load();
-            for (int i = 0; i < d.CmbPortNo->count(); ++i) {
-                if (d.CmbPortNo->itemData(i).toInt() == com) d.CmbPortNo->setCurrentIndex(i);
-            }
+        program.openSlot(0, [com](FrmComSetting& d) {
+            d.CmbPortNo->setCurrentIndex(test::ProgramFixture::entryFor(d, com));
             d.lists[comsetting::Baud]->setCurrentIndex(9);
-            d.CmdOpen_Click();
-        };
-        main->BtnComSetting_Click(0);
+        });
         return *main->TermForm[0];
     }
 
@@ -62,32 +55,17 @@ class TerminalImageWindowTest : public QObject {
         return false;
     }
 
-private slots:
+  private slots:
     void initTestCase() {
-        QVERIFY(workDir.isValid());
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(workDir.path()));
-        ports = std::make_unique<test::PortDirectory>();
-        setDialog(&boxes);
+        QVERIFY(program.start());
         installPump();
     }
-    void cleanupTestCase() {
-        PumpSet(nullptr);
-        setDialog(nullptr);
-        ports.reset();
-        QDir::setCurrent(previousDir);
-    }
+    void cleanupTestCase() { program.stop(); }
     void init() {
-        boxes = RecordingDialog();
         QFile::remove(MakeImageFileName(0, "jpg"));
-        common = std::make_unique<Common>();
-        main = std::make_unique<FrmImage>(*common);
-        main->show();
+        program.freshProgram();
     }
-    void cleanup() {
-        main.reset();
-        common.reset();
-    }
+    void cleanup() { program.closeProgram(); }
 
     void aPacedJpegShowsProgressThenTheViewer() {
         vscanner::Options o;
@@ -140,7 +118,7 @@ private slots:
     }
 
     void refusedRepliesOpenNoViewer() {
-        test::PtyPeer peer(*ports, 230);
+        test::PtyPeer peer(*program.ports, 230);
         // The scanner answers the first command with NAK, the second with an
         // image whose closing reply holds NAK and then ACK.
         int commands = 0;

@@ -16,8 +16,12 @@ namespace {
 // reply.
 Bytes imageReply(const Bytes& subHeader, const Bytes& data, std::uint32_t length,
                  const Bytes& closing = Bytes{0x06, '.'}) {
-    Bytes out{0x16, 0x00, static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
-              static_cast<unsigned char>(length >> 16), static_cast<unsigned char>(length >> 24),
+    Bytes out{0x16,
+              0x00,
+              static_cast<unsigned char>(length),
+              static_cast<unsigned char>(length >> 8),
+              static_cast<unsigned char>(length >> 16),
+              static_cast<unsigned char>(length >> 24),
               0x00};
     out.insert(out.end(), subHeader.begin(), subHeader.end());
     out.insert(out.end(), data.begin(), data.end());
@@ -43,12 +47,12 @@ Bytes readFile(const std::string& path) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }
 
 class ImageTest : public LinkTest {
-protected:
+  protected:
     void SetUp() override {
         LinkTest::SetUp();
         folder = dir.runtimeDir() + "/images";
@@ -70,9 +74,7 @@ protected:
         return names;
     }
 
-    void writePrevious() {
-        std::ofstream(target, std::ios::binary) << "previous image";
-    }
+    void writePrevious() { std::ofstream(target, std::ios::binary) << "previous image"; }
 
     // Sends `data` from a thread in pieces, `gap` apart, as a slow line does.
     std::thread sendPaced(Bytes data, std::size_t piece, std::chrono::milliseconds gap) {
@@ -149,8 +151,7 @@ TEST_F(ImageTest, BrokenHeadersFailWithTheInputDrainedAndThePreviousFileKept) {
     const Case cases[] = {
         {"length 0", imageReply(subHeader(10), pattern(20), 0), OMBRIX_E_COMM},
         {"sub-header over 1025 bytes", imageReply(longSub, pattern(100), 1200), OMBRIX_E_NO_ROOM},
-        {"length below the sub-header", imageReply(subHeader(40), pattern(100), 20),
-         OMBRIX_E_COMM},
+        {"length below the sub-header", imageReply(subHeader(40), pattern(100), 20), OMBRIX_E_COMM},
         {"length past the signed range", imageReply(subHeader(10), pattern(10), 0x80000000u),
          OMBRIX_E_COMM},
         {"header cut short", Bytes{0x16, 0x00, 0x10}, OMBRIX_E_COMM},

@@ -27,7 +27,7 @@ inline void testPump() {
 }
 
 class LinkTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr int kCom = 201;
 
     void SetUp() override {

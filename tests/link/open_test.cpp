@@ -178,7 +178,7 @@ TEST(PortNameTest, AliasesWinOverTheBuiltInTable) {
     EXPECT_EQ(name(257), "-7");
     dir.alias(3, "/dev/null");
     EXPECT_EQ(name(3), dir.aliasPath(3));
-    EXPECT_EQ(Ombrix_PortName(1, path, 5), OMBRIX_E_PARAM);   // "/dev/ttyS0" needs 11
+    EXPECT_EQ(Ombrix_PortName(1, path, 5), OMBRIX_E_PARAM);  // "/dev/ttyS0" needs 11
     EXPECT_EQ(Ombrix_PortName(1, path, 11), 10);
     EXPECT_EQ(Ombrix_PortName(1, nullptr, 100), OMBRIX_E_PARAM);
 

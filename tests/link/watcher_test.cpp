@@ -10,7 +10,7 @@ namespace {
 constexpr uint32_t kMessage = 0x8123;
 
 class WatcherTest : public LinkTest {
-protected:
+  protected:
     void SetUp() override {
         LinkTest::SetUp();
         ASSERT_EQ(pipe2(notices, O_CLOEXEC), 0);
