@@ -117,6 +117,33 @@ class TerminalImageWindowTest : public QObject {
         QVERIFY(boxes.messages.isEmpty());
     }
 
+    void closingTheProgramDuringATransferFreesThePort() {
+        vscanner::Options o;
+        o.pace = true;
+        vscanner::Scanner scanner(o);
+        FrmTerminal& t = openTerminal(scanner.com());
+        bool closed = false;
+        QTimer closer;
+        closer.setInterval(30);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (closed || common->WaitState != 1) return;
+            closed = true;
+            main->requestClose(1);  // the program ends, not the user's close box
+        });
+        closer.start();
+        send(t, "IMGSHP6F");
+        QTRY_VERIFY_WITH_TIMEOUT(closed && common->WaitState == 0, 20000);
+        closer.stop();
+        QCOMPARE(common->ComHandle[0], -1);
+        QCOMPARE(main->BtnComSetting[0]->text(), kIdleCaption);
+        QVERIFY(boxes.messages.isEmpty());
+        // The transfer was cancelled and the port really closed: it opens again.
+        std::int32_t h = PortOpen(scanner.com(), 9, 1, 0, 0, 0);
+        QVERIFY(h >= 0);
+        PortClose(h);
+        QVERIFY(QFile::exists(kSettingsFile));
+    }
+
     void refusedRepliesOpenNoViewer() {
         test::PtyPeer peer(*program.ports, 230);
         // The scanner answers the first command with NAK, the second with an
