@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QPixmap>
@@ -18,12 +19,15 @@ namespace {
 using picture::kBarTwips;
 using picture::toPixels;
 
-// The formats the viewer shows. The reader goes by the file's contents, not
-// its name: the terminal names every image it receives .jpg whatever the
-// scanner shipped, so a BMP in such a file is still shown, while a TIFF
-// named .jpg stays unreadable here even where a TIFF plug-in is installed.
-bool shownFormat(const QByteArray& format) {
-    return format == "jpeg" || format == "bmp";
+// The reader format for a file name: JPEG and BMP by their extensions,
+// empty for anything else. The format is forced rather than guessed from the
+// bytes, so that a file whose contents do not match its name (a TIFF saved
+// as .jpg) fails to load instead of showing whatever a plug-in makes of it.
+QByteArray formatForName(const QString& file) {
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) return "jpeg";
+    if (suffix == QLatin1String("bmp")) return "bmp";
+    return {};
 }
 
 int barPixels() {
@@ -32,8 +36,8 @@ int barPixels() {
 
 }  // namespace
 
-FrmPicture::FrmPicture(QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+FrmPicture::FrmPicture(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(kPictureCaption);
     // The design's client area, replaced when a picture loads.
@@ -68,12 +72,11 @@ bool FrmPicture::load() {
     return imageOK_;
 }
 
-bool FrmPicture::showPicture() {
+void FrmPicture::showPicture() {
     if (loaded_) unloadByProgram();
-    if (!load()) return false;
+    if (!load()) return;
     show();
     raise();
-    return true;
 }
 
 void FrmPicture::unloadByProgram() {
@@ -114,9 +117,12 @@ picture::Frame FrmPicture::measureFrame() const {
 }
 
 bool FrmPicture::readPicture() {
-    QImageReader reader(DispImage);
-    reader.setDecideFormatFromContent(true);
-    if (!shownFormat(reader.format())) return false;
+    const QByteArray format = formatForName(DispImage);
+    if (format.isEmpty()) return false;
+    QImageReader reader(DispImage, format);
+    // Without this the reader falls back to probing every installed plug-in
+    // when the named format's handler declines the file.
+    reader.setAutoDetectImageFormat(false);
     const QImage image = reader.read();
     if (image.isNull()) return false;
     const std::optional<std::int32_t> w = picture::toTwips(image.width());

@@ -13,6 +13,10 @@
 // cannot be read. `ImageOK`, when set, points at the opener's flag, which
 // load() sets to whether the picture could be read.
 //
+// The file is read in the format its name says (.jpg/.jpeg or .bmp, in any
+// case), never by sniffing its contents: a TIFF or a BMP named .jpg does not
+// show, since the name is what the user chose the format by.
+//
 // The layout arithmetic lives in picture_layout.h; this window only turns
 // its twips into pixels and back.
 #pragma once
@@ -32,9 +36,9 @@ inline const QString kPictureCaption = QStringLiteral("受信イメージ");
 class FrmPicture : public QWidget {
     Q_OBJECT
   public:
-    // `owner` (may be null) is the window the viewer opens centred on; the
+    // `parent` (may be null) is the window the viewer opens centred on; the
     // viewer stays a top-level window of its own.
-    explicit FrmPicture(QWidget* owner = nullptr);
+    explicit FrmPicture(QWidget* parent = nullptr);
     ~FrmPicture() override;
 
     // The file to show; set before load().
@@ -58,8 +62,8 @@ class FrmPicture : public QWidget {
     bool isLoaded() const { return loaded_; }
     bool imageOK() const { return imageOK_; }
     // Unloads what is loaded, loads DispImage and shows the window when the
-    // picture could be read; returns whether it could.
-    bool showPicture();
+    // picture could be read; imageOK() (and *ImageOK) tell whether it could.
+    void showPicture();
     // The program's unload: hides the window and lets the picture go.
     void unloadByProgram();
 

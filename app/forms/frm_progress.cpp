@@ -21,8 +21,8 @@ constexpr int kClientHeight = 1680;
 
 }  // namespace
 
-FrmProgress::FrmProgress(Common& common, QWidget* owner)
-    : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+FrmProgress::FrmProgress(Common& common, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       c_(common) {
     setWindowTitle(kProgressCaption);
@@ -145,6 +145,10 @@ void FrmProgress::closeEvent(QCloseEvent* event) {
     } else {
         event->ignore();
     }
+}
+
+void FrmProgress::reject() {
+    if (Form_QueryUnload()) QDialog::reject();
 }
 
 void FrmProgress::setBarValue(double value) {

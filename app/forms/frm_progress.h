@@ -19,11 +19,11 @@
 // reads both. The user's close box never closes the window.
 #pragma once
 
+#include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-#include <QWidget>
 #include <cstdint>
 
 #include "common.h"
@@ -34,16 +34,16 @@ inline const QString kProgressCaption = QStringLiteral("Tavorin_WIN(受信状態
 inline const QString kTriggerPrompt = QStringLiteral("スキャナのトリガボタンを押してください");
 inline const QString kClearingMessage = QStringLiteral("受信バッファをクリアしています");
 
-class FrmProgress : public QWidget {
+class FrmProgress : public QDialog {
     Q_OBJECT
   public:
-    // `owner` (may be null) keeps the window above it and decides where it
-    // opens; the window stays a top-level window of its own.
-    explicit FrmProgress(Common& common, QWidget* owner = nullptr);
+    // `parent` (may be null) keeps the window above it and decides where it
+    // opens; the window is modeless, a top-level window of its own.
+    explicit FrmProgress(Common& common, QWidget* parent = nullptr);
     ~FrmProgress() override;
 
     // The port whose transfer the window polls, or -1 for none.
-    std::int16_t ComId = -1;
+    std::int32_t ComId = -1;
 
     QLabel* Label1;
     QProgressBar* ProgressBar1;
@@ -68,6 +68,10 @@ class FrmProgress : public QWidget {
     // The bar's value as the timer set it: a fraction of 0..100, not
     // rounded (the bar itself draws it on a finer scale).
     double barValue() const;
+
+    // Escape would reject a dialog, closing it behind the close event's
+    // back; it is the user's close like the close box, and refused the same.
+    void reject() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -101,6 +101,10 @@ class ProgressWindowTest : public QObject {
         p.windowHandle()->close();
         p.close();
         QVERIFY(p.isVisible());
+        // Escape is the user's close too, not a dialog's rejection.
+        QTest::keyClick(&p, Qt::Key_Escape);
+        QVERIFY(p.isVisible());
+        QVERIFY(p.isLoaded());
         QTest::mouseClick(p.BtnWaitCancel, Qt::LeftButton);
         QCOMPARE(common.WaitState, std::int16_t{2});
         p.unloadByProgram();
@@ -118,7 +122,7 @@ class ProgressWindowTest : public QObject {
 
         common.WaitState = 1;
         FrmProgress p(common);
-        p.ComId = static_cast<std::int16_t>(handle);
+        p.ComId = handle;
         p.load();
         p.show();
         QVERIFY(p.Timer1.isActive());
@@ -126,11 +130,19 @@ class ProgressWindowTest : public QObject {
 
         std::vector<double> seen;
         bool cancelEverEnabled = false;
+        bool closeTried = false;
+        bool closeRefused = false;
         QTimer sample;
         sample.setInterval(5);
         connect(&sample, &QTimer::timeout, [&] {
             if (seen.empty() || seen.back() != p.barValue()) seen.push_back(p.barValue());
             cancelEverEnabled = cancelEverEnabled || p.BtnWaitCancel->isEnabled();
+            // The user's close box in the middle of the transfer.
+            if (!closeTried && p.barValue() > 0) {
+                closeTried = true;
+                p.windowHandle()->close();
+                closeRefused = p.isVisible() && p.Timer1.isActive();
+            }
         });
         sample.start();
         sendCommand();
@@ -145,6 +157,8 @@ class ProgressWindowTest : public QObject {
         QCOMPARE(r, std::int16_t{2});
         QCOMPARE(reply, QStringLiteral("\x06."));
         QVERIFY(!cancelEverEnabled);
+        QVERIFY(closeTried);
+        QVERIFY(closeRefused);
         // Rising through the chunks, never falling, and ending at 4056/4096.
         QVERIFY2(seen.size() >= 4, qPrintable(QString::number(seen.size())));
         for (std::size_t i = 1; i < seen.size(); ++i) QVERIFY(seen[i] > seen[i - 1]);
@@ -161,7 +175,7 @@ class ProgressWindowTest : public QObject {
 
         common.WaitState = 1;
         FrmProgress p(common);
-        p.ComId = static_cast<std::int16_t>(handle);
+        p.ComId = handle;
         p.load();
         p.show();
         double atCancel = -1;
@@ -206,7 +220,7 @@ class ProgressWindowTest : public QObject {
     void cancelWhileWaitingForTheTrigger() {
         common.WaitState = 0;
         FrmProgress p(common);
-        p.ComId = static_cast<std::int16_t>(handle);
+        p.ComId = handle;
         p.load();
         p.show();
         QVERIFY(p.BtnWaitCancel->isEnabled());
