@@ -38,7 +38,7 @@ int barPixels() {
 
 FrmPicture::FrmPicture(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(kPictureCaption);
     // The design's client area, replaced when a picture loads.
     resize(toPixels(6855), toPixels(4500));

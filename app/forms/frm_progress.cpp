@@ -23,7 +23,7 @@ constexpr int kClientHeight = 1680;
 
 FrmProgress::FrmProgress(Common& common, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       c_(common) {
     setWindowTitle(kProgressCaption);
     setFixedSize(px(kClientWidth), px(kClientHeight));
