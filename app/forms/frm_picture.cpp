@@ -19,16 +19,11 @@ namespace {
 using picture::kBarTwips;
 using picture::toPixels;
 
-// The reader format for a file name: JPEG and BMP by their extensions,
-// empty for anything else. The format is forced rather than guessed from the
-// bytes, so that a file whose contents do not match its name (a TIFF saved
-// as .jpg) fails to load instead of showing whatever a plug-in makes of it.
-QByteArray formatForName(const QString& file) {
-    const QString suffix = QFileInfo(file).suffix().toLower();
-    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) return "jpeg";
-    if (suffix == QLatin1String("bmp")) return "bmp";
-    return {};
-}
+// The formats the viewer shows. A file is recognised by its contents, not
+// its name: the terminal saves every picture it receives as .jpg whatever
+// format the scanner shipped, so a bitmap under that name must still show,
+// while a TIFF (or anything else) under it must not.
+bool showable(const QByteArray& format) { return format == "jpeg" || format == "bmp"; }
 
 int barPixels() {
     return toPixels(kBarTwips);
@@ -117,12 +112,9 @@ picture::Frame FrmPicture::measureFrame() const {
 }
 
 bool FrmPicture::readPicture() {
-    const QByteArray format = formatForName(DispImage);
-    if (format.isEmpty()) return false;
-    QImageReader reader(DispImage, format);
-    // Without this the reader falls back to probing every installed plug-in
-    // when the named format's handler declines the file.
-    reader.setAutoDetectImageFormat(false);
+    QImageReader reader(DispImage);
+    reader.setDecideFormatFromContent(true);
+    if (!showable(reader.format())) return false;
     const QImage image = reader.read();
     if (image.isNull()) return false;
     const std::optional<std::int32_t> w = picture::toTwips(image.width());
