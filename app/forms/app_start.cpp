@@ -38,7 +38,7 @@ int runProgram(QApplication& app) {
     // written as a picture and the program ends.
     const QString shots = qEnvironmentVariable("TAVORIN_SCREENSHOTS");
     if (!shots.isEmpty()) {
-        int failed = takeScreenshots(shots, main, common);
+        int failed = takeScreenshots(shots, main);
         main.requestClose(1);
         PumpSet(nullptr);
         return failed == 0 ? 0 : 1;

@@ -271,10 +271,11 @@ void FrmTerminal::RecvTimer_Timer() {
             // Appended as its own line (the box's line end stands for CR LF),
             // the caret put at the end so that the box scrolls to the newest
             // data.
-            QString all = RecvText->toPlainText() + shown.text + u'\n';
-            RecvText->setPlainText(all);
+            // Inserted at the end rather than the whole log set anew, which
+            // would cost a copy of everything received so far on every tick.
             QTextCursor cursor = RecvText->textCursor();
             cursor.movePosition(QTextCursor::End);
+            cursor.insertText(shown.text + u'\n');
             RecvText->setTextCursor(cursor);
             RecvText->verticalScrollBar()->setValue(RecvText->verticalScrollBar()->maximum());
         }

@@ -31,7 +31,7 @@ bool save(QWidget& w, const QDir& dir, const char* name) {
 
 }  // namespace
 
-int takeScreenshots(const QString& directory, FrmImage& main, Common& common) {
+int takeScreenshots(const QString& directory, FrmImage& main) {
     QDir dir(directory);
     dir.mkpath(QStringLiteral("."));
     int failed = 0;
@@ -86,7 +86,6 @@ int takeScreenshots(const QString& directory, FrmImage& main, Common& common) {
     v.unloadByProgram();
     QFile::remove(picture);
 
-    (void)common;
     return failed;
 }
 

@@ -7,11 +7,10 @@
 namespace tavorin {
 
 class FrmImage;
-struct Common;
 
 // Writes main.png, comsetting.png, terminal.png, progress.png and
 // picture.png into `directory`; returns the number of files that could not
 // be written.
-int takeScreenshots(const QString& directory, FrmImage& main, Common& common);
+int takeScreenshots(const QString& directory, FrmImage& main);
 
 }  // namespace tavorin
