@@ -21,13 +21,20 @@
  *     capacity and keeps no pointer after it returns. Replies are not
  *     zero-terminated on success: the result is the byte count.
  *   - The blocking calls (the greeting in Ombrix_PortOpen, the reply readers,
- *     the image transfer) call the pump registered with Ombrix_PumpSet about
- *     every 10 ms while they wait, so the caller's event loop keeps running
- *     inside them. An event handler may then call Ombrix_ComCancel or
- *     Ombrix_PortClose, which makes the waiting call return OMBRIX_E_CANCELLED
- *     within about 10 ms; it must not start another read on the same port.
+ *     the image transfer) sleep in the kernel until a byte comes or their
+ *     time is up. While a pump is registered with Ombrix_PumpSet they wake
+ *     about every 10 ms to call it, so the caller's event loop keeps running
+ *     inside them; with none registered they do not wake at all.
+ *   - An event handler run by the pump may call Ombrix_ComCancel or
+ *     Ombrix_PortClose; the waiting call returns OMBRIX_E_CANCELLED as soon
+ *     as the pump returns. It must not start another read on the same port.
+ *     Ombrix_ComCancel may also come from another thread while a call waits
+ *     on the port: the wait ends at once, pump or none. A cancelled image
+ *     transfer first drains the input, so it returns once the line has been
+ *     quiet for about 20 ms (later while the scanner keeps sending).
  *   - The port table has no lock: one calling thread (the program's GUI
- *     thread) plus at most one watcher thread per port.
+ *     thread) plus at most one watcher thread per port; only
+ *     Ombrix_ComCancel may be called from a further thread.
  *
  * On POSIX a COM number n (1..256) names a device path; see Ombrix_PortName.
  */
@@ -136,9 +143,10 @@ OMBRIX_API int32_t Ombrix_ComClear(int32_t handle);
 
 /*
  * Raises the port's cancel flag (the running operation returns
- * OMBRIX_E_CANCELLED) and wakes a watcher, which re-arms itself. The flag is
- * lowered by the next send or multi-byte read. A handle outside 0..9 is
- * ignored. Returns 0.
+ * OMBRIX_E_CANCELLED), wakes a waiting send or read on the port, and wakes a
+ * watcher, which re-arms itself. The flag is lowered by the next send or
+ * multi-byte read. May be called from another thread than the one waiting.
+ * A handle outside 0..9 is ignored. Returns 0.
  */
 OMBRIX_API int32_t Ombrix_ComCancel(int32_t handle);
 
@@ -228,8 +236,24 @@ OMBRIX_API int32_t Ombrix_DataRecv(int32_t handle, unsigned char* buffer, int32_
  * image reply (SYN, a byte, the length L least significant byte first, a
  * byte, a sub-header ending in GS, L - h bytes of image data, a closing
  * reply) writes the image data to `path` and returns the closing reply.
- * The file is written whole or not at all: data goes to a temporary file
- * beside `path` that replaces it only once every byte is stored.
+ * `path` means what it means to any program that writes it:
+ *   - A new file, or an existing regular file, is written whole or not at
+ *     all: the data goes to a temporary beside it that replaces it only once
+ *     every byte is stored. A replaced file keeps its permission bits, and
+ *     its owner and group where the process may set them.
+ *   - A symbolic link is followed; its final target receives the picture and
+ *     the link stays.
+ *   - An existing file that is not a regular one (a FIFO, a device) is
+ *     written directly, once every byte has arrived. A FIFO needs a reader
+ *     when the transfer starts.
+ *   - Where the directory does not let a new file be created (or its sticky
+ *     bit would refuse the replacement) but the existing file is writable,
+ *     the file is rewritten in place once every byte has arrived: a failed
+ *     or cancelled transfer leaves it as it was, but a disk error while it
+ *     is rewritten can leave it short.
+ *   A directory at the path, a directory that takes no new file, an existing
+ *   file the process may not write, or a FIFO without a reader gives
+ *   OMBRIX_E_FILE before any image byte is read.
  * `mode` must be 2; `capacity` should be at least 6.
  * Returns the reply's length, or OMBRIX_E_PARAM, OMBRIX_E_NOT_OPEN,
  * OMBRIX_E_TIMEOUT (no first byte, an image chunk stalled for 1000 ms, or no
@@ -254,7 +278,8 @@ OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t
  * header, sub-header, data and closing reply) to `path` until the line has
  * been silent for the first-byte time-out. *length_field receives the length
  * read from the header, *byte_count the number of bytes dumped; both are
- * required. Results as Ombrix_ImageRecv.
+ * required. `path` is written as by Ombrix_ImageRecv, at the end whatever
+ * ended the stream. Results as Ombrix_ImageRecv.
  */
 OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned char* buffer,
                                      int32_t capacity, int32_t* length_field,
@@ -281,8 +306,9 @@ typedef void (*Ombrix_PumpFn)(void);
 /*
  * Registers the function that the blocking calls run about every 10 ms while
  * they wait (a GUI program passes one that processes its pending events).
- * A null function clears it; with none registered nothing is dispatched.
- * Returns 0.
+ * A null function clears it; with none registered nothing is dispatched and
+ * a waiting call sleeps until a byte, its deadline or a cancel.
+ * A wait takes the change at its next wake-up. Returns 0.
  */
 OMBRIX_API int32_t Ombrix_PumpSet(Ombrix_PumpFn pump);
 

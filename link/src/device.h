@@ -61,13 +61,30 @@ class Device {
     virtual IoResult write(const unsigned char* bytes, std::size_t size) = 0;
 
     // Waits until input is waiting (level: returns Ready at once while bytes
-    // are queued) or until `timeoutMs` passed (negative: no limit). The
-    // calling thread's own waits use this in short slices; wake() does not
-    // end it, since a cancel is seen through the port's cancel flag.
+    // are queued) or until `timeoutMs` passed (negative: no limit). Neither
+    // wake() nor interrupt() ends it: the drain relies on it to measure a
+    // quiet line.
     virtual Wait waitReadable(int timeoutMs) = 0;
 
     // Waits until the output can take bytes.
     virtual Wait waitWritable(int timeoutMs) = 0;
+
+    // The calling thread's waits for a reply or for room to write: as
+    // waitReadable() and waitWritable(), but interrupt() ends them with
+    // Woken, so that they may sleep until their deadline and still end at
+    // once on a cancel from another thread or a close. An interrupt with
+    // nobody waiting ends the next such wait at once; the caller then looks
+    // at its flags and waits again. A device that cannot be interrupted
+    // waits at most one 10 ms slice, which the callers' loops tolerate.
+    virtual Wait waitReadableOrInterrupted(int timeoutMs) {
+        return waitReadable(timeoutMs < 0 || timeoutMs > 10 ? 10 : timeoutMs);
+    }
+    virtual Wait waitWritableOrInterrupted(int timeoutMs) {
+        return waitWritable(timeoutMs < 0 || timeoutMs > 10 ? 10 : timeoutMs);
+    }
+
+    // Ends the interruptible wait in progress, from any thread.
+    virtual void interrupt() {}
 
     // Waits until new input arrives after the call began (an edge, not a
     // level: bytes already queued do not end it), until wake() or the
@@ -88,21 +105,33 @@ class Device {
 
 enum class OpenError { None, CannotOpen, NoEvent };
 
-// A file that is written whole or not at all: bytes go to a temporary file
-// beside the target, which replaces the target only on commit(). Destroying
-// an uncommitted file removes the temporary and leaves whatever stood under
-// the target's name untouched.
+// The file an image is stored in. What the user's path names decides how
+// it is written:
+//   - a new file, or an existing regular file in a directory that lets a
+//     file be created: the bytes go to a temporary beside it (a short name
+//     of fixed length), which replaces it only on commit() and then carries
+//     the replaced file's permission bits, and its owner and group where the
+//     process may set them;
+//   - an existing regular file in a directory that does not let a file be
+//     created (or whose sticky bit would refuse the rename): the bytes are
+//     held in memory and the file is rewritten in place on commit();
+//   - an existing file that is not a regular one (a FIFO, a device): the
+//     bytes are held in memory and written to it on commit().
+// A symbolic link at the path is followed to its final target, and the link
+// stays. Destroying an uncommitted file removes the temporary and leaves
+// whatever stood under the target's name untouched.
 class OutputFile {
   public:
     virtual ~OutputFile() = default;
-    // Writes all bytes; false when the disk refused them.
+    // Takes all bytes; false when the disk (or memory) refused them.
     virtual bool write(const unsigned char* bytes, std::size_t size) = 0;
-    // Makes the data durable and renames it over the target.
+    // Makes the data durable and puts it under the target's name.
     virtual bool commit() = 0;
 };
 
-// Creates the temporary for `path`; null when it cannot be created (no such
-// directory, no permission, the target names a directory).
+// Prepares the file for `path`; null when it cannot be written: no such
+// directory, a directory at the path, an existing file the process may not
+// write, a FIFO with no reader, or no temporary and no writable file.
 std::unique_ptr<OutputFile> createOutputFile(const char* path);
 
 // Posts a watcher's notice: `target` and `message` as given to

@@ -3,6 +3,7 @@
 // epoll set.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
@@ -21,9 +22,11 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <random>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "device.h"
 
@@ -68,11 +71,13 @@ int remainingMs(std::int64_t deadline) {
 
 class PosixDevice final : public Device {
   public:
-    PosixDevice(int fd, int wakeFd, int epollFd) : fd_(fd), wakeFd_(wakeFd), epollFd_(epollFd) {}
+    PosixDevice(int fd, int wakeFd, int interruptFd, int epollFd)
+        : fd_(fd), wakeFd_(wakeFd), interruptFd_(interruptFd), epollFd_(epollFd) {}
 
     ~PosixDevice() override {
         close();
         ::close(wakeFd_);
+        ::close(interruptFd_);
     }
 
     void configure(const LineSettings& line) override {
@@ -184,6 +189,22 @@ class PosixDevice final : public Device {
     }
     Wait waitWritable(int timeoutMs) override { return pollFor(POLLOUT, timeoutMs); }
 
+    Wait waitReadableOrInterrupted(int timeoutMs) override {
+        {
+            std::lock_guard ahead(aheadMutex_);
+            if (aheadBegin_ != aheadEnd_) return Wait::Ready;
+        }
+        return pollFor(POLLIN, timeoutMs, true);
+    }
+    Wait waitWritableOrInterrupted(int timeoutMs) override {
+        return pollFor(POLLOUT, timeoutMs, true);
+    }
+
+    void interrupt() override {
+        std::uint64_t one = 1;
+        (void)!::write(interruptFd_, &one, sizeof one);
+    }
+
     Wait waitArrival(int timeoutMs) override {
         // Held shared for the whole wait: close() takes it exclusively, so
         // it cannot close the descriptors while this thread sleeps on them
@@ -224,8 +245,10 @@ class PosixDevice final : public Device {
     void close() override {
         // Wake a watcher first so that it leaves its wait and lets go of the
         // shared lock; only then can the exclusive lock be had.
+        // The calling thread's interruptible wait is released the same way.
         closing_.store(true);
         wake();
+        interrupt();
         std::unique_lock lock(mutex_);
         if (fd_ < 0) return;
         // The exclusive-open flag outlives this descriptor when another
@@ -251,19 +274,28 @@ class PosixDevice final : public Device {
         }
     }
 
-    Wait pollFor(short what, int timeoutMs) {
+    // One poll() on the device and, for an interruptible wait, on the
+    // interrupt counter as well: the thread sleeps in the kernel until one
+    // of them fires or the time is up, and costs nothing meanwhile.
+    Wait pollFor(short what, int timeoutMs, bool interruptible = false) {
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return Wait::Gone;
         std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
         for (;;) {
-            pollfd p{fd_, what, 0};
-            int n = ::poll(&p, 1, remainingMs(deadline));
+            pollfd p[2] = {{fd_, what, 0}, {interruptFd_, POLLIN, 0}};
+            int n = ::poll(p, interruptible ? 2 : 1, remainingMs(deadline));
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return Wait::Gone;
             }
             if (n == 0) return Wait::Timeout;
-            if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::Gone;
+            if (interruptible && (p[1].revents & POLLIN)) {
+                // Taken back here, so that one interrupt ends one wait.
+                std::uint64_t count;
+                (void)!::read(interruptFd_, &count, sizeof count);
+                return closing_.load() ? Wait::Gone : Wait::Woken;
+            }
+            if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::Gone;
             return Wait::Ready;
         }
     }
@@ -276,6 +308,9 @@ class PosixDevice final : public Device {
     std::atomic<bool> closing_{false};
     int fd_;
     const int wakeFd_;
+    // Separate from wakeFd_: the watcher takes its wake-ups back, and must
+    // neither steal a cancel meant for the calling thread nor lose its own.
+    const int interruptFd_;
     int epollFd_;
 };
 
@@ -302,8 +337,9 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
 
     error = OpenError::NoEvent;
     int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    int interruptFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     int epollFd = epoll_create1(EPOLL_CLOEXEC);
-    bool ok = wakeFd >= 0 && epollFd >= 0;
+    bool ok = wakeFd >= 0 && interruptFd >= 0 && epollFd >= 0;
     if (ok) {
         // Edge-triggered on the device: the tty wakes its waiters on every
         // batch of received input, so each wait ends on new arrivals only,
@@ -319,32 +355,76 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
     }
     if (!ok) {
         if (wakeFd >= 0) ::close(wakeFd);
+        if (interruptFd >= 0) ::close(interruptFd);
         if (epollFd >= 0) ::close(epollFd);
         (void)ioctl(fd, TIOCNXCL);
         ::close(fd);
         return nullptr;
     }
     error = OpenError::None;
-    return std::make_shared<PosixDevice>(fd, wakeFd, epollFd);
+    return std::make_shared<PosixDevice>(fd, wakeFd, interruptFd, epollFd);
 }
 
 namespace {
 
-class PosixOutputFile final : public OutputFile {
+// A write to a pipe whose reader has gone raises SIGPIPE, which would end
+// the whole program. While a guard lives the signal is blocked on the
+// calling thread, and one that our own write raised is taken back before it
+// is unblocked.
+class SigpipeGuard {
   public:
-    PosixOutputFile(int fd, std::string temp, std::string target)
-        : fd_(fd), temp_(std::move(temp)), target_(std::move(target)) {}
+    SigpipeGuard() {
+        sigemptyset(&pipeOnly_);
+        sigaddset(&pipeOnly_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
+    }
+    ~SigpipeGuard() {
+        if (raised_) {
+            timespec zero{0, 0};
+            while (sigtimedwait(&pipeOnly_, nullptr, &zero) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+    // Called after a write failed with EPIPE.
+    void raised() { raised_ = true; }
 
-    ~PosixOutputFile() override {
+  private:
+    sigset_t pipeOnly_;
+    sigset_t previous_;
+    bool raised_ = false;
+};
+
+bool writeAll(int fd, const unsigned char* bytes, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes into a temporary that replaces the target on commit.
+class ReplacingFile final : public OutputFile {
+  public:
+    ReplacingFile(int dirFd, int fd, std::string temp, std::string name)
+        : dirFd_(dirFd), fd_(fd), temp_(std::move(temp)), name_(std::move(name)) {}
+
+    ~ReplacingFile() override {
         if (fd_ >= 0) ::close(fd_);
-        if (!committed_) ::unlink(temp_.c_str());
+        if (!committed_) ::unlinkat(dirFd_, temp_.c_str(), 0);
+        ::close(dirFd_);
     }
 
     bool write(const unsigned char* bytes, std::size_t size) override {
         // Chunks arrive a kilobyte at a time; collecting them saves a
         // system call per chunk on a fast line.
         if (used_ + size > sizeof buffer_ && !flush()) return false;
-        if (size >= sizeof buffer_) return writeAll(bytes, size);
+        if (size >= sizeof buffer_) return writeAll(fd_, bytes, size);
         std::memcpy(buffer_ + used_, bytes, size);
         used_ += size;
         return true;
@@ -358,66 +438,189 @@ class PosixOutputFile final : public OutputFile {
         int fd = fd_;
         fd_ = -1;
         if (::close(fd) != 0) return false;
-        if (::rename(temp_.c_str(), target_.c_str()) != 0) return false;
+        if (::renameat(dirFd_, temp_.c_str(), dirFd_, name_.c_str()) != 0) return false;
         committed_ = true;
         return true;
     }
 
   private:
     bool flush() {
-        bool ok = writeAll(buffer_, used_);
+        bool ok = writeAll(fd_, buffer_, used_);
         used_ = 0;
         return ok;
     }
 
-    bool writeAll(const unsigned char* bytes, std::size_t size) {
-        while (size > 0) {
-            ssize_t n = ::write(fd_, bytes, size);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            bytes += n;
-            size -= static_cast<std::size_t>(n);
+    unsigned char buffer_[64 * 1024];
+    std::size_t used_ = 0;
+    int dirFd_;
+    int fd_;
+    std::string temp_;
+    std::string name_;
+    bool committed_ = false;
+};
+
+// Writes into the target itself, opened before the transfer. The bytes are
+// held until commit(), so that a failed or cancelled transfer leaves the
+// target as it was; only a failure while it is being rewritten can leave it
+// short.
+class DirectFile final : public OutputFile {
+  public:
+    DirectFile(int fd, bool regular) : fd_(fd), regular_(regular) {}
+    ~DirectFile() override { ::close(fd_); }
+
+    bool write(const unsigned char* bytes, std::size_t size) override {
+        try {
+            held_.insert(held_.end(), bytes, bytes + size);
+        } catch (const std::bad_alloc&) {
+            return false;
         }
         return true;
     }
 
-    unsigned char buffer_[64 * 1024];
-    std::size_t used_ = 0;
+    bool commit() override {
+        if (regular_) {
+            return ::lseek(fd_, 0, SEEK_SET) == 0 && writeAll(fd_, held_.data(), held_.size()) &&
+                   ::ftruncate(fd_, static_cast<off_t>(held_.size())) == 0 && ::fsync(fd_) == 0;
+        }
+        // A FIFO or a device: no length to set and nothing to sync.
+        SigpipeGuard guard;
+        bool ok = writeAll(fd_, held_.data(), held_.size());
+        if (!ok && errno == EPIPE) guard.raised();
+        return ok;
+    }
+
+  private:
     int fd_;
-    std::string temp_;
-    std::string target_;
-    bool committed_ = false;
+    bool regular_;
+    std::vector<unsigned char> held_;
 };
+
+// Follows symbolic links in the last component of `path` until it names
+// something that is not a link, or nothing yet: the user's link stays, its
+// final target receives the picture. Directories on the way are resolved by
+// the kernel. False for a loop or an unreadable link.
+bool followLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+        if (n < 0) return errno == EINVAL || errno == ENOENT;
+        if (n == 0 || static_cast<std::size_t>(n) == sizeof target) return false;
+        std::string next(target, static_cast<std::size_t>(n));
+        // A relative link is relative to the directory that holds it.
+        std::string::size_type slash = path.rfind('/');
+        if (next[0] != '/' && slash != std::string::npos) next = path.substr(0, slash + 1) + next;
+        path = std::move(next);
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Creates the temporary in the target's directory, so that the rename stays
+// on one file system and is atomic. Its name is hidden, short and of fixed
+// length -- a target whose own name uses the whole name limit must still
+// have one -- and random, so that two transfers into one directory never
+// collide. -1 when the directory refuses.
+int createTemporary(int dirFd, std::string& name) {
+    std::random_device rd;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char candidate[32];
+        std::snprintf(candidate, sizeof candidate, ".ombrix-%08x", static_cast<unsigned>(rd()));
+        // 0666 under the umask: a new image gets the permissions any newly
+        // created file of the user would have.
+        int fd = ::openat(dirFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            name = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+// Gives the temporary the replaced file's owner, group and permission bits,
+// as far as the process may. A set-id bit is kept only with the owner or
+// group it belongs to.
+void takeOverAttributes(int fd, const struct stat& old) {
+    mode_t mode = old.st_mode & 07777;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        mode &= ~static_cast<mode_t>(S_ISUID);
+        if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+            mode &= ~static_cast<mode_t>(S_ISGID);
+        }
+    }
+    (void)::fchmod(fd, mode);
+}
 
 }  // namespace
 
 std::unique_ptr<OutputFile> createOutputFile(const char* path) {
     std::string target(path);
-    // A target that is a directory could never be replaced by the rename;
-    // refuse it now, before any data is read, as a failed create would.
-    struct stat st {};
-    if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+    if (!followLinks(target)) return nullptr;
 
     std::string::size_type slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty()) return nullptr;
+    std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (name.empty()) return nullptr;
+    // Everything below works relative to the directory, so that the name
+    // checked is the name replaced even if a directory above is renamed.
+    // O_PATH needs no read permission: a directory of mode 0300 still works.
+    int dirFd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return nullptr;
+    auto refuse = [&]() -> std::unique_ptr<OutputFile> {
+        ::close(dirFd);
+        return nullptr;
+    };
 
-    // The temporary lives in the target's directory so that the rename
-    // stays on one file system and is atomic. It is hidden and carries a
-    // random part, so two transfers into one directory never collide.
-    std::random_device rd;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08x.part", static_cast<unsigned>(rd()));
-        std::string temp = dir + "." + base + suffix;
-        // 0666 under the umask: the finished image gets the permissions any
-        // newly created file of the user would have.
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) return std::make_unique<PosixOutputFile>(fd, temp, target);
-        if (errno != EEXIST) return nullptr;
+    struct stat old {};
+    if (::fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+        // Nothing there yet: a new file, through a temporary.
+        if (errno != ENOENT) return refuse();
+        std::string temp;
+        int fd = createTemporary(dirFd, temp);
+        if (fd < 0) return refuse();
+        return std::make_unique<ReplacingFile>(dirFd, fd, temp, name);
     }
-    return nullptr;
+    // A directory can be neither replaced nor written; a link here was
+    // put in after followLinks() looked.
+    if (S_ISDIR(old.st_mode) || S_ISLNK(old.st_mode)) return refuse();
+
+    if (!S_ISREG(old.st_mode)) {
+        // A FIFO, a device: written directly, never replaced. O_NONBLOCK
+        // makes a FIFO without a reader fail now (ENXIO) instead of
+        // blocking the transfer forever; the writes themselves may block
+        // like any writer's. O_NOCTTY keeps a tty from becoming ours.
+        int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return refuse();
+        int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        ::close(dirFd);
+        return std::make_unique<DirectFile>(fd, false);
+    }
+
+    // An existing file that the process may not write stays as it is, even
+    // though the directory would let a new file take its name. Opening it
+    // (without truncating) asks the kernel, which knows every rule: modes,
+    // access lists, read-only mounts, immutable files.
+    int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return refuse();
+
+    // In a sticky directory only the file's or the directory's owner may
+    // rename over it; that rename would fail only after the whole image
+    // was taken from the line.
+    struct stat dirSt {};
+    uid_t me = ::geteuid();
+    bool renameRefused = ::fstat(dirFd, &dirSt) == 0 && (dirSt.st_mode & S_ISVTX) && me != 0 &&
+                         old.st_uid != me && dirSt.st_uid != me;
+    std::string temp;
+    int tempFd = renameRefused ? -1 : createTemporary(dirFd, temp);
+    if (tempFd < 0) {
+        // The directory takes no new file: rewrite the file in place.
+        ::close(dirFd);
+        return std::make_unique<DirectFile>(fd, true);
+    }
+    ::close(fd);
+    takeOverAttributes(tempFd, old);
+    return std::make_unique<ReplacingFile>(dirFd, tempFd, temp, name);
 }
 
 void postNotice(std::intptr_t target, std::uint32_t message) {
@@ -433,23 +636,12 @@ void postNotice(std::intptr_t target, std::uint32_t message) {
         !(p.revents & POLLOUT)) {
         return;
     }
-    // A pipe whose reader has gone raises SIGPIPE, which would end the whole
-    // program. The signal is blocked on this thread (the watcher's own) and
-    // a pending one is taken back before it is unblocked.
-    sigset_t pipeOnly, previous;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+    SigpipeGuard guard;
     ssize_t n;
     do {
         n = ::write(fd, &message, sizeof message);
     } while (n < 0 && errno == EINTR);
-    if (n < 0 && errno == EPIPE) {
-        timespec zero{0, 0};
-        while (sigtimedwait(&pipeOnly, nullptr, &zero) == SIGPIPE) {
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (n < 0 && errno == EPIPE) guard.raised();
 }
 
 std::int64_t tickMs() {

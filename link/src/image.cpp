@@ -149,14 +149,16 @@ std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t 
             (void)dev->queued();
             return OMBRIX_E_COMM;
         }
-        // The queue is empty: wait in slices, running the caller's pump,
-        // until bytes come, the line has been idle too long, or a cancel.
+        // The queue is empty: wait, running the caller's pump if there is
+        // one, until bytes come, the line has been idle too long, or a
+        // cancel.
         const std::int64_t start = tickMs();
         for (;;) {
-            if (tickMs() - start > kIdleMs) return total;
-            pump();
+            std::int64_t idle = tickMs() - start;
+            if (idle > kIdleMs) return total;
+            bool pumping = pump();
             if (p.cancel.load()) break;
-            Wait w = dev->waitReadable(kSliceMs);
+            Wait w = dev->waitReadableOrInterrupted(waitLength(pumping, kIdleMs - idle + 1));
             if (p.cancel.load()) break;
             if (w == Wait::Ready) break;
             // A hung-up line never fills again; bytes it left are still read.

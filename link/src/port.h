@@ -17,8 +17,8 @@ namespace ombrix {
 constexpr int kPortCount = 10;
 constexpr int kMaxCom = 256;
 
-// The wait slice: the caller's pump runs at least this often while a call
-// waits, which keeps the program's timers and buttons alive.
+// The wait slice: while a pump is registered it runs at least this often
+// while a call waits, which keeps the program's timers and buttons alive.
 constexpr int kSliceMs = 10;
 
 // Latin names for the bytes the protocol gives a meaning.
@@ -66,8 +66,18 @@ inline bool validHandle(std::int32_t handle) {
     return handle >= 0 && handle < kPortCount;
 }
 
-// Runs the registered pump, if any.
-void pump();
+// Runs the registered pump, if any; true when there is one.
+bool pump();
+
+// How long one wait of the calling thread may sleep when `leftMs` remain
+// until its deadline (negative: none): one slice while a pump must run,
+// else the whole time, since the device wakes the wait for a byte, a
+// cancel or a close. Never 0, which would turn the wait into a spin.
+inline int waitLength(bool pumping, std::int64_t leftMs) {
+    const std::int64_t longest = pumping ? kSliceMs : std::int64_t{1} << 30;
+    if (leftMs < 0) return pumping ? kSliceMs : -1;
+    return static_cast<int>(leftMs < 1 ? 1 : leftMs > longest ? longest : leftMs);
+}
 
 // Discards everything the scanner sends until a status read finds the input
 // empty. Returns early if the device vanishes.

@@ -50,8 +50,10 @@ Port& port(int handle) {
     return g_ports[static_cast<std::size_t>(handle)];
 }
 
-void pump() {
-    if (Ombrix_PumpFn fn = g_pump.load()) fn();
+bool pump() {
+    Ombrix_PumpFn fn = g_pump.load();
+    if (fn) fn();
+    return fn != nullptr;
 }
 
 void DrainInput(Port& p, Device& dev) {
@@ -181,7 +183,12 @@ OMBRIX_API int32_t Ombrix_ComCancel(int32_t handle) {
     if (!validHandle(handle)) return OMBRIX_OK;
     Port& p = port(handle);
     p.cancel.store(1);
-    if (p.open()) p.device->wake();
+    if (p.open()) {
+        // The watcher re-arms itself; a wait of the calling thread ends at
+        // once even when it sleeps without a pump.
+        p.device->wake();
+        p.device->interrupt();
+    }
     return OMBRIX_OK;
 }
 

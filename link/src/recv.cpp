@@ -1,6 +1,5 @@
 // Reply reading: one byte at a time into the caller's buffer, until an end
 // text, silence, a full buffer or a cancel.
-#include <algorithm>
 #include <cstring>
 
 #include "port.h"
@@ -10,42 +9,37 @@ namespace ombrix {
 std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t timeoutMs) {
     *out = 0;
     const std::int64_t start = tickMs();
-    int queued = dev.queued();
     if (p.cancel.load()) return OMBRIX_E_CANCELLED;
-    while (queued == 0) {
-        std::int64_t waited = tickMs() - start;
-        if (timeoutMs > 0 && waited > timeoutMs) return OMBRIX_E_TIMEOUT;
-        pump();
-        // A cancel or a close that came through the pump wins over whatever
-        // state the device is in now.
-        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
-        // Wait for at most one slice, but take a byte the moment it comes:
-        // the pump still runs every 10 ms, and a reply costs no extra
-        // latency.
-        int slice = kSliceMs;
-        if (timeoutMs > 0) {
-            std::int64_t left = timeoutMs - waited + 1;
-            slice = static_cast<int>(std::clamp<std::int64_t>(left, 1, kSliceMs));
-        }
-        Wait w = dev.waitReadable(slice);
-        queued = dev.queued();
-        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
-        // A hung-up line never becomes readable again; without this the
-        // wait would last forever (or spin, since poll() reports the hang-up
-        // at once).
-        if (w == Wait::Gone && queued <= 0) return OMBRIX_E_COMM;
-    }
-    if (queued < 0) return OMBRIX_E_COMM;
     for (;;) {
+        // A byte that is already there is taken without waiting. Behind the
+        // first byte of a reply the rest usually sits in the device's
+        // read-ahead, so a reply costs no system call per byte.
         IoResult r = dev.read(out, 1);
         if (r.status == Io::Ok) return OMBRIX_OK;
         if (r.status != Io::WouldBlock) {
-            (void)dev.queued();
+            (void)dev.queued();  // a status read clears the line error
             return OMBRIX_E_COMM;
         }
-        // The queue said a byte was there; wait for the read to complete.
-        if (dev.waitReadable(kSliceMs) == Wait::Gone) return OMBRIX_E_COMM;
+        std::int64_t waited = tickMs() - start;
+        if (timeoutMs > 0 && waited > timeoutMs) return OMBRIX_E_TIMEOUT;
+        bool pumping = pump();
+        // A cancel or a close that came through the pump wins over whatever
+        // state the device is in now.
         if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+        // With a pump, one slice at a time so that it runs every 10 ms;
+        // without one, asleep until a byte, the deadline, or a cancel or
+        // close from another thread. Either way a byte is taken the moment
+        // it comes. The extra millisecond makes the wait end past the
+        // deadline, so that the time-out is seen on the next pass.
+        Wait w = dev.waitReadableOrInterrupted(
+            waitLength(pumping, timeoutMs > 0 ? timeoutMs - waited + 1 : -1));
+        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+        if (w == Wait::Gone) {
+            // A hung-up line never becomes readable again; without this the
+            // wait would last forever (or spin, since poll() reports the
+            // hang-up at once). What it left is still taken.
+            return dev.read(out, 1).status == Io::Ok ? OMBRIX_OK : OMBRIX_E_COMM;
+        }
     }
 }
 

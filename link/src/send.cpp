@@ -1,5 +1,4 @@
 // Sending: raw bytes, and commands in the scanner's frame.
-#include <algorithm>
 
 #include "port.h"
 
@@ -44,10 +43,9 @@ OMBRIX_API int32_t Ombrix_DataSend(int32_t handle, const unsigned char* bytes, i
         if (p.cancel.load()) return OMBRIX_E_CANCELLED;
         std::int64_t left = deadline - tickMs();
         if (left < 0) return OMBRIX_E_TIMEOUT;
-        // Sleep until the driver can take more. Slices keep a cancel raised
-        // by another thread noticed; messages are not dispatched here.
-        Wait w =
-            dev->waitWritable(static_cast<int>(std::clamp<std::int64_t>(left + 1, 1, kSliceMs)));
+        // Sleep until the driver can take more, the limit, or a cancel from
+        // another thread; messages are not dispatched here.
+        Wait w = dev->waitWritableOrInterrupted(waitLength(false, left + 1));
         if (w == Wait::Gone) return OMBRIX_E_COMM;
     }
 }
