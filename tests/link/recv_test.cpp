@@ -1,4 +1,5 @@
 #include <cstring>
+#include <functional>
 
 #include "link_fixture.h"
 
@@ -108,6 +109,40 @@ TEST_F(LinkTest, CancelFromThePumpEndsAnUnlimitedWaitPromptly) {
     pumpAction() = nullptr;
     peer->send("ok.");
     EXPECT_EQ(Ombrix_ResponseRecv(h, buf, sizeof buf), 3);
+}
+
+TEST_F(LinkTest, WithoutAPumpAReadSleepsUntilAByteItsDeadlineOrACancel) {
+    int h = openPort();
+    Ombrix_PumpSet(nullptr);
+    unsigned char buf[16];
+    auto later = [](std::chrono::milliseconds after, std::function<void()> action) {
+        return std::thread([=] {
+            std::this_thread::sleep_for(after);
+            action();
+        });
+    };
+
+    std::thread scanner = later(100ms, [&] { peer->send("REP\x06."); });
+    EXPECT_EQ(Ombrix_ResponseRecv(h, buf, sizeof buf), 5);
+    scanner.join();
+    EXPECT_EQ(Bytes(buf, buf + 5), bytes("REP\x06."));
+
+    // A cancel raised while nothing waits leaves its wake-up behind; the
+    // next read lowers the flag and still waits out its whole time-out.
+    Ombrix_TimeoutSet(h, 300, -1);
+    Ombrix_ComCancel(h);
+    auto start = Clock::now();
+    EXPECT_EQ(Ombrix_ResponseRecv(h, buf, sizeof buf), OMBRIX_E_TIMEOUT);
+    EXPECT_GE(msSince(start), 300);
+    EXPECT_LT(msSince(start), 500);
+
+    // Nothing but the cancel from another thread can end this wait early.
+    Ombrix_TimeoutSet(h, 5000, -1);
+    std::thread canceller = later(200ms, [&] { Ombrix_ComCancel(h); });
+    start = Clock::now();
+    EXPECT_EQ(Ombrix_ResponseRecv(h, buf, sizeof buf), OMBRIX_E_CANCELLED);
+    EXPECT_LT(msSince(start), 1000);
+    canceller.join();
 }
 
 TEST_F(LinkTest, CloseFromThePumpEndsTheWaitingRead) {
