@@ -10,6 +10,11 @@ namespace tavorin {
 
 constexpr int kSlotCount = 3;
 
+// The state of a running image command. None also while an IMGSNP command
+// waits for the trigger: only a blocking transfer, or a cancel the user asked
+// for, keeps the main window from closing. The numbers are the stored ones.
+enum class Wait : std::int16_t { None = 0, Transfer = 1, CancelRequested = 2 };
+
 // One object of it lives as long as the program; every window reaches it.
 struct Common {
     // Per connection slot. A negative handle means the slot is idle.
@@ -18,8 +23,8 @@ struct Common {
     std::array<std::int32_t, kSlotCount> ComPortNo{0, 0, 0};
     std::array<QString, kSlotCount> ComSetting;
 
-    // 0 none, 1 a blocking image transfer runs, 2 cancel requested.
-    std::int16_t WaitState = 0;
+    // What an image command is waiting for; see `Wait`.
+    Wait WaitState = Wait::None;
 
     // Settings texts kept in the settings file.
     QString TermMinimum;

@@ -34,9 +34,9 @@ bool RecordingDialog::question(const QString& text) {
 }
 
 QString RecordingDialog::saveFileName(const QString& title, const QString& initial,
-                                      const QString& filter) {
+                                      const QString& filter, const QString& defaultSuffix) {
     ++fileDialogs;
-    fileRequests.push_back({title, initial, filter});
+    fileRequests.push_back({title, initial, filter, defaultSuffix});
     if (fileAnswers.empty()) return QString();
     QString answer = fileAnswers.front();
     fileAnswers.pop_front();

@@ -22,9 +22,12 @@ class Dialog {
     virtual void message(const QString& text) = 0;
     // A box with OK and Cancel; true for OK.
     virtual bool question(const QString& text) = 0;
-    // The save-as dialog; an empty text when the user cancelled.
+    // The save-as dialog, its filters in Qt's form ("desc (pattern);;..."),
+    // the first one selected; a name typed without an extension gets the
+    // default suffix, an existing file is only chosen after the user agreed
+    // to replace it. An empty text when the user cancelled.
     virtual QString saveFileName(const QString& title, const QString& initial,
-                                 const QString& filter) = 0;
+                                 const QString& filter, const QString& defaultSuffix) = 0;
 };
 
 // The dialog the program (or a test) installed; a RecordingDialog that
@@ -38,8 +41,8 @@ class RecordingDialog : public Dialog {
   public:
     void message(const QString& text) override;
     bool question(const QString& text) override;
-    QString saveFileName(const QString& title, const QString& initial,
-                         const QString& filter) override;
+    QString saveFileName(const QString& title, const QString& initial, const QString& filter,
+                         const QString& defaultSuffix) override;
 
     // Answers for the next questions (true = OK) and save-as dialogs; when
     // none is queued, questions answer OK and save-as answers cancel.
@@ -55,6 +58,7 @@ class RecordingDialog : public Dialog {
         QString title;
         QString initial;
         QString filter;
+        QString defaultSuffix;
     };
     std::vector<FileRequest> fileRequests;
 

@@ -1,5 +1,6 @@
 #include "frm_image.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -33,12 +34,16 @@ FrmImage::FrmImage(Common& common)
     }
     ChkTermMinimum = new QCheckBox(QStringLiteral("ﾀｰﾐﾅﾙ画面　起動時最小化"), this);
     ChkTermMinimum->setGeometry(twipRect(6300, 330, 3180, 375));
-    // The image tabs are filled by their own units; the control stands here.
     SSTabImage = new QTabWidget(this);
     SSTabImage->setObjectName(QStringLiteral("SSTabImage"));
-    SSTabImage->setGeometry(twipRect(120, 900, 9360, 4980));
+    SSTabImage->setGeometry(twipRect(240, 1080, 9135, 4815));
+    buildTabs();
 
     ImgRecvTimer.setInterval(100);
+    connect(&ImgRecvTimer, &QTimer::timeout, this, &FrmImage::ImgRecvTimer_Timer);
+    // The number fields check themselves before the focus leaves them; the
+    // press that would move it must be seen before its target gets it.
+    qApp->installEventFilter(this);
 
     runDialog = [](FrmComSetting& d) { d.run(); };
 
@@ -51,6 +56,7 @@ FrmImage::FrmImage(Common& common)
 }
 
 FrmImage::~FrmImage() {
+    qApp->removeEventFilter(this);
     if (!unloaded_) Form_Unload();
     for (FrmComSetting* d : ComSetForm) delete d;
     for (FrmTerminal* t : TermForm) delete t;
@@ -78,7 +84,7 @@ void FrmImage::setBold(QPushButton* button, bool bold) {
 void FrmImage::Form_Load() {
     CurIdx = 0;
     ImageOK = false;
-    c_.WaitState = 0;
+    c_.WaitState = Wait::None;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const std::size_t s = static_cast<std::size_t>(slot);
         setBold(BtnComSetting[s], false);
@@ -93,8 +99,15 @@ void FrmImage::Form_Load() {
         c_.ComSetting[s].clear();
     }
     LoadSettings(c_);
+    fillLists();
     // An empty or missing remembered state is "not 0": the box starts checked.
     ChkTermMinimum->setChecked(c_.TermMinimum != QStringLiteral("0"));
+    // Both display boxes start checked; that choice is not remembered.
+    ChkImageDisp[1]->setChecked(true);
+    ChkImageDisp[2]->setChecked(true);
+    LoadImgSnpFields();
+    LoadImgShpFields();
+    LoadImgBoxFields();
 }
 
 void FrmImage::BtnComSetting_Click(int index) {
@@ -127,7 +140,7 @@ void FrmImage::requestClose(int unloadMode) {
 
 void FrmImage::closeEvent(QCloseEvent* event) {
     int mode = unloadMode_ >= 0 ? unloadMode_ : (event->spontaneous() ? 0 : 1);
-    if (mode == 0 && c_.WaitState != 0) {
+    if (mode == 0 && c_.WaitState != Wait::None) {
         event->ignore();
         return;
     }

@@ -101,12 +101,12 @@ void FrmProgress::Form_Load() {
         Label1->show();
         Timer1.start();
     }
-    BtnWaitCancel->setEnabled(c_.WaitState == 0);
+    BtnWaitCancel->setEnabled(c_.WaitState == Wait::None);
 }
 
 void FrmProgress::Timer1_Timer() {
     if (ComId < 0) return;
-    BtnWaitCancel->setEnabled(c_.WaitState == 0);
+    BtnWaitCancel->setEnabled(c_.WaitState == Wait::None);
     // Off for the length of the tick, so that no tick can ever run inside
     // another should anything below dispatch messages.
     Timer1.stop();
@@ -129,7 +129,7 @@ void FrmProgress::Timer1_Timer() {
 
 void FrmProgress::BtnWaitCancel_Click() {
     if (ComId >= 0) ComCancel(ComId);
-    c_.WaitState = 2;
+    c_.WaitState = Wait::CancelRequested;
 }
 
 bool FrmProgress::Form_QueryUnload() const {

@@ -154,6 +154,12 @@ void FrmTerminal::Form_Unload() {
     hide();
 }
 
+void FrmTerminal::closePendingPort() {
+    if (pendingClose_ < 0) return;
+    PortClose(pendingClose_);
+    pendingClose_ = -1;
+}
+
 void FrmTerminal::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Form_Resize();
@@ -236,7 +242,7 @@ void FrmTerminal::RecvTimer_Timer() {
             r = RecvResponse(h, RecvBuf, kRecvCapacity, &raw);
             break;
         default: {
-            c_.WaitState = 1;
+            c_.WaitState = Wait::Transfer;
             FrmProgress& progress = main_.progressWindow();
             progress.ComId = h;
             progress.load();
@@ -244,16 +250,12 @@ void FrmTerminal::RecvTimer_Timer() {
             progress.show();
             r = RecvImage(h, imageFile, RecvBuf, kRecvCapacity, 2, &raw);
             progress.unloadByProgram();
-            c_.WaitState = 0;
+            c_.WaitState = Wait::None;
             break;
         }
     }
-    // The window may have been unloaded while the read waited; the port it
-    // had to leave open for the running transfer is closed now.
-    if (pendingClose_ >= 0) {
-        PortClose(pendingClose_);
-        pendingClose_ = -1;
-    }
+    // The window may have been unloaded while the read waited.
+    closePendingPort();
     setSendButtons(true);
     if (c_.ComHandle[slot] < 0) return;
 

@@ -51,6 +51,10 @@ class FrmTerminal : public QWidget {
     // Closes as the user's close box does (0) or as the program does (1).
     void requestClose(int unloadMode);
 
+    // Closes the port an unload had to leave open while a transfer ran on
+    // it; whoever ran the transfer calls this once it has returned.
+    void closePendingPort();
+
     void Form_Load();
     void Form_Unload();
     void Form_Resize();

@@ -19,9 +19,17 @@ bool QtDialog::question(const QString& text) {
     return box.exec() == QMessageBox::Ok;
 }
 
-QString QtDialog::saveFileName(const QString& title, const QString& initial,
-                               const QString& filter) {
-    return QFileDialog::getSaveFileName(QApplication::activeWindow(), title, initial, filter);
+QString QtDialog::saveFileName(const QString& title, const QString& initial, const QString& filter,
+                               const QString& defaultSuffix) {
+    QFileDialog box(QApplication::activeWindow(), title, initial, filter);
+    box.setAcceptMode(QFileDialog::AcceptSave);
+    // Only a file in a folder that exists can be chosen.
+    box.setFileMode(QFileDialog::AnyFile);
+    box.setDefaultSuffix(defaultSuffix);
+    const QStringList filters = filter.split(QStringLiteral(";;"));
+    if (!filters.isEmpty()) box.selectNameFilter(filters.first());
+    if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return QString();
+    return box.selectedFiles().first();
 }
 
 }  // namespace tavorin

@@ -12,8 +12,8 @@ class QtDialog : public Dialog {
   public:
     void message(const QString& text) override;
     bool question(const QString& text) override;
-    QString saveFileName(const QString& title, const QString& initial,
-                         const QString& filter) override;
+    QString saveFileName(const QString& title, const QString& initial, const QString& filter,
+                         const QString& defaultSuffix) override;
 };
 
 }  // namespace tavorin

@@ -38,6 +38,13 @@ int takeScreenshots(const QString& directory, FrmImage& main) {
 
     main.show();
     failed += !save(main, dir, "main.png");
+    // Each image tab in front once; the IMGSHP tab is in front at start.
+    static const char* const tabs[] = {"main_imgsnp.png", "main_imgshp.png", "main_imgbox.png"};
+    for (int i = 0; i < main.SSTabImage->count(); ++i) {
+        main.SSTabImage->setCurrentIndex(i);
+        failed += !save(main, dir, tabs[i]);
+    }
+    main.SSTabImage->setCurrentIndex(1);
 
     FrmComSetting& d = *main.ComSetForm[0];
     d.Form_Load();

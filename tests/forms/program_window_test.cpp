@@ -234,10 +234,10 @@ class ProgramWindowTest : public QObject {
                  QString("9600bps,7bit,1,NONE,FLOW-NONE,<>-<CR><LF>, TIMEOUT-250(ms)"));
 
         // The user's close box is refused while an image transfer runs.
-        common->WaitState = 1;
+        common->WaitState = Wait::Transfer;
         main->requestClose(0);
         QVERIFY(main->isVisible());
-        common->WaitState = 0;
+        common->WaitState = Wait::None;
         main->requestClose(0);
         QVERIFY(!main->isVisible());
         QCOMPARE(common->ComHandle[2], -1);

@@ -82,7 +82,7 @@ class ProgressWindowTest : public QObject {
     }
 
     void withoutAPortOnlyTheMessageAndTheButtonShow() {
-        common.WaitState = 0;
+        common.WaitState = Wait::None;
         FrmProgress p(common);
         p.ComId = -1;
         p.load();
@@ -106,7 +106,7 @@ class ProgressWindowTest : public QObject {
         QVERIFY(p.isVisible());
         QVERIFY(p.isLoaded());
         QTest::mouseClick(p.BtnWaitCancel, Qt::LeftButton);
-        QCOMPARE(common.WaitState, std::int16_t{2});
+        QVERIFY(common.WaitState == Wait::CancelRequested);
         p.unloadByProgram();
         QVERIFY(!p.isVisible());
         QVERIFY(!p.isLoaded());
@@ -120,7 +120,7 @@ class ProgressWindowTest : public QObject {
             steps.push_back({80, Bytes(507, static_cast<unsigned char>(i))});
         steps.push_back({250, test::bytes("\x06.")});
 
-        common.WaitState = 1;
+        common.WaitState = Wait::Transfer;
         FrmProgress p(common);
         p.ComId = handle;
         p.load();
@@ -173,7 +173,7 @@ class ProgressWindowTest : public QObject {
         std::vector<std::pair<int, Bytes>> steps{{50, imageHead(4096)}};
         for (int i = 0; i < 4056 / 24; ++i) steps.push_back({5, Bytes(24, 'd')});
 
-        common.WaitState = 1;
+        common.WaitState = Wait::Transfer;
         FrmProgress p(common);
         p.ComId = handle;
         p.load();
@@ -218,7 +218,7 @@ class ProgressWindowTest : public QObject {
     }
 
     void cancelWhileWaitingForTheTrigger() {
-        common.WaitState = 0;
+        common.WaitState = Wait::None;
         FrmProgress p(common);
         p.ComId = handle;
         p.load();
@@ -233,7 +233,7 @@ class ProgressWindowTest : public QObject {
             RecvImage(handle, dir.filePath(QStringLiteral("never.jpg")), reply, 2046, 2);
         QCOMPARE(r, std::int16_t{OMBRIX_E_CANCELLED});
         QVERIFY(test::msSince(start) < 3000);
-        QCOMPARE(common.WaitState, std::int16_t{2});
+        QVERIFY(common.WaitState == Wait::CancelRequested);
         p.unloadByProgram();
     }
 };

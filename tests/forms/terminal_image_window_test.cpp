@@ -82,7 +82,7 @@ class TerminalImageWindowTest : public QObject {
         sampler.setInterval(30);
         connect(&sampler, &QTimer::timeout, this, [&] {
             FrmProgress& p = main->progressWindow();
-            if (common->WaitState != 1 || !p.isVisible()) return;
+            if (common->WaitState != Wait::Transfer || !p.isVisible()) return;
             bar << p.barValue();
             cancelEverEnabled |= p.BtnWaitCancel->isEnabled();
             if (!triedClose && bar.size() > 3) {
@@ -104,7 +104,7 @@ class TerminalImageWindowTest : public QObject {
         QVERIFY(t.isVisible());
         QVERIFY2(boxes.questions.isEmpty(), "refused silently, no question");
         QVERIFY(!main->progressWindow().isVisible());
-        QCOMPARE(common->WaitState, short(0));
+        QVERIFY(common->WaitState == Wait::None);
 
         QVERIFY(t.ResponseText->toPlainText().contains("<ACK>"));
         FrmPicture& viewer = main->pictureWindow();
@@ -126,13 +126,13 @@ class TerminalImageWindowTest : public QObject {
         QTimer closer;
         closer.setInterval(30);
         connect(&closer, &QTimer::timeout, this, [&] {
-            if (closed || common->WaitState != 1) return;
+            if (closed || common->WaitState != Wait::Transfer) return;
             closed = true;
             main->requestClose(1);  // the program ends, not the user's close box
         });
         closer.start();
         send(t, "IMGSHP6F");
-        QTRY_VERIFY_WITH_TIMEOUT(closed && common->WaitState == 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(closed && common->WaitState == Wait::None, 20000);
         closer.stop();
         QCOMPARE(common->ComHandle[0], -1);
         QCOMPARE(main->BtnComSetting[0]->text(), kIdleCaption);
