@@ -22,12 +22,14 @@ void installPump() {
     PumpSet(&pumpEvents);
 }
 
-int runProgram(QApplication& app) {
-    // The windows are laid out in twips for a 9-point face; a larger
-    // default font would clip the labels' Japanese.
+void applyProgramFont(QApplication& app) {
     QFont font = app.font();
     font.setPointSize(9);
     app.setFont(font);
+}
+
+int runProgram(QApplication& app) {
+    applyProgramFont(app);
 
     static QtDialog boxes;
     setDialog(&boxes);

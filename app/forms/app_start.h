@@ -9,6 +9,10 @@ namespace tavorin {
 // window and runs until it has unloaded.
 int runProgram(QApplication& app);
 
+// The program's font: the windows are laid out in twips for a 9-point face;
+// a larger default font would clip the labels' Japanese.
+void applyProgramFont(QApplication& app);
+
 // Runs every blocking library call's waits through Qt's event loop, so that
 // all windows stay alive while a call waits for the scanner.
 void installPump();

@@ -160,6 +160,8 @@ class FrmImage : public QWidget {
     bool unloaded_ = false;
     // A check is on screen; focus moves it causes are not checks of their own.
     bool validating_ = false;
+    // A number field the focus has just left, whose check is still due.
+    std::optional<image::FieldId> leaving_;
 };
 
 }  // namespace tavorin

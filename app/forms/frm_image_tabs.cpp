@@ -25,10 +25,10 @@ using image::Tab;
 namespace {
 
 // Room the number boxes get: their maximum length in digits, but no more
-// than seven, which shows a length in millimetres ("123.456") whole and
-// leaves the tab the width its captions need.
+// than six, which shows a length in millimetres ("12.345") whole and leaves
+// the IMGBOX tab's three groups the width their captions need.
 int boxWidth(const QWidget& w, int maxLength) {
-    return w.fontMetrics().horizontalAdvance(QString(std::clamp(maxLength, 3, 7), u'0')) + 12;
+    return w.fontMetrics().horizontalAdvance(QString(std::clamp(maxLength, 3, 6), u'0')) + 12;
 }
 
 QLabel* newLabel(const QString& text, QWidget* parent) {
@@ -45,7 +45,9 @@ struct SectionGrid {
     QGridLayout* grid = nullptr;
 };
 
-constexpr int kRowSpacing = 3;
+// The IMGSHP tab stacks seven rows, a group of three and the file row in
+// the tab's fixed height: rows sit close together.
+constexpr int kRowSpacing = 1;
 
 }  // namespace
 
@@ -117,11 +119,11 @@ QWidget* FrmImage::buildTab(Tab tab) {
             g.box = caption.isEmpty() ? new QWidget(page) : new QGroupBox(caption, page);
             g.grid = new QGridLayout(g.box);
             g.grid->setVerticalSpacing(kRowSpacing);
-            g.grid->setHorizontalSpacing(4);
+            g.grid->setHorizontalSpacing(3);
             if (caption.isEmpty()) {
                 g.grid->setContentsMargins(0, 0, 0, 0);
             } else {
-                g.grid->setContentsMargins(6, 2, 6, 4);
+                g.grid->setContentsMargins(4, 0, 4, 2);
             }
         }
         return g;
@@ -192,23 +194,21 @@ QWidget* FrmImage::buildTab(Tab tab) {
                 LblBox[static_cast<std::size_t>(f.label)] = label;
                 break;
         }
-        QWidget* caption = label;
-        if (f.note) {
-            // A unit line under the caption, as one block in the grid cell.
-            auto* block = new QWidget(parent);
-            auto* v = new QVBoxLayout(block);
-            v->setContentsMargins(0, 0, 0, 0);
-            v->setSpacing(0);
-            label->setParent(block);
-            v->addWidget(label);
-            auto* note = newLabel(QString::fromUtf16(f.note), block);
-            note->setObjectName(label->objectName() + QStringLiteral("Note"));
-            v->addWidget(note);
-            caption = block;
-        }
         const int row = f.place.row;
         const int col = f.place.column * 3;
-        g.grid->addWidget(caption, row, col, Qt::AlignLeft | Qt::AlignVCenter);
+        if (f.note) {
+            // A unit line under the caption. Both stay children of the
+            // section, so the caption still labels the field for readers.
+            auto* block = new QVBoxLayout;
+            block->setSpacing(0);
+            block->addWidget(label);
+            auto* note = newLabel(QString::fromUtf16(f.note), parent);
+            note->setObjectName(label->objectName() + QStringLiteral("Note"));
+            block->addWidget(note);
+            g.grid->addLayout(block, row, col, Qt::AlignLeft | Qt::AlignVCenter);
+        } else {
+            g.grid->addWidget(label, row, col, Qt::AlignLeft | Qt::AlignVCenter);
+        }
         // The hint stands right beside its box, whatever the column's width.
         auto* cell = new QHBoxLayout;
         cell->setSpacing(4);
@@ -248,8 +248,8 @@ QWidget* FrmImage::buildTab(Tab tab) {
     }
 
     auto* top = new QVBoxLayout(page);
-    top->setContentsMargins(6, 4, 6, 4);
-    top->setSpacing(4);
+    top->setContentsMargins(6, 2, 6, 2);
+    top->setSpacing(2);
     auto* columns = new QHBoxLayout;
     columns->setSpacing(16);
     top->addLayout(columns);
@@ -282,7 +282,7 @@ QWidget* FrmImage::buildTab(Tab tab) {
         }
         case Tab::Box: {
             auto* lower = new QHBoxLayout;
-            lower->setSpacing(8);
+            lower->setSpacing(5);
             auto* first = new QVBoxLayout;
             first->setSpacing(4);
             add(first, Section::BarcodeSize);
@@ -569,14 +569,23 @@ bool FrmImage::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick: {
-            // A press on a control that would take the focus (or switch the
-            // tab) is where the focus is about to leave: a refused check
-            // swallows the press, so the click never happens.
             auto* w = qobject_cast<QWidget*>(watched);
             if (!w || !w->isEnabled() || w->window() != this) break;
-            const bool takesFocus =
-                (w->focusPolicy() & Qt::ClickFocus) || qobject_cast<QTabBar*>(w) != nullptr;
-            if (takesFocus && !leaveFocusedField(w)) return true;
+            // Qt hands the focus to a clicked control before anyone sees the
+            // press, so a field left that way has just reported its focus
+            // out: its check runs now, and a refusal swallows the press, so
+            // that the click never happens.
+            if (leaving_) {
+                const FieldId id = *leaving_;
+                leaving_.reset();
+                bool cancel = false;
+                validate(id, cancel);
+                if (cancel) return true;
+                break;
+            }
+            // A press that moves no focus but still leaves the field (the
+            // tab bar switches the page under it).
+            if (qobject_cast<QTabBar*>(w) && !leaveFocusedField(w)) return true;
             break;
         }
         case QEvent::KeyPress: {
@@ -589,10 +598,8 @@ bool FrmImage::eventFilter(QObject* watched, QEvent* event) {
             break;
         }
         case QEvent::FocusOut: {
-            // Any other way out inside this window (a mnemonic, a program
-            // step moving the focus): the check runs once the move is done
-            // and brings the focus back on refusal. Leaving for another
-            // window or a popup is no leave of this window's field.
+            // Leaving for another window or a popup is no leave of this
+            // window's field; a message box of the check itself neither.
             const auto id = numberField(watched);
             if (!id || validating_) break;
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -602,11 +609,18 @@ bool FrmImage::eventFilter(QObject* watched, QEvent* event) {
             }
             QWidget* next = QApplication::focusWidget();
             if (!next || next->window() != this) break;
+            // A press that caused this runs the check itself (above); any
+            // other way out (a mnemonic, a program step) is checked once the
+            // move is done, bringing the focus back on refusal.
+            leaving_ = *id;
             QMetaObject::invokeMethod(
                 this,
-                [this, id = *id] {
+                [this] {
+                    if (!leaving_) return;
+                    const FieldId left = *leaving_;
+                    leaving_.reset();
                     bool cancel = false;
-                    validate(id, cancel);
+                    validate(left, cancel);
                 },
                 Qt::QueuedConnection);
             break;

@@ -23,7 +23,9 @@ using picture::toPixels;
 // its name: the terminal saves every picture it receives as .jpg whatever
 // format the scanner shipped, so a bitmap under that name must still show,
 // while a TIFF (or anything else) under it must not.
-bool showable(const QByteArray& format) { return format == "jpeg" || format == "bmp"; }
+bool showable(const QByteArray& format) {
+    return format == "jpeg" || format == "bmp";
+}
 
 int barPixels() {
     return toPixels(kBarTwips);
