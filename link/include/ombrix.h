@@ -197,7 +197,9 @@ OMBRIX_API int32_t Ombrix_RecvStop(int32_t handle);
 /*
  * Returns the number of bytes waiting in the port's input queue (0 or more);
  * 0 also for a handle outside 0..9 or a closed port. Reads no byte and leaves
- * the watcher's notice alone.
+ * the watcher's notice alone. An open port whose device has vanished (the
+ * far end hung up, the adapter was pulled) gives OMBRIX_E_COMM, so that a
+ * caller polling for a reply can stop.
  */
 OMBRIX_API int32_t Ombrix_RecvChk(int32_t handle);
 

@@ -196,8 +196,10 @@ OMBRIX_API int32_t Ombrix_RecvChk(int32_t handle) {
     if (!validHandle(handle)) return 0;
     Port& p = port(handle);
     if (!p.open()) return 0;
+    // A device that has vanished would otherwise read as "nothing waiting"
+    // for ever to a caller that polls.
     int n = p.device->queued();
-    return n < 0 ? 0 : n;
+    return n < 0 ? OMBRIX_E_COMM : n;
 }
 
 OMBRIX_API int32_t Ombrix_PumpSet(Ombrix_PumpFn fn) {

@@ -277,6 +277,20 @@ class ImageExecWindowTest : public QObject {
         PortClose(again);
     }
 
+    void aScannerThatVanishesDuringASnapEndsTheWait() {
+        auto peer = playedScanner([] { return test::Bytes{}; });
+        openSlot(peer->com());
+        main->CmdImgExec_Click(0);
+        QVERIFY(main->progressWindow().isVisible());
+        QTest::qWait(250);
+        peer->hangUp();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.messages, QStringList{"通信エラー"}, 3000);
+        QCOMPARE(main->BtnComSetting[0]->text(), kIdleCaption);
+        QCOMPARE(common->ComHandle[0], -1);
+        QVERIFY(!main->ImgRecvTimer.isActive());
+        verifyEverythingUsableAgain();
+    }
+
     void theScannersRefusalsAndFaultsEachSayOneThing() {
         struct Case {
             vscanner::Fault fault;

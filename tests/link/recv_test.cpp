@@ -172,6 +172,8 @@ TEST_F(LinkTest, VanishedDeviceEndsEveryWait) {
     start = Clock::now();
     EXPECT_EQ(Ombrix_DataRecv(h, buf, sizeof buf, nullptr, nullptr), OMBRIX_E_COMM);
     EXPECT_LT(msSince(start), 100);
+    // A poller learns it too, instead of seeing "nothing yet" for ever.
+    EXPECT_EQ(Ombrix_RecvChk(h), OMBRIX_E_COMM);
     Ombrix_ComClear(h);  // must return, not drain forever
     EXPECT_EQ(Ombrix_PortClose(h), OMBRIX_OK);
 }
