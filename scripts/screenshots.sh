@@ -13,7 +13,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVORIN_BUIL
 cmake --build "$build" -j"$(nproc)" --target Tavorin_WIN virtual-scanner Ombrix
 
 log=$(mktemp)
-"$build/bin/virtual-scanner" --no-pace >"$log" &
+# Paced, so that the progress window can be seen over a running transfer.
+"$build/bin/virtual-scanner" --pace >"$log" &
 scanner=$!
 trap 'kill -TERM $scanner 2>/dev/null || true; wait $scanner 2>/dev/null || true; rm -f "$log"' EXIT
 for _ in $(seq 100); do [ -s "$log" ] && break; sleep 0.1; done

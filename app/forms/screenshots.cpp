@@ -6,7 +6,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QThread>
+#include <QTimer>
 
+#include "comsetting_logic.h"
 #include "frm_comsetting.h"
 #include "frm_image.h"
 #include "frm_picture.h"
@@ -92,6 +94,38 @@ int takeScreenshots(const QString& directory, FrmImage& main) {
     failed += !save(v, dir, "picture.png");
     v.unloadByProgram();
     QFile::remove(picture);
+
+    // An IMGSHP command running against the virtual scanner the script
+    // started (paced, so that the transfer lasts): the progress window over
+    // the locked main window, then the scanner's picture in the viewer.
+    main.runDialog = [](FrmComSetting& dialog) {
+        dialog.Form_Load();
+        for (int i = 0; i < dialog.CmbPortNo->count(); ++i) {
+            if (dialog.CmbPortNo->itemData(i).toInt() >= 200) dialog.CmbPortNo->setCurrentIndex(i);
+        }
+        dialog.lists[comsetting::Baud]->setCurrentIndex(9);  // 115200
+        dialog.CmdOpen_Click();
+    };
+    main.ChkTermMinimum->setChecked(true);
+    main.BtnComSetting_Click(0);
+    if (!main.TermForm[0]->isLoaded()) return failed + 1;
+    main.SSTabImage->setCurrentIndex(1);
+    bool grabbed = false;
+    QTimer during;
+    during.setSingleShot(true);
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        FrmProgress& running = main.progressWindow();
+        if (!running.isVisible()) return;
+        grabbed = save(running, dir, "progress_imgshp.png") && save(main, dir, "main_running.png");
+    });
+    during.start(800);
+    main.CmdImgExec_Click(1);
+    failed += !grabbed;
+    FrmPicture& received = main.pictureWindow();
+    failed += !received.isVisible() || !save(received, dir, "picture_imgshp.png");
+    received.unloadByProgram();
+    main.TermForm[0]->unloadByProgram();
+    QFile::remove(MakeImageFileName(0, QStringLiteral("JPG")));
 
     return failed;
 }
