@@ -1,9 +1,11 @@
 // The one boundary between the portable core of the link library and the
 // operating system. The core never calls the platform directly: it opens a
 // device by path, configures its line, and moves bytes through this
-// interface. Exactly one platform file (device_posix.cpp, device_win32.cpp)
-// implements openDevice() and the clock; the fuzz targets bring an in-memory
-// implementation of their own.
+// interface. Everything below the Device class is what one platform provides
+// (device_posix.cpp with port_name_posix.cpp, or device_win32.cpp): the file
+// a picture goes to, the watcher's notice, the port name of a COM number, the
+// default message pump, the watcher's priority and the clock. The fuzz
+// targets bring an in-memory Device of their own.
 #pragma once
 
 #include <cstddef>
@@ -135,9 +137,25 @@ class OutputFile {
 std::unique_ptr<OutputFile> createOutputFile(const char* path);
 
 // Posts a watcher's notice: `target` and `message` as given to
-// Ombrix_RecvStart. Never blocks; a notice that cannot be delivered now is
-// dropped (the client learns of the bytes from the next one, or by polling).
+// Ombrix_RecvStart (a descriptor on POSIX, a window on Windows). Never
+// blocks; a notice that cannot be delivered now is dropped (the client
+// learns of the bytes from the next one, or by polling).
 void postNotice(std::intptr_t target, std::uint32_t message);
+
+// Runs on the watcher thread as it starts: gives it the priority that lets a
+// notice follow the first byte promptly, where the platform has one to give.
+void raiseWatcherPriority();
+
+// The platform's own pump, run by the waits while the client registered
+// none. Returns true when it dispatched the calling thread's pending events,
+// so that a wait must wake every slice to run it again; false where the
+// platform has nothing to dispatch and a wait may sleep to its deadline.
+bool defaultPump();
+
+// Resolves a COM number (1..256) to the path openDevice() takes. Writes it
+// zero-terminated and sets `*length` (without the zero); false when the
+// buffer is too small for it, with `*length` still set.
+bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length);
 
 // Opens the serial device at `path` for exclusive use. On failure returns
 // null and sets `error`: CannotOpen (missing, not a tty, held by another

@@ -644,6 +644,18 @@ void postNotice(std::intptr_t target, std::uint32_t message) {
     if (n < 0 && errno == EPIPE) guard.raised();
 }
 
+void raiseWatcherPriority() {
+    // Raising a thread above its peers needs privileges an ordinary user
+    // lacks; the watcher sleeps in the kernel and is woken on the arrival
+    // itself, which is prompt enough at the default priority.
+}
+
+bool defaultPump() {
+    // A POSIX program has no per-thread message queue: with no pump
+    // registered there is nothing to dispatch.
+    return false;
+}
+
 std::int64_t tickMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -66,7 +66,9 @@ inline bool validHandle(std::int32_t handle) {
     return handle >= 0 && handle < kPortCount;
 }
 
-// Runs the registered pump, if any; true when there is one.
+// Runs the registered pump, or the platform's default when none is
+// registered; true when something was dispatched and the wait must come
+// back within a slice to dispatch again.
 bool pump();
 
 // How long one wait of the calling thread may sleep when `leftMs` remain
@@ -110,8 +112,5 @@ void ReapWatcher(Port& p);
 // successful open would, without the greeting. Returns the handle or -7.
 // Used by the fuzz targets' in-memory device.
 std::int32_t InstallDevice(std::int32_t com, std::shared_ptr<Device> device);
-
-// Resolves a COM number to a device path (see Ombrix_PortName).
-bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length);
 
 }  // namespace ombrix

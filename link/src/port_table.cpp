@@ -52,8 +52,9 @@ Port& port(int handle) {
 
 bool pump() {
     Ombrix_PumpFn fn = g_pump.load();
-    if (fn) fn();
-    return fn != nullptr;
+    if (!fn) return defaultPump();
+    fn();
+    return true;
 }
 
 void DrainInput(Port& p, Device& dev) {
@@ -200,6 +201,14 @@ OMBRIX_API int32_t Ombrix_RecvChk(int32_t handle) {
     // for ever to a caller that polls.
     int n = p.device->queued();
     return n < 0 ? OMBRIX_E_COMM : n;
+}
+
+OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity) {
+    if (com < 1 || com > kMaxCom) return OMBRIX_E_NO_ROOM;
+    if (buffer == nullptr || capacity <= 0) return OMBRIX_E_PARAM;
+    std::size_t length = 0;
+    if (!comPath(com, buffer, static_cast<std::size_t>(capacity), &length)) return OMBRIX_E_PARAM;
+    return static_cast<int32_t>(length);
 }
 
 OMBRIX_API int32_t Ombrix_PumpSet(Ombrix_PumpFn fn) {

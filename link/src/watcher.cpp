@@ -21,15 +21,22 @@ void WatchThread(Port& p, std::shared_ptr<Device> dev, Watcher& self) {
     }
     self.changed.notify_all();
 
+    raiseWatcherPriority();
     while (p.watcherRun.load()) {
-        // A closed port or a vanished device ends the watcher by itself,
-        // also while it rests behind an unconsumed notice.
-        int queued = dev->queued();
-        if (queued < 0) break;
+        // The notice flag is read before the queue count. A reader takes
+        // its bytes first and re-arms the notice after, so a count read once
+        // the notice is seen re-armed no longer holds the bytes that reader
+        // took. The other way round, a count read just before a reader
+        // emptied the queue would post a notice for bytes already read.
         if (p.notified.load()) {
+            // A closed port or a vanished device ends the watcher by
+            // itself, also while it rests behind an unconsumed notice.
+            if (dev->queued() < 0) break;
             sleepMs(kNoticeRestMs);
             continue;
         }
+        int queued = dev->queued();
+        if (queued < 0) break;
         // Bytes that are already waiting when the watcher is (re)armed get a
         // notice too: a reader that took only the first of two replies that
         // came in one burst would otherwise never hear of the second, since
