@@ -15,6 +15,10 @@ constexpr int kSlotCount = 3;
 // for, keeps the main window from closing. The numbers are the stored ones.
 enum class Wait : std::int16_t { None = 0, Transfer = 1, CancelRequested = 2 };
 
+// Who closes a window: the user's close box (which a window may refuse) or
+// the program (never refused). The numbers are the customary unload modes.
+enum class UnloadMode : std::int16_t { UserClose = 0, Program = 1 };
+
 // One object of it lives as long as the program; every window reaches it.
 struct Common {
     // Per connection slot. A negative handle means the slot is idle.

@@ -41,7 +41,7 @@ int runProgram(QApplication& app) {
     const QString shots = qEnvironmentVariable("TAVORIN_SCREENSHOTS");
     if (!shots.isEmpty()) {
         int failed = takeScreenshots(shots, main);
-        main.requestClose(1);
+        main.requestClose(UnloadMode::Program);
         PumpSet(nullptr);
         return failed == 0 ? 0 : 1;
     }

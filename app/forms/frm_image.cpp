@@ -132,15 +132,16 @@ void FrmImage::slotClosed(int slot) {
     button->setText(kIdleCaption);
 }
 
-void FrmImage::requestClose(int unloadMode) {
-    unloadMode_ = unloadMode;
+void FrmImage::requestClose(UnloadMode mode) {
+    unloadMode_ = mode;
     close();
-    unloadMode_ = -1;
+    unloadMode_.reset();
 }
 
 void FrmImage::closeEvent(QCloseEvent* event) {
-    int mode = unloadMode_ >= 0 ? unloadMode_ : (event->spontaneous() ? 0 : 1);
-    if (mode == 0 && c_.WaitState != Wait::None) {
+    const UnloadMode mode =
+        unloadMode_.value_or(event->spontaneous() ? UnloadMode::UserClose : UnloadMode::Program);
+    if (mode == UnloadMode::UserClose && c_.WaitState != Wait::None) {
         event->ignore();
         return;
     }

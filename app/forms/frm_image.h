@@ -115,8 +115,8 @@ class FrmImage : public QWidget {
     void TxtImgBox_Validate(int index, bool& cancel);
     void TxtImgBoxmm_Validate(int index, bool& cancel);
     void Form_Unload();
-    // Closes as the user's close box does (0) or as the program does (1).
-    void requestClose(int unloadMode);
+    // Closes as the user's close box does or as the program does.
+    void requestClose(UnloadMode mode);
 
     // A terminal unloaded: its slot is idle again.
     void slotClosed(int slot);
@@ -156,7 +156,7 @@ class FrmImage : public QWidget {
     Common& c_;
     std::unique_ptr<FrmProgress> progress_;
     std::unique_ptr<FrmPicture> picture_;
-    int unloadMode_ = -1;
+    std::optional<UnloadMode> unloadMode_;
     bool unloaded_ = false;
     // A check is on screen; focus moves it causes are not checks of their own.
     bool validating_ = false;

@@ -99,7 +99,7 @@ void FrmTerminal::showTerminal(bool minimised) {
 
 void FrmTerminal::Form_Load() {
     loaded_ = true;
-    RecvMode = terminal::Unsolicited;
+    RecvMode = terminal::RecvMode::Unsolicited;
     ResponseText->clear();
     RecvText->clear();
     SerialCmnd->clear();
@@ -108,14 +108,14 @@ void FrmTerminal::Form_Load() {
 }
 
 void FrmTerminal::unloadByProgram() {
-    requestClose(1);
+    requestClose(UnloadMode::Program);
 }
 
-void FrmTerminal::requestClose(int unloadMode) {
+void FrmTerminal::requestClose(UnloadMode mode) {
     if (!loaded_) return;
-    unloadMode_ = unloadMode;
+    unloadMode_ = mode;
     close();
-    unloadMode_ = -1;
+    unloadMode_.reset();
 }
 
 void FrmTerminal::closeEvent(QCloseEvent* event) {
@@ -124,8 +124,9 @@ void FrmTerminal::closeEvent(QCloseEvent* event) {
         return;
     }
     // A close Qt did not get from code is the user's close box.
-    int mode = unloadMode_ >= 0 ? unloadMode_ : (event->spontaneous() ? 0 : 1);
-    if (mode == 0) {
+    const UnloadMode mode =
+        unloadMode_.value_or(event->spontaneous() ? UnloadMode::UserClose : UnloadMode::Program);
+    if (mode == UnloadMode::UserClose) {
         // While a receive is handled the port is in use: refused silently.
         if (!RecvTimer.isActive() || !dialog().question(QStringLiteral("通信を終了しますか？"))) {
             event->ignore();
@@ -235,10 +236,10 @@ void FrmTerminal::RecvTimer_Timer() {
     QByteArray raw;
     std::int16_t r = 0;
     switch (RecvMode) {
-        case terminal::Unsolicited:
+        case terminal::RecvMode::Unsolicited:
             r = RecvData(h, RecvBuf, kRecvCapacity, QString(), QString(), &raw);
             break;
-        case terminal::Response:
+        case terminal::RecvMode::Response:
             r = RecvResponse(h, RecvBuf, kRecvCapacity, &raw);
             break;
         default: {
@@ -261,9 +262,9 @@ void FrmTerminal::RecvTimer_Timer() {
 
     if (r >= 1) {
         terminal::Rendered shown = terminal::render(raw);
-        if (RecvMode == terminal::Response || RecvMode == terminal::Image) {
+        if (RecvMode == terminal::RecvMode::Response || RecvMode == terminal::RecvMode::Image) {
             ResponseText->setPlainText(shown.text);
-            if (RecvMode == terminal::Image && shown.ack == terminal::Acked) {
+            if (RecvMode == terminal::RecvMode::Image && shown.ack == terminal::Acked) {
                 FrmPicture& viewer = main_.pictureWindow();
                 viewer.DispImage = imageFile;
                 if (viewer.isVisible()) viewer.unloadByProgram();
@@ -284,7 +285,7 @@ void FrmTerminal::RecvTimer_Timer() {
     } else if (r < 0) {
         ShowErrorMessage(r);
     }
-    RecvMode = terminal::Unsolicited;
+    RecvMode = terminal::RecvMode::Unsolicited;
     RecvTimer.start();
 }
 

@@ -11,8 +11,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 #include "common.h"
+#include "terminal_logic.h"
 
 namespace tavorin {
 
@@ -24,7 +26,7 @@ class FrmTerminal : public QWidget {
     FrmTerminal(Common& common, FrmImage& main);
 
     short MyIdx = 0;
-    short RecvMode = 0;
+    terminal::RecvMode RecvMode = terminal::RecvMode::Unsolicited;
     QString RecvBuf;
 
     QLabel* LblSetting;
@@ -48,8 +50,8 @@ class FrmTerminal : public QWidget {
     void showTerminal(bool minimised);
     // Unloads as program code does: never asks, never refused.
     void unloadByProgram();
-    // Closes as the user's close box does (0) or as the program does (1).
-    void requestClose(int unloadMode);
+    // Closes as the user's close box does or as the program does.
+    void requestClose(UnloadMode mode);
 
     // Closes the port an unload had to leave open while a transfer ran on
     // it; whoever ran the transfer calls this once it has returned.
@@ -76,7 +78,7 @@ class FrmTerminal : public QWidget {
     Common& c_;
     FrmImage& main_;
     bool loaded_ = false;
-    int unloadMode_ = -1;
+    std::optional<UnloadMode> unloadMode_;
     // A port whose close had to wait for a transfer to end.
     std::int32_t pendingClose_ = -1;
 };

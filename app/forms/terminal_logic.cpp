@@ -6,7 +6,7 @@ RecvMode recvModeFor(const QString& command) {
     const QString u = command.toUpper();
     bool image = u.contains(u"IMG") && (u.contains(u"SHP") || u.contains(u"BOX")) &&
                  !u.contains(u'^') && !u.contains(u'?');
-    return image ? Image : Response;
+    return image ? RecvMode::Image : RecvMode::Response;
 }
 
 Rendered render(const QByteArray& bytes) {

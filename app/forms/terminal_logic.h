@@ -8,7 +8,8 @@
 
 namespace tavorin::terminal {
 
-enum RecvMode : short { Unsolicited = 0, Response = 1, Image = 2 };
+// What the terminal reads next. The numbers are the stored ones.
+enum class RecvMode : short { Unsolicited = 0, Response = 1, Image = 2 };
 
 // An image is awaited when the upper-cased command holds "IMG", holds "SHP"
 // or "BOX", and holds neither "^" nor "?" (a query answers with text).

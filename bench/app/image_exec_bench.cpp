@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
     std::printf("  scanner's last byte -> viewer showing       %7.1f ms   target < 100 ms   %s\n",
                 latency, verdict(latency < 100));
     std::fflush(stdout);
-    main.requestClose(1);
+    main.requestClose(UnloadMode::Program);
     PumpSet(nullptr);
     setDialog(nullptr);
     return 0;

@@ -128,13 +128,13 @@ TEST(ComSettingLogic, TimeoutCheck) {
 
 TEST(TerminalLogic, RecvModeRule) {
     using terminal::recvModeFor;
-    EXPECT_EQ(recvModeFor("imgshp"), terminal::Image);
-    EXPECT_EQ(recvModeFor("IMGBOX"), terminal::Image);
-    EXPECT_EQ(recvModeFor("IMGSNP"), terminal::Response);
-    EXPECT_EQ(recvModeFor("IMGSHP?"), terminal::Response);
-    EXPECT_EQ(recvModeFor("IMG^SHP"), terminal::Response);
-    EXPECT_EQ(recvModeFor("SHPBOX"), terminal::Response);
-    EXPECT_EQ(recvModeFor("BOXIMG"), terminal::Image) << "anywhere, not only after IMG";
+    EXPECT_EQ(recvModeFor("imgshp"), terminal::RecvMode::Image);
+    EXPECT_EQ(recvModeFor("IMGBOX"), terminal::RecvMode::Image);
+    EXPECT_EQ(recvModeFor("IMGSNP"), terminal::RecvMode::Response);
+    EXPECT_EQ(recvModeFor("IMGSHP?"), terminal::RecvMode::Response);
+    EXPECT_EQ(recvModeFor("IMG^SHP"), terminal::RecvMode::Response);
+    EXPECT_EQ(recvModeFor("SHPBOX"), terminal::RecvMode::Response);
+    EXPECT_EQ(recvModeFor("BOXIMG"), terminal::RecvMode::Image) << "anywhere, not only after IMG";
 }
 
 TEST(TerminalLogic, RenderingAndAckState) {

@@ -244,7 +244,7 @@ class ImageTabsWindowTest : public QObject {
         for (int t = 0; t < image::kTabCount; ++t) stored.push_back(main->values(Tab(t)));
         // Typing after the last command is not remembered.
         main->TxtImgSnp[0]->setText("999");
-        main->requestClose(0);
+        main->requestClose(UnloadMode::UserClose);
         program.closeProgram();
 
         QFile ini(kSettingsFile);

@@ -146,16 +146,16 @@ class ProgramWindowTest : public QObject {
         t.SerialCmnd->setText("   ");
         t.BtnSend_Click();
         QVERIFY(t.BtnSend->isEnabled());
-        QCOMPARE(t.RecvMode, short(0));
+        QVERIFY(t.RecvMode == terminal::RecvMode::Unsolicited);
 
         t.SerialCmnd->setText("  BEPLVL?  ");
         t.BtnSend_Click();
         QCOMPARE(t.SerialCmnd->text(), QString("BEPLVL?"));
-        QCOMPARE(t.RecvMode, short(1));
+        QVERIFY(t.RecvMode == terminal::RecvMode::Response);
         QVERIFY(!t.BtnSend->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(t.ResponseText->toPlainText().contains("<ACK>"), 5000);
         QVERIFY(t.BtnSend->isEnabled());
-        QCOMPARE(t.RecvMode, short(0));
+        QVERIFY(t.RecvMode == terminal::RecvMode::Unsolicited);
 
         t.BtnTrOn_Click();
         QTRY_VERIFY_WITH_TIMEOUT(t.RecvText->toPlainText().contains("TAVORIN-0001<CR>"), 5000);
@@ -165,11 +165,11 @@ class ProgramWindowTest : public QObject {
 
         // The close box asks: Cancel keeps the port, OK frees the slot.
         boxes.questionAnswers = {false, true};
-        t.requestClose(0);
+        t.requestClose(UnloadMode::UserClose);
         QCOMPARE(boxes.questions.last(), QString("通信を終了しますか？"));
         QVERIFY(t.isVisible());
         QVERIFY(common->ComHandle[0] >= 0);
-        t.requestClose(0);
+        t.requestClose(UnloadMode::UserClose);
         QVERIFY(!t.isVisible());
         QCOMPARE(common->ComHandle[0], -1);
         QCOMPARE(main->BtnComSetting[0]->text(), kIdleCaption);
@@ -235,10 +235,10 @@ class ProgramWindowTest : public QObject {
 
         // The user's close box is refused while an image transfer runs.
         common->WaitState = Wait::Transfer;
-        main->requestClose(0);
+        main->requestClose(UnloadMode::UserClose);
         QVERIFY(main->isVisible());
         common->WaitState = Wait::None;
-        main->requestClose(0);
+        main->requestClose(UnloadMode::UserClose);
         QVERIFY(!main->isVisible());
         QCOMPARE(common->ComHandle[2], -1);
 

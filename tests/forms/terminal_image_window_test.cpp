@@ -50,7 +50,9 @@ class TerminalImageWindowTest : public QObject {
         clock.start();
         while (clock.elapsed() < ms) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (t.RecvMode == 0 && t.BtnSend->isEnabled() && t.RecvTimer.isActive()) return true;
+            if (t.RecvMode == terminal::RecvMode::Unsolicited && t.BtnSend->isEnabled() &&
+                t.RecvTimer.isActive())
+                return true;
         }
         return false;
     }
@@ -87,12 +89,12 @@ class TerminalImageWindowTest : public QObject {
             cancelEverEnabled |= p.BtnWaitCancel->isEnabled();
             if (!triedClose && bar.size() > 3) {
                 triedClose = true;
-                t.requestClose(0);  // the user's close box during the transfer
+                t.requestClose(UnloadMode::UserClose);  // the user's close box during the transfer
             }
         });
         sampler.start();
         send(t, "IMGSHP6F2S");
-        QCOMPARE(t.RecvMode, short(2));
+        QVERIFY(t.RecvMode == terminal::RecvMode::Image);
         QVERIFY(replyHandled(t));
         sampler.stop();
 
@@ -128,7 +130,7 @@ class TerminalImageWindowTest : public QObject {
         connect(&closer, &QTimer::timeout, this, [&] {
             if (closed || common->WaitState != Wait::Transfer) return;
             closed = true;
-            main->requestClose(1);  // the program ends, not the user's close box
+            main->requestClose(UnloadMode::Program);  // the program ends, not the user's close box
         });
         closer.start();
         send(t, "IMGSHP6F");

@@ -1,5 +1,7 @@
 // Shared set-up for the link library's tests: a private port directory, a
-// scanner played on a pseudo-terminal, and a pump the test can script.
+// scanner played on a pseudo-terminal, and a pump the test can script. The
+// same suites run natively and, built for Windows, under Wine; there the
+// peer header of tests/windows stands in for the one of tests/support.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,10 +11,54 @@
 #include <memory>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
 #include "ombrix.h"
 #include "pty_peer.h"
 
 namespace tavorin::test {
+
+#ifndef _WIN32
+// The COM numbers a test program uses: this one and the eleven above it.
+inline int comBase() {
+    return 201;
+}
+#endif
+
+// CPU time the calling thread has used, in milliseconds: a wait that spins
+// shows here, however it ends.
+inline double threadCpuMs() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    auto ms = [](FILETIME t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               1e4;
+    };
+    return ms(kernel) + ms(user);
+#else
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+#endif
+}
+
+// A scanner that answers `text` with `reply`, and the greeting as usual.
+inline PtyPeer::Responder answering(const std::string& text, Bytes reply) {
+#ifdef _WIN32
+    return PtyPeer::Responder({{"BEPBEP?", PtyPeer::standardGreeting()}, {text, reply}});
+#else
+    return [text, reply](const std::string& command, char) {
+        if (command == "BEPBEP?") return PtyPeer::standardGreeting();
+        return command == text ? reply : Bytes{};
+    };
+#endif
+}
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -28,7 +74,7 @@ inline void testPump() {
 
 class LinkTest : public ::testing::Test {
   protected:
-    static constexpr int kCom = 201;
+    const int kCom = comBase();
 
     void SetUp() override {
         peer = std::make_unique<PtyPeer>(dir, kCom);

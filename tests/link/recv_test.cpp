@@ -165,9 +165,13 @@ TEST_F(LinkTest, VanishedDeviceEndsEveryWait) {
     });
     unsigned char buf[8];
     auto start = Clock::now();
+    double cpu = threadCpuMs();
     EXPECT_EQ(Ombrix_ResponseRecv(h, buf, sizeof buf), OMBRIX_E_COMM);
     unplug.join();
-    EXPECT_LT(msSince(start), 200 + 100);
+    long long waited = msSince(start);
+    EXPECT_LT(waited, 200 + 100);
+    // Waiting, and noticing the hang-up, must not spin.
+    EXPECT_LT(threadCpuMs() - cpu, waited / 2.0);
     // Later calls fail at once instead of waiting on a dead line.
     start = Clock::now();
     EXPECT_EQ(Ombrix_DataRecv(h, buf, sizeof buf, nullptr, nullptr), OMBRIX_E_COMM);
