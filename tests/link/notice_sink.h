@@ -66,12 +66,13 @@ class NoticeSink {
     int take(std::chrono::milliseconds window) {
         auto deadline = std::chrono::steady_clock::now() + window;
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())
                             .count();
-            if (left <= 0) break;
+            // One pass even when the time is up: what came is still taken.
+            int wait = left > 0 ? static_cast<int>(left) : 0;
 #ifdef _WIN32
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(wait), QS_ALLINPUT);
             MSG msg;
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 TranslateMessage(&msg);
@@ -79,12 +80,15 @@ class NoticeSink {
             }
 #else
             pollfd p{fds_[0], POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-            std::uint32_t message = 0;
-            if (read(fds_[0], &message, sizeof message) != sizeof message) return -1;
-            if (message != message_) wrong_ = true;
-            ++count_;
+            while (poll(&p, 1, wait) > 0) {
+                std::uint32_t message = 0;
+                if (read(fds_[0], &message, sizeof message) != sizeof message) return -1;
+                if (message != message_) wrong_ = true;
+                ++count_;
+                wait = 0;
+            }
 #endif
+            if (left <= 0) break;
         }
         int n = wrong_ ? -1 : count_;
         count_ = 0;
