@@ -80,7 +80,13 @@ QString genericDescription(const QString& kernel) {
 }
 
 std::vector<QString> snapshot(const std::function<QString(int)>& pathOf) {
-    std::vector<QString> names;
+    struct Found {
+        int com;
+        QString kernel;
+        QString device;  // the device node the path finally leads to
+        bool alias;      // reached through a link the user made
+    };
+    std::vector<Found> found;
     for (int com = 1; com <= 256; ++com) {
         QString path = pathOf(com);
         if (path.isEmpty()) continue;
@@ -88,9 +94,24 @@ std::vector<QString> snapshot(const std::function<QString(int)>& pathOf) {
         if (!isCharDevice(seen)) continue;
         QString kernel = kernelName(seen);
         if (isPlaceholder(kernel)) continue;
-        QString description = usbDescription(kernel);
-        if (description.isEmpty()) description = genericDescription(kernel);
-        names.push_back(QStringLiteral("%1 (%2) (COM%3)").arg(description, kernel).arg(com));
+        QString device = QFileInfo(seen).canonicalFilePath();
+        found.push_back({com, kernel, device.isEmpty() ? seen : device,
+                         QFileInfo(seen).isSymLink()});
+    }
+    // A device that an alias reaches and the built-in table reaches too is
+    // one port: it is listed once, under the alias the user made (the first
+    // one, when several lead to it), or else under its first number.
+    std::vector<QString> names;
+    for (const Found& f : found) {
+        const Found* chosen = nullptr;
+        for (const Found& other : found) {
+            if (other.device != f.device) continue;
+            if (!chosen || (other.alias && !chosen->alias)) chosen = &other;
+        }
+        if (chosen != &f) continue;
+        QString description = usbDescription(f.kernel);
+        if (description.isEmpty()) description = genericDescription(f.kernel);
+        names.push_back(QStringLiteral("%1 (%2) (COM%3)").arg(description, f.kernel).arg(f.com));
     }
     return names;
 }

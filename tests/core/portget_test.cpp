@@ -94,6 +94,21 @@ TEST_F(PortGetTest, AFakeDeviceTree) {
     EXPECT_EQ(ports[1].first, "FTDI FT232R USB UART (ttyUSB0) (COM33)");
     EXPECT_EQ(ports[1].second, 33);
 
+    // An alias the user made to the adapter lists it once, under the alias.
+    ASSERT_EQ(symlink(QFile::encodeName(dev + "/ttyUSB0").constData(),
+                      QFile::encodeName(dev + "/my-scanner").constData()),
+              0);
+    s.pathOf = [](int com) {
+        if (com == 5) return QString("/dev/my-scanner");
+        if (com <= 32) return QString("/dev/ttyS%1").arg(com - 1);
+        if (com <= 64) return QString("/dev/ttyUSB%1").arg(com - 33);
+        return QString();
+    };
+    PortGet::setSources(s);
+    ports = listPorts();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[1].first, "FTDI FT232R USB UART (ttyUSB0) (COM5)");
+
     // No devices at all: the first call ends the list.
     s.pathOf = [](int) { return QString(); };
     PortGet::setSources(s);
