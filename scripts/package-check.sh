@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Builds the Debian package and proves it on this machine: lintian finds no
+# error or warning; dpkg installs it; the installed program, started from
+# its installed path under Xvfb, loads the installed link library and draws
+# its main window; the installed virtual scanner is opened through the
+# installed library and header by a program compiled here; then the package
+# is purged and nothing it brought may remain.
+# Needs root (or sudo): it installs and removes a system package. It refuses
+# to run where a tavorin package, or a stray copy of one of its files, is
+# already there, rather than overwrite or remove what someone else put there.
+# Usage: scripts/package-check.sh [build-dir, default build-pkg]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sudo_cmd=()
+if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+updated=0
+apt_install() {
+  if ((!updated)); then
+    "${sudo_cmd[@]}" apt-get update -qq
+    updated=1
+  fi
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@"
+}
+
+deb=$(bash scripts/package.sh "${1:-build-pkg}" | tail -n1)
+echo "Package: $deb"
+name=$(dpkg-deb -f "$deb" Package)
+
+# The tools of this check, and what the package depends on, so that dpkg -i
+# (which fetches nothing) can configure it.
+tools=(lintian xvfb xauth desktop-file-utils librsvg2-bin fontconfig gcc libc6-dev)
+missing=()
+for p in "${tools[@]}"; do installed "$p" || missing+=("$p"); done
+IFS=',' read -ra depends <<<"$(dpkg-deb -f "$deb" Depends)"
+for d in "${depends[@]}"; do
+  p=$(sed -E 's/\|.*//; s/\(.*\)//; s/[[:space:]]//g' <<<"$d")
+  installed "$p" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  apt_install "${missing[@]}"
+fi
+
+fail() {
+  echo "package check: $*" >&2
+  exit 1
+}
+
+status=$(dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null || true)
+if [ -n "$status" ] && [ "$status" != not-installed ]; then
+  fail "$name is already on this machine ($status); remove it first: sudo dpkg -P $name"
+fi
+
+work=$(mktemp -d)
+scanner=
+we_installed=0
+cleanup() {
+  if [ -n "$scanner" ]; then
+    kill -TERM "$scanner" 2>/dev/null || true
+    wait "$scanner" 2>/dev/null || true
+  fi
+  if ((we_installed)); then
+    "${sudo_cmd[@]}" dpkg -P "$name" >/dev/null 2>&1 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# ---- lintian ------------------------------------------------------------------
+echo "== lintian"
+lint_status=0
+lintian --display-info --pedantic --fail-on error,warning "$deb" >"$work/lintian.txt" 2>&1 || lint_status=$?
+grep -v 'running with root privileges' "$work/lintian.txt" || true
+((lint_status == 0)) || fail "lintian found errors or warnings (status $lint_status)"
+
+# ---- install ------------------------------------------------------------------
+# Every path of the package, and which of them were there before: those that
+# were not must be gone again after the purge. A file that is there already
+# belongs to someone else and would be overwritten, then removed.
+mapfile -t paths < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -E 's|^\./?|/|; s|/$||' | grep -vx -e '' -e '/')
+preexisting=()
+for p in "${paths[@]}"; do
+  if [ -e "$p" ] || [ -L "$p" ]; then
+    [ -d "$p" ] && [ ! -L "$p" ] || fail "$p already exists outside any package install; move it away first"
+    preexisting+=("$p")
+  fi
+done
+
+
+echo "== dpkg -i"
+we_installed=1
+"${sudo_cmd[@]}" dpkg -i "$deb"
+installed "$name" || fail "dpkg -i did not leave $name installed"
+
+libdir=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+library=$libdir/libOmbrix.so
+[ -f "$library" ] || fail "$library is not installed"
+# The ldconfig trigger ran: the linker's cache knows the library by name.
+# (With /lib a link to /usr/lib the cache may name the other path to the
+# same file, hence -ef rather than comparing names.)
+cached=$(ldconfig -p | sed -n 's/^[[:space:]]*libOmbrix\.so (.*) => //p' | head -n1)
+[ -n "$cached" ] && [ "$cached" -ef "$library" ] || fail "the linker's cache does not list $library (it has '$cached')"
+
+# ---- desktop entry, icon, font -------------------------------------------------
+echo "== desktop entry and icon"
+entry=/usr/share/applications/tavorin.desktop
+desktop-file-validate "$entry" || fail "$entry is not a valid desktop entry"
+for key in Name Comment 'Name\[ja\]' 'Comment\[ja\]'; do
+  grep -Eq "^$key=.+" "$entry" || fail "$entry has no ${key//\\/} line"
+done
+command=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+[ "$(command -v "$command")" = /usr/bin/Tavorin_WIN ] || fail "the entry's command '$command' is not the installed program"
+icon=$(sed -n 's/^Icon=//p' "$entry")
+svg=/usr/share/icons/hicolor/scalable/apps/$icon.svg
+rsvg-convert -w 64 -h 64 "$svg" -o "$work/icon.png" || fail "$svg does not render"
+[ -s "$work/icon.png" ] || fail "$svg renders to nothing"
+[ -n "$(fc-list :lang=ja family)" ] || fail "no font with Japanese glyphs is installed"
+
+# ---- the virtual scanner through the installed library -----------------------
+echo "== installed virtual scanner, opened through the installed library"
+# A port directory of its own, so that no alias of anyone else is touched.
+# Paced (its default): the program's screenshot mode later runs an image
+# transfer against it and needs one that lasts long enough to be seen.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+/usr/bin/tavorin-virtual-scanner >"$work/scanner.out" 2>"$work/scanner.err" &
+scanner=$!
+for _ in $(seq 100); do
+  [ -s "$work/scanner.out" ] && break
+  kill -0 "$scanner" 2>/dev/null || { cat "$work/scanner.err" >&2; fail "the installed virtual scanner did not start"; }
+  sleep 0.1
+done
+read -r port device <"$work/scanner.out" || fail "the virtual scanner printed nothing"
+[[ $port =~ ^COM([0-9]+)$ ]] || fail "the virtual scanner printed '$port $device', not 'COM<n> <device>'"
+com=${BASH_REMATCH[1]}
+[ "$(readlink "$XDG_RUNTIME_DIR/ombrix/$port")" = "$device" ] || fail "no alias $port -> $device"
+
+# Built only against what the package installed: its header in /usr/include
+# and its library in the linker's path.
+cc -std=c99 -Wall -Wextra -Werror -o "$work/ombrix-probe" packaging/ombrix-probe.c -lOmbrix
+linked=$(ldd "$work/ombrix-probe" | sed -n 's/^[[:space:]]*libOmbrix\.so => \([^ ]*\) .*/\1/p')
+[ -n "$linked" ] && [ "$linked" -ef "$library" ] || fail "the probe is not linked to $library (ldd: '$linked')"
+"$work/ombrix-probe" "$com" || fail "the installed library could not open $port"
+
+# ---- the installed program under Xvfb ---------------------------------------------
+echo "== installed program under Xvfb, screenshot mode"
+mkdir "$work/run" "$work/shots" "$work/ld"
+# The loader's log tells which libOmbrix.so the program picked up: it must
+# find the installed one by name, as nothing lies beside /usr/bin/Tavorin_WIN.
+(cd "$work/run" &&
+  LD_DEBUG=libs LD_DEBUG_OUTPUT="$work/ld/log" TAVORIN_SCREENSHOTS="$work/shots" \
+    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/Tavorin_WIN) ||
+  fail "the installed program failed in screenshot mode"
+[ -s "$work/shots/main.png" ] || fail "the installed program wrote no main window picture"
+loaded=$(sed -n 's/.*calling init: \(.*\/libOmbrix\.so\)$/\1/p' "$work"/ld/log.* | head -n1)
+[ -n "$loaded" ] && [ "$loaded" -ef "$library" ] ||
+  fail "the installed program did not load $library (it loaded '$loaded')"
+ls "$work/shots"
+
+kill -TERM "$scanner"
+wait "$scanner" || fail "the virtual scanner did not end cleanly"
+scanner=
+[ ! -e "$XDG_RUNTIME_DIR/ombrix/$port" ] || fail "the virtual scanner left its alias $port behind"
+
+# ---- removal ----------------------------------------------------------------------
+echo "== dpkg -r, dpkg -P"
+"${sudo_cmd[@]}" dpkg -r "$name"
+"${sudo_cmd[@]}" dpkg -P "$name"
+we_installed=0
+status=$(dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null || true)
+[ -z "$status" ] || [ "$status" = not-installed ] || fail "$name is still known to dpkg as $status"
+left=()
+for p in "${paths[@]}"; do
+  if [ -e "$p" ] || [ -L "$p" ]; then
+    printf '%s\n' "${preexisting[@]}" | grep -qxF "$p" || left+=("$p")
+  fi
+done
+((${#left[@]} == 0)) || fail "left behind after the purge: ${left[*]}"
+if ldconfig -p | grep -q 'libOmbrix\.so '; then fail "the linker's cache still lists libOmbrix.so"; fi
+echo "Package check passed: $deb"
