@@ -142,7 +142,16 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-noto-cjk")
 # The library lands in the dynamic linker's directories: its cache must be
 # rebuilt on install and removal, or a program would not find it by name.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_packaging_dir}/triggers)
+# Its symbols file gives programs that link it a dependency on this package.
+set(_symbols ${CMAKE_CURRENT_BINARY_DIR}/packaging/symbols)
+add_custom_command(OUTPUT ${_symbols}
+  COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:Ombrix> -DNM=${CMAKE_NM}
+          -DPACKAGE=${TAVORIN_PACKAGE_NAME} -DVERSION=${PROJECT_VERSION} -DOUTPUT=${_symbols}
+          -P ${_packaging_dir}/symbols.cmake
+  DEPENDS Ombrix ${_packaging_dir}/symbols.cmake
+  VERBATIM)
+add_custom_target(tavorin_packaging_symbols ALL DEPENDS ${_symbols})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_packaging_dir}/triggers ${_symbols})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

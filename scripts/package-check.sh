@@ -27,7 +27,7 @@ apt_install() {
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@"
 }
 
-deb=$(bash scripts/package.sh "${1:-build-pkg}" | tail -n1)
+deb=$(bash scripts/package.sh "${1:-build-pkg}" | tee /dev/stderr | tail -n1)
 echo "Package: $deb"
 name=$(dpkg-deb -f "$deb" Package)
 
@@ -146,6 +146,13 @@ cc -std=c99 -Wall -Wextra -Werror -o "$work/ombrix-probe" packaging/ombrix-probe
 linked=$(ldd "$work/ombrix-probe" | sed -n 's/^[[:space:]]*libOmbrix\.so => \([^ ]*\) .*/\1/p')
 [ -n "$linked" ] && [ "$linked" -ef "$library" ] || fail "the probe is not linked to $library (ldd: '$linked')"
 "$work/ombrix-probe" "$com" || fail "the installed library could not open $port"
+# A package of such a program gets its dependency on this one from the
+# installed symbols file.
+mkdir -p "$work/probe-src/debian"
+printf 'Source: ombrix-probe\n\nPackage: ombrix-probe\nArchitecture: any\n' >"$work/probe-src/debian/control"
+probe_depends=$(cd "$work/probe-src" && dpkg-shlibdeps -O "$work/ombrix-probe")
+grep -q "$name (>= [^)]*)" <<<"$probe_depends" ||
+  fail "dpkg-shlibdeps gave a program linked to libOmbrix.so no dependency on $name: $probe_depends"
 
 # ---- the installed program under Xvfb ---------------------------------------------
 echo "== installed program under Xvfb, screenshot mode"
