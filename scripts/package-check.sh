@@ -91,7 +91,6 @@ for p in "${paths[@]}"; do
   fi
 done
 
-
 echo "== dpkg -i"
 we_installed=1
 "${sudo_cmd[@]}" dpkg -i "$deb"
@@ -102,8 +101,10 @@ library=$libdir/libOmbrix.so
 [ -f "$library" ] || fail "$library is not installed"
 # The ldconfig trigger ran: the linker's cache knows the library by name.
 # (With /lib a link to /usr/lib the cache may name the other path to the
-# same file, hence -ef rather than comparing names.)
-cached=$(ldconfig -p | sed -n 's/^[[:space:]]*libOmbrix\.so (.*) => //p' | head -n1)
+# same file, hence -ef rather than comparing names. The cache is read whole
+# first: a reader that stops early would fail the pipe.)
+cache=$(ldconfig -p)
+cached=$(sed -n 's/^[[:space:]]*libOmbrix\.so (.*) => //{p;q}' <<<"$cache")
 [ -n "$cached" ] && [ "$cached" -ef "$library" ] || fail "the linker's cache does not list $library (it has '$cached')"
 
 # ---- desktop entry, icon, font -------------------------------------------------
@@ -142,15 +143,16 @@ com=${BASH_REMATCH[1]}
 
 # Built only against what the package installed: its header in /usr/include
 # and its library in the linker's path.
-cc -std=c99 -Wall -Wextra -Werror -o "$work/ombrix-probe" packaging/ombrix-probe.c -lOmbrix
-linked=$(ldd "$work/ombrix-probe" | sed -n 's/^[[:space:]]*libOmbrix\.so => \([^ ]*\) .*/\1/p')
+probe=$work/probe-src/debian/ombrix-probe/usr/bin/ombrix-probe
+mkdir -p "$(dirname "$probe")"
+cc -std=c99 -Wall -Wextra -Werror -o "$probe" packaging/ombrix-probe.c -lOmbrix
+linked=$(ldd "$probe" | sed -n 's/^[[:space:]]*libOmbrix\.so => \([^ ]*\) .*/\1/p')
 [ -n "$linked" ] && [ "$linked" -ef "$library" ] || fail "the probe is not linked to $library (ldd: '$linked')"
-"$work/ombrix-probe" "$com" || fail "the installed library could not open $port"
+"$probe" "$com" || fail "the installed library could not open $port"
 # A package of such a program gets its dependency on this one from the
 # installed symbols file.
-mkdir -p "$work/probe-src/debian"
 printf 'Source: ombrix-probe\n\nPackage: ombrix-probe\nArchitecture: any\n' >"$work/probe-src/debian/control"
-probe_depends=$(cd "$work/probe-src" && dpkg-shlibdeps -O "$work/ombrix-probe")
+probe_depends=$(cd "$work/probe-src" && dpkg-shlibdeps -O "$probe")
 grep -q "$name (>= [^)]*)" <<<"$probe_depends" ||
   fail "dpkg-shlibdeps gave a program linked to libOmbrix.so no dependency on $name: $probe_depends"
 
@@ -163,8 +165,15 @@ mkdir "$work/run" "$work/shots" "$work/ld"
   LD_DEBUG=libs LD_DEBUG_OUTPUT="$work/ld/log" TAVORIN_SCREENSHOTS="$work/shots" \
     timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/Tavorin_WIN) ||
   fail "the installed program failed in screenshot mode"
-[ -s "$work/shots/main.png" ] || fail "the installed program wrote no main window picture"
-loaded=$(sed -n 's/.*calling init: \(.*\/libOmbrix\.so\)$/\1/p' "$work"/ld/log.* | head -n1)
+# A PNG the size of a window: its signature, then width and height.
+main_png=$work/shots/main.png
+[ -s "$main_png" ] || fail "the installed program wrote no main window picture"
+[ "$(head -c 8 "$main_png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$main_png is not a PNG"
+read -r width height < <(od -An -tu1 -j16 -N8 "$main_png" |
+  awk '{ print $1*16777216 + $2*65536 + $3*256 + $4, $5*16777216 + $6*65536 + $7*256 + $8 }')
+((width >= 320 && height >= 200)) || fail "the main window picture is only ${width}x$height"
+echo "main.png: ${width}x$height"
+loaded=$(sed -n 's/.*calling init: \(.*\/libOmbrix\.so\)$/\1/p' "$work"/ld/log.* | sed -n 1p)
 [ -n "$loaded" ] && [ "$loaded" -ef "$library" ] ||
   fail "the installed program did not load $library (it loaded '$loaded')"
 ls "$work/shots"
@@ -188,5 +197,7 @@ for p in "${paths[@]}"; do
   fi
 done
 ((${#left[@]} == 0)) || fail "left behind after the purge: ${left[*]}"
-if ldconfig -p | grep -q 'libOmbrix\.so '; then fail "the linker's cache still lists libOmbrix.so"; fi
+cache=$(ldconfig -p)
+if grep -q 'libOmbrix\.so ' <<<"$cache"; then fail "the linker's cache still lists libOmbrix.so"; fi
+compgen -G "/var/lib/dpkg/info/$name.*" >/dev/null && fail "dpkg still keeps files of $name: $(echo /var/lib/dpkg/info/"$name".*)"
 echo "Package check passed: $deb"
