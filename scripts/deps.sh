@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libtiff-dev libjpeg-dev libudev-dev
-  xvfb xauth fonts-noto-cjk imagemagick
+  xvfb xauth fonts-noto-cjk imagemagick qt6-translations-l10n
 )
 
 missing=()

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include "binding.h"
 #include "common.h"
@@ -28,8 +31,19 @@ void applyProgramFont(QApplication& app) {
     app.setFont(font);
 }
 
+bool installTranslations(QApplication& app) {
+    static QTranslator qtTexts;
+    if (!qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        return false;
+    }
+    app.installTranslator(&qtTexts);
+    return true;
+}
+
 int runProgram(QApplication& app) {
     applyProgramFont(app);
+    installTranslations(app);
 
     static QtDialog boxes;
     setDialog(&boxes);

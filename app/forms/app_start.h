@@ -13,6 +13,11 @@ int runProgram(QApplication& app);
 // a larger default font would clip the labels' Japanese.
 void applyProgramFont(QApplication& app);
 
+// Qt's own texts in Japanese (the standard buttons read "キャンセル"),
+// whatever the system's language: the program speaks only Japanese. False
+// when the translations are not installed.
+bool installTranslations(QApplication& app);
+
 // Runs every blocking library call's waits through Qt's event loop, so that
 // all windows stay alive while a call waits for the scanner.
 void installPump();

@@ -88,7 +88,7 @@ QString makeRecord(int com, const Positions& positions, std::int32_t timeout) {
     return fields.join(u',');
 }
 
-TimeoutCheck checkTimeout(const QString& text) {
+TimeoutCheck checkTimeout(const QString& text, int maxLength) {
     TimeoutCheck c;
     if (!IsNumber(text)) {
         c.message = kTimeoutNotNumber;
@@ -102,6 +102,10 @@ TimeoutCheck checkTimeout(const QString& text) {
         return c;
     }
     c.value = static_cast<std::int32_t>(RoundHalfEven(v));
+    if (QString::number(c.value).size() > maxLength) {
+        c.message = kTimeoutNotNumber;
+        return c;
+    }
     c.rewrite = true;
     if (c.value < 1) {
         c.message = kTimeoutTooSmall;

@@ -50,7 +50,9 @@ struct TimeoutCheck {
     bool rewrite = false;  // whether the box is rewritten with `value`
     std::int32_t value = 0;
 };
-TimeoutCheck checkTimeout(const QString& text);
+// `maxLength` is what the time-out box holds: a value whose digits would not
+// fit is refused, so that the box always shows the time-out in use.
+TimeoutCheck checkTimeout(const QString& text, int maxLength);
 
 // The library arguments and the terminal's description line for an open.
 struct OpenArgs {

@@ -147,7 +147,7 @@ void FrmComSetting::CmdOpen_Click() {
         CmbPortNo->setFocus();
         return;
     }
-    TimeoutCheck check = checkTimeout(TxtTimeout->text());
+    TimeoutCheck check = checkTimeout(TxtTimeout->text(), TxtTimeout->maxLength());
     if (check.rewrite) TxtTimeout->setText(QString::number(check.value));
     if (!check.ok) {
         dialog().message(check.message);

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QScreen>
+#include <QStyle>
 
 #include "dialog.h"
 #include "frm_comsetting.h"
@@ -116,7 +117,7 @@ void FrmImage::BtnComSetting_Click(int index) {
     if (button->text() == kIdleCaption) {
         runDialog(*ComSetForm[i]);
         if (c_.ComHandle[i] < 0) return;
-        button->setText(c_.ComCaption[i]);
+        showSlotCaption(button, c_.ComCaption[i]);
         TermForm[i]->showTerminal(ChkTermMinimum->isChecked());
     } else if (index == CurIdx) {
         TermForm[i]->showTerminal(false);
@@ -126,10 +127,21 @@ void FrmImage::BtnComSetting_Click(int index) {
     CurIdx = static_cast<short>(index);
 }
 
+void FrmImage::showSlotCaption(QPushButton* button, const QString& name) {
+    // Measured in the bold face the current slot gets, so that the caption
+    // still fits once the button turns bold.
+    QFont bold = button->font();
+    bold.setBold(true);
+    const int room = button->width() - 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin) - 4;
+    button->setText(QFontMetrics(bold).elidedText(name, Qt::ElideMiddle, room));
+    button->setToolTip(name);
+}
+
 void FrmImage::slotClosed(int slot) {
     QPushButton* button = BtnComSetting[static_cast<std::size_t>(slot)];
     setBold(button, false);
     button->setText(kIdleCaption);
+    button->setToolTip(QString());
 }
 
 void FrmImage::requestClose(UnloadMode mode) {

@@ -140,6 +140,9 @@ class FrmImage : public QWidget {
 
   private:
     void setBold(QPushButton* button, bool bold);
+    // An open slot's caption: the port's name, shortened in the middle when
+    // the button is too narrow, so that its end "(COMn)" always shows.
+    void showSlotCaption(QPushButton* button, const QString& name);
     void buildTabs();
     QWidget* buildTab(image::Tab tab);
     void fillLists();

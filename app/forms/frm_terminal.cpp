@@ -76,8 +76,11 @@ FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
     RecvTimer.setInterval(100);
     connect(&RecvTimer, &QTimer::timeout, this, &FrmTerminal::RecvTimer_Timer);
     connect(BtnSend, &QPushButton::clicked, this, &FrmTerminal::BtnSend_Click);
-    // Enter in the command box sends, as the default button of the window.
-    connect(SerialCmnd, &QLineEdit::returnPressed, this, &FrmTerminal::BtnSend_Click);
+    // Enter in the command box presses the window's default button, and
+    // like that button it does nothing while a command awaits its reply.
+    connect(SerialCmnd, &QLineEdit::returnPressed, this, [this] {
+        if (BtnSend->isEnabled()) BtnSend->click();
+    });
     connect(BtnTrOn, &QPushButton::clicked, this, &FrmTerminal::BtnTrOn_Click);
     connect(BtnTrOff, &QPushButton::clicked, this, &FrmTerminal::BtnTrOff_Click);
     connect(BtnRecvStop, &QPushButton::clicked, this, &FrmTerminal::BtnRecvStop_Click);
@@ -89,12 +92,18 @@ void FrmTerminal::showTerminal(bool minimised) {
     if (!loaded_) Form_Load();
     if (minimised) {
         showMinimized();
-    } else {
+        return;
+    }
+    // Only a minimised window is restored; a maximised one stays as the
+    // user made it.
+    if (isMinimized()) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
         showNormal();
-        raise();
-        activateWindow();
+    } else {
+        show();
     }
+    raise();
+    activateWindow();
 }
 
 void FrmTerminal::Form_Load() {

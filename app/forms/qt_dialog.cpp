@@ -1,14 +1,25 @@
 #include "qt_dialog.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 
 namespace tavorin {
+namespace {
+
+// Some desktop themes put icons on standard buttons; the program's boxes
+// have none, on the buttons or beside the text.
+void plainButtons(QMessageBox& box) {
+    for (QAbstractButton* b : box.buttons()) b->setIcon(QIcon());
+}
+
+}  // namespace
 
 void QtDialog::message(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, kProgramTitle, text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    plainButtons(box);
     box.exec();
 }
 
@@ -16,6 +27,7 @@ bool QtDialog::question(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, kProgramTitle, text, QMessageBox::Ok | QMessageBox::Cancel,
                     QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Ok);
+    plainButtons(box);
     return box.exec() == QMessageBox::Ok;
 }
 

@@ -114,9 +114,13 @@ TEST(ComSettingLogic, TimeoutCheck) {
         {"", false, false, 0, kTimeoutNotNumber},
         {"abc", false, false, 0, kTimeoutNotNumber},
         {"12ab", false, false, 0, kTimeoutNotNumber},
+        // The box holds six characters: what it cannot show is not used.
+        {"999999", true, true, 999999, ""},
+        {"1e6", false, false, 0, kTimeoutNotNumber},
+        {"-1e5", false, false, 0, kTimeoutNotNumber},
     };
     for (const Row& r : rows) {
-        TimeoutCheck c = checkTimeout(QString::fromLatin1(r.text));
+        TimeoutCheck c = checkTimeout(QString::fromLatin1(r.text), 6);
         EXPECT_EQ(c.ok, r.ok) << r.text;
         EXPECT_EQ(c.rewrite, r.rewrite) << r.text;
         if (r.rewrite) {
