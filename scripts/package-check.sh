@@ -104,7 +104,7 @@ library=$libdir/libOmbrix.so
 # same file, hence -ef rather than comparing names. The cache is read whole
 # first: a reader that stops early would fail the pipe.)
 cache=$(ldconfig -p)
-cached=$(sed -n 's/^[[:space:]]*libOmbrix\.so (.*) => //{p;q}' <<<"$cache")
+cached=$(sed -n '/^[[:space:]]*libOmbrix\.so (/{s/.* => //p;q}' <<<"$cache")
 [ -n "$cached" ] && [ "$cached" -ef "$library" ] || fail "the linker's cache does not list $library (it has '$cached')"
 
 # ---- desktop entry, icon, font -------------------------------------------------
