@@ -24,7 +24,8 @@
  *     the image transfer) sleep in the kernel until a byte comes or their
  *     time is up. While a pump is registered with Ombrix_PumpSet they wake
  *     about every 10 ms to call it, so the caller's event loop keeps running
- *     inside them; with none registered they do not wake at all.
+ *     inside them. With none registered, on Windows they run the default
+ *     pump instead (see Ombrix_PumpSet); on POSIX they do not wake at all.
  *   - An event handler run by the pump may call Ombrix_ComCancel or
  *     Ombrix_PortClose; the waiting call returns OMBRIX_E_CANCELLED as soon
  *     as the pump returns. It must not start another read on the same port.
@@ -36,7 +37,8 @@
  *     thread) plus at most one watcher thread per port; only
  *     Ombrix_ComCancel may be called from a further thread.
  *
- * On POSIX a COM number n (1..256) names a device path; see Ombrix_PortName.
+ * A COM number n (1..256) names a device: \\.\COMn on Windows, a device
+ * path on POSIX; see Ombrix_PortName.
  */
 #ifndef OMBRIX_H
 #define OMBRIX_H
@@ -44,7 +46,9 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#if defined(OMBRIX_BUILDING)
+#if defined(OMBRIX_STATIC) /* linked from the static archive, not the DLL */
+#define OMBRIX_API
+#elif defined(OMBRIX_BUILDING)
 #define OMBRIX_API __declspec(dllexport)
 #else
 #define OMBRIX_API __declspec(dllimport)
@@ -175,9 +179,12 @@ OMBRIX_API int32_t Ombrix_DataSend(int32_t handle, const unsigned char* bytes, i
 
 /*
  * Starts a watcher thread that notifies the caller when bytes arrive. On
- * POSIX `window` is a file descriptor open for writing (the write end of a
- * pipe, say); a notice writes the 32-bit `message` number in native byte
- * order to it without blocking. One notice is given per arrival: the next
+ * Windows `window` is a window handle (HWND); a notice posts `message` to it
+ * with PostMessageA, both parameters 0, and the thread runs at
+ * THREAD_PRIORITY_HIGHEST. On POSIX `window` is a file descriptor open for
+ * writing (the write end of a pipe, say); a notice writes the 32-bit
+ * `message` number in native byte order to it without blocking. A notice
+ * that cannot be delivered is dropped. One notice is given per arrival: the next
  * only after a reader (Ombrix_ResponseRecv, Ombrix_DataRecv,
  * Ombrix_ImageRecv, Ombrix_ImageDebug) or Ombrix_ComClear consumed it.
  * Returns only once the watcher runs and is armed.
@@ -292,6 +299,8 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
 /*
  * Writes the device path that COM number `com` opens into `buffer`,
  * zero-terminated, and returns its length (without the zero).
+ * On Windows: \\.\COM<n>, the device namespace name that reaches every COM
+ * number, also those above 9.
  * On POSIX: the alias COM<n> in the port directory ($XDG_RUNTIME_DIR/ombrix/,
  * or /tmp/ombrix-<uid>/ when XDG_RUNTIME_DIR is unset), a symbolic link to a
  * tty, when it exists; else COM1-32 = /dev/ttyS0-31, COM33-64 =
@@ -308,8 +317,13 @@ typedef void (*Ombrix_PumpFn)(void);
 /*
  * Registers the function that the blocking calls run about every 10 ms while
  * they wait (a GUI program passes one that processes its pending events).
- * A null function clears it; with none registered nothing is dispatched and
- * a waiting call sleeps until a byte, its deadline or a cancel.
+ * It replaces the platform's default pump; a null function restores it:
+ *   - on Windows the default dispatches the calling thread's window
+ *     messages (PeekMessageA with removal, TranslateMessage,
+ *     DispatchMessageA) every 10 ms; a WM_QUIT it meets is posted again
+ *     for the program's own loop and ends that round;
+ *   - on POSIX there is none: nothing is dispatched and a waiting call
+ *     sleeps until a byte, its deadline or a cancel.
  * A wait takes the change at its next wake-up. Returns 0.
  */
 OMBRIX_API int32_t Ombrix_PumpSet(Ombrix_PumpFn pump);

@@ -21,7 +21,9 @@ namespace tavorin::test {
 
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes bytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // The first COM number this test program may use; the ones up to eleven
 // above it are its own as well (cmake/wine-run.sh hands out the slots).
@@ -30,19 +32,19 @@ int comBase();
 // A private folder for the test's files, removed again on destruction. The
 // COM ports themselves live in the Wine prefix, kept by the peer process.
 class PortDirectory {
-public:
+  public:
     PortDirectory();
     ~PortDirectory();
     PortDirectory(const PortDirectory&) = delete;
     PortDirectory& operator=(const PortDirectory&) = delete;
     const std::string& runtimeDir() const { return runtime_; }
 
-private:
+  private:
     std::string runtime_;
 };
 
 class PtyPeer {
-public:
+  public:
     // Command text (without SYN 'M' CR and the '.' or '!' that ended it)
     // to the scanner's reply; nullptr answers nothing.
     struct Responder {
@@ -77,7 +79,7 @@ public:
     // Closes the master side: the slave hangs up, as a pulled USB adapter.
     void hangUp();
 
-private:
+  private:
     void request(const std::string& line) const;
     void readLoop();
 
@@ -94,8 +96,8 @@ private:
 };
 
 inline long long msSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - start)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
         .count();
 }
 

@@ -70,7 +70,9 @@ PortDirectory::~PortDirectory() {
     fs::remove_all(runtime_, ec);
 }
 
-Bytes PtyPeer::standardGreeting() { return Bytes{'B', 'E', 'P', 'B', 'E', 'P', '0', 0x06, '.'}; }
+Bytes PtyPeer::standardGreeting() {
+    return Bytes{'B', 'E', 'P', 'B', 'E', 'P', '0', 0x06, '.'};
+}
 
 PtyPeer::Responder PtyPeer::greeting(Bytes answer) {
     return Responder({{"BEPBEP?", std::move(answer)}});

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine, in the project's private prefix, with a
+# scanner peer (tests/windows/scanner_peer.py) beside it: the peer plays
+# scanners on Linux pseudo-terminals that the program reaches as COM ports.
+# Each run holds a slot of twelve COM numbers of its own, so that programs
+# running side by side never share a port (the links are global to a prefix).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+export WINEPREFIX="${WINEPREFIX:-$HOME/.cache/tavorin-wine}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Listing a test program's cases needs no peer.
+for arg in "$@"; do
+  if [ "$arg" = --gtest_list_tests ]; then exec wine "$@"; fi
+done
+
+slots="$WINEPREFIX/tavorin-slots"
+mkdir -p "$slots"
+slot=-1
+for n in $(seq 0 17); do
+  exec {lock}>"$slots/$n"
+  if flock -n "$lock"; then
+    slot=$n
+    break
+  fi
+  exec {lock}>&-
+done
+if [ "$slot" -lt 0 ]; then
+  echo "wine-run: every COM slot is taken" >&2
+  exit 1
+fi
+export TAVORIN_COM_BASE=$((20 + 12 * slot))
+
+portfile="$(mktemp)"
+python3 "$here/../tests/windows/scanner_peer.py" "$portfile" &
+peer=$!
+trap 'kill "$peer" 2>/dev/null || true; wait "$peer" 2>/dev/null || true; rm -f "$portfile"' EXIT
+for _ in $(seq 1 500); do
+  [ -s "$portfile" ] && break
+  sleep 0.01
+done
+TAVORIN_PEER_PORT="$(cat "$portfile")"
+export TAVORIN_PEER_PORT
+wine "$@"

@@ -1,0 +1,694 @@
+// The serial device on Windows: \\.\COMn opened for overlapped I/O,
+// configured through its DCB, waited on with events. Everything the core
+// needs from the platform besides the device lives here as well: the image
+// file, the watcher's window message, the default message pump and the
+// clock.
+//
+// Waits never rely on the driver's read time-outs (they are all 0): the
+// library bounds every wait itself, with a one-byte read that sleeps in the
+// driver until a byte comes and is cancelled when the wait is over. Reads
+// then ask only for what ClearCommError reports queued, so they complete at
+// once.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "device.h"
+
+namespace ombrix {
+namespace {
+
+DWORD waitTime(int timeoutMs) {
+    return timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+}
+
+// How often a watcher polls the queue once event waits proved useless.
+constexpr int kArrivalPollMs = 5;
+// Event waits that end with no new byte, in a row, before polling instead.
+constexpr int kUselessWaitLimit = 4;
+
+class Win32Device final : public Device {
+  public:
+    Win32Device(HANDLE handle, HANDLE readEvent, HANDLE writeEvent, HANDLE commEvent,
+                HANDLE wakeEvent, HANDLE interruptEvent)
+        : handle_(handle),
+          readEvent_(readEvent),
+          writeEvent_(writeEvent),
+          commEvent_(commEvent),
+          wakeEvent_(wakeEvent),
+          interruptEvent_(interruptEvent) {}
+
+    ~Win32Device() override {
+        close();
+        for (HANDLE e : {readEvent_, writeEvent_, commEvent_, wakeEvent_, interruptEvent_}) {
+            CloseHandle(e);
+        }
+    }
+
+    void configure(const LineSettings& line) override {
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        if (!GetCommState(handle_, &dcb)) return;
+        dcb.BaudRate = static_cast<DWORD>(line.baud);
+        dcb.fBinary = TRUE;
+        dcb.ByteSize = static_cast<BYTE>(line.dataBits);
+        dcb.StopBits = line.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+        dcb.Parity = line.parity == 'E' ? EVENPARITY : line.parity == 'O' ? ODDPARITY : NOPARITY;
+        dcb.fParity = line.parity != 'N';
+        // DTR always on; RTS follows the hardware flow choice, as on POSIX.
+        dcb.fDtrControl = DTR_CONTROL_ENABLE;
+        dcb.fDsrSensitivity = FALSE;
+        dcb.fOutxDsrFlow = FALSE;
+        dcb.fOutxCtsFlow = line.rtsCts;
+        dcb.fRtsControl = line.rtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
+        // Software flow control is both directions or none; a stale setting
+        // left by another program must not inject XON/XOFF into the input.
+        dcb.fOutX = line.xonXoff;
+        dcb.fInX = line.xonXoff;
+        dcb.fTXContinueOnXoff = TRUE;
+        dcb.XonChar = 0x11;
+        dcb.XoffChar = 0x13;
+        dcb.XonLim = 2048;
+        dcb.XoffLim = 2048;
+        // Every byte reaches the caller as it came: no error replacement,
+        // no null stripping, and an error does not stall the port.
+        dcb.fErrorChar = FALSE;
+        dcb.fNull = FALSE;
+        dcb.fAbortOnError = FALSE;
+        // A driver may refuse parts it cannot do (an emulated port has no
+        // modem lines); that is no error for the caller.
+        (void)SetCommState(handle_, &dcb);
+        COMMTIMEOUTS none{};
+        (void)SetCommTimeouts(handle_, &none);
+    }
+
+    void purge(bool input, bool output) override {
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        if (output) {
+            std::lock_guard writing(writeMutex_);
+            abandonWrite();
+            (void)PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
+        }
+        if (input) {
+            (void)PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR);
+            std::lock_guard ahead(aheadMutex_);
+            aheadBegin_ = aheadEnd_ = 0;
+        }
+    }
+
+    int queued() override {
+        std::shared_lock lock(mutex_);
+        return queuedLocked();
+    }
+
+    IoResult read(unsigned char* buffer, std::size_t size) override {
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return {Io::Gone, 0};
+        std::lock_guard ahead(aheadMutex_);
+        if (aheadBegin_ == aheadEnd_) {
+            int waiting = driverQueue();
+            if (waiting < 0) return {Io::Gone, 0};
+            if (waiting == 0) return {Io::WouldBlock, 0};
+            auto n = static_cast<std::size_t>(waiting);
+            // As on POSIX, small reads fill a read-ahead block, so that a
+            // reply taken a byte at a time costs one driver call.
+            if (size >= sizeof ahead_) return readDriver(buffer, std::min(size, n));
+            IoResult r = readDriver(ahead_, std::min(sizeof ahead_, n));
+            if (r.status != Io::Ok) return r;
+            aheadBegin_ = 0;
+            aheadEnd_ = r.count;
+        }
+        std::size_t n = std::min(size, aheadEnd_ - aheadBegin_);
+        std::memcpy(buffer, ahead_ + aheadBegin_, n);
+        aheadBegin_ += n;
+        return {Io::Ok, n};
+    }
+
+    // One write is in flight at a time, in a buffer the device owns: bytes
+    // handed to it are taken, as bytes in a driver's output queue are. The
+    // next write finds room only once that one completed.
+    IoResult write(const unsigned char* bytes, std::size_t size) override {
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return {Io::Gone, 0};
+        std::lock_guard writing(writeMutex_);
+        if (writing_) {
+            DWORD done = 0;
+            if (!GetOverlappedResult(handle_, &writeOv_, &done, FALSE)) {
+                DWORD e = GetLastError();
+                if (e == ERROR_IO_INCOMPLETE) return {Io::WouldBlock, 0};
+                writing_ = false;
+                return {failure(e), 0};
+            }
+            writing_ = false;
+        }
+        try {
+            writeBuffer_.assign(bytes, bytes + size);
+        } catch (const std::bad_alloc&) {
+            return {Io::Error, 0};
+        }
+        writeOv_ = OVERLAPPED{};
+        writeOv_.hEvent = writeEvent_;
+        if (!WriteFile(handle_, writeBuffer_.data(), static_cast<DWORD>(size), nullptr,
+                       &writeOv_)) {
+            DWORD e = GetLastError();
+            if (e != ERROR_IO_PENDING) return {failure(e), 0};
+            writing_ = true;
+            return {Io::Ok, size};
+        }
+        DWORD done = 0;
+        if (!GetOverlappedResult(handle_, &writeOv_, &done, FALSE)) {
+            return {failure(GetLastError()), 0};
+        }
+        return done > 0 ? IoResult{Io::Ok, done} : IoResult{Io::WouldBlock, 0};
+    }
+
+    Wait waitReadable(int timeoutMs) override { return readableWait(timeoutMs, false); }
+    Wait waitReadableOrInterrupted(int timeoutMs) override { return readableWait(timeoutMs, true); }
+    Wait waitWritable(int timeoutMs) override { return writableWait(timeoutMs, false); }
+    Wait waitWritableOrInterrupted(int timeoutMs) override { return writableWait(timeoutMs, true); }
+
+    void interrupt() override { SetEvent(interruptEvent_); }
+
+    // The watcher's wait: the driver's character-received event, or, where
+    // event waits end by themselves without input (an emulated port does
+    // that every few milliseconds), the queue polled every 5 ms.
+    Wait waitArrival(int timeoutMs) override {
+        // Held shared for the whole wait: close() takes it exclusively, so
+        // the handle cannot be closed, and its value reused, under the wait.
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
+        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+        auto left = [&]() -> int {
+            if (deadline < 0) return -1;
+            std::int64_t l = deadline - tickMs();
+            return l > 0 ? static_cast<int>(l) : 0;
+        };
+        int before = queuedLocked();
+        if (before < 0) return Wait::Gone;
+        for (;;) {
+            if (closing_.load()) return Wait::Gone;
+            int slice = left();
+            if (polling_) {
+                if (slice < 0 || slice > kArrivalPollMs) slice = kArrivalPollMs;
+                if (WaitForSingleObject(wakeEvent_, waitTime(slice)) == WAIT_OBJECT_0) {
+                    return closing_.load() ? Wait::Gone : Wait::Woken;
+                }
+            } else {
+                OVERLAPPED ov{};
+                ov.hEvent = commEvent_;
+                DWORD mask = 0;
+                if (!WaitCommEvent(handle_, &mask, &ov) && GetLastError() == ERROR_IO_PENDING) {
+                    HANDLE events[2] = {commEvent_, wakeEvent_};
+                    DWORD r = WaitForMultipleObjects(2, events, FALSE, waitTime(slice));
+                    if (r != WAIT_OBJECT_0) {
+                        CancelIoEx(handle_, &ov);
+                        DWORD ignored = 0;
+                        (void)GetOverlappedResult(handle_, &ov, &ignored, TRUE);
+                        if (r == WAIT_OBJECT_0 + 1) {
+                            return closing_.load() ? Wait::Gone : Wait::Woken;
+                        }
+                        if (r != WAIT_TIMEOUT) return Wait::Gone;
+                    } else {
+                        DWORD ignored = 0;
+                        (void)GetOverlappedResult(handle_, &ov, &ignored, FALSE);
+                    }
+                }
+            }
+            int now = queuedLocked();
+            if (now < 0) return Wait::Gone;
+            if (now > before) {
+                uselessWaits_ = 0;
+                return Wait::Ready;
+            }
+            // Nothing new: an event left from bytes the client has read
+            // since, or a wait that ended by itself. Either may happen
+            // once; several in a row mean event waits cannot be trusted on
+            // this port, and the queue is polled from then on.
+            before = std::min(before, now);
+            if (!polling_ && ++uselessWaits_ >= kUselessWaitLimit) polling_ = true;
+            if (deadline >= 0 && left() == 0) return Wait::Timeout;
+        }
+    }
+
+    void wake() override { SetEvent(wakeEvent_); }
+
+    void close() override {
+        // Wake a watcher and the calling thread's wait first, so that they
+        // let go of the shared lock; only then can the exclusive lock be had.
+        closing_.store(true);
+        wake();
+        interrupt();
+        std::unique_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        {
+            std::lock_guard writing(writeMutex_);
+            abandonWrite();
+        }
+        CancelIoEx(handle_, nullptr);
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+  private:
+    // The driver's input count; -1 once the device is gone. A status read
+    // also clears a pending line error, which would otherwise stop the port.
+    int driverQueue() {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle_, &errors, &status)) return -1;
+        return static_cast<int>(status.cbInQue);
+    }
+
+    int queuedLocked() {
+        if (handle_ == INVALID_HANDLE_VALUE) return -1;
+        int n = driverQueue();
+        if (n < 0) return -1;
+        std::lock_guard ahead(aheadMutex_);
+        return n + static_cast<int>(aheadEnd_ - aheadBegin_);
+    }
+
+    // A failed transfer: the device is gone when even a status read fails
+    // or the error says so; otherwise the driver refused.
+    Io failure(DWORD error) {
+        if (error == ERROR_BROKEN_PIPE || error == ERROR_NOT_READY ||
+            error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_BAD_COMMAND ||
+            error == ERROR_INVALID_HANDLE) {
+            return Io::Gone;
+        }
+        return driverQueue() < 0 ? Io::Gone : Io::Error;
+    }
+
+    IoResult readDriver(unsigned char* buffer, std::size_t size) {
+        OVERLAPPED ov{};
+        ov.hEvent = readEvent_;
+        if (!ReadFile(handle_, buffer, static_cast<DWORD>(size), nullptr, &ov)) {
+            DWORD e = GetLastError();
+            if (e != ERROR_IO_PENDING) return {failure(e), 0};
+            // The bytes are queued, so this completes at once; the limit
+            // only guards against a driver that lost them meanwhile.
+            if (WaitForSingleObject(readEvent_, 1000) != WAIT_OBJECT_0) CancelIoEx(handle_, &ov);
+        }
+        DWORD got = 0;
+        if (!GetOverlappedResult(handle_, &ov, &got, TRUE)) {
+            DWORD e = GetLastError();
+            if (e != ERROR_OPERATION_ABORTED) return {failure(e), 0};
+        }
+        return got > 0 ? IoResult{Io::Ok, got} : IoResult{Io::WouldBlock, 0};
+    }
+
+    Wait readableWait(int timeoutMs, bool interruptible) {
+        {
+            std::lock_guard ahead(aheadMutex_);
+            if (aheadBegin_ != aheadEnd_) return Wait::Ready;
+        }
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
+        int waiting = driverQueue();
+        if (waiting < 0) return Wait::Gone;
+        if (waiting > 0) return Wait::Ready;
+
+        // Nothing queued: a one-byte read sleeps in the driver until a byte
+        // comes, and is cancelled when the time is up or on an interrupt.
+        unsigned char byte = 0;
+        OVERLAPPED ov{};
+        ov.hEvent = readEvent_;
+        Wait result = Wait::Ready;
+        if (!ReadFile(handle_, &byte, 1, nullptr, &ov)) {
+            DWORD e = GetLastError();
+            if (e != ERROR_IO_PENDING) return Wait::Gone;
+            HANDLE events[2] = {readEvent_, interruptEvent_};
+            DWORD r =
+                WaitForMultipleObjects(interruptible ? 2 : 1, events, FALSE, waitTime(timeoutMs));
+            if (r != WAIT_OBJECT_0) {
+                CancelIoEx(handle_, &ov);
+                result = r == WAIT_TIMEOUT        ? Wait::Timeout
+                         : r == WAIT_OBJECT_0 + 1 ? Wait::Woken
+                                                  : Wait::Gone;
+            }
+        }
+        DWORD got = 0;
+        if (!GetOverlappedResult(handle_, &ov, &got, TRUE) &&
+            GetLastError() != ERROR_OPERATION_ABORTED) {
+            // A hang-up ends the pending read with an error; so does a
+            // pulled adapter.
+            return Wait::Gone;
+        }
+        if (got == 1) {
+            // A byte that won the race against the cancel is kept: it is
+            // the first of the reply.
+            std::lock_guard ahead(aheadMutex_);
+            if (aheadBegin_ == aheadEnd_) aheadBegin_ = aheadEnd_ = 0;
+            if (aheadEnd_ < sizeof ahead_) ahead_[aheadEnd_++] = byte;
+            if (result == Wait::Timeout) result = Wait::Ready;
+        }
+        if (result == Wait::Woken && closing_.load()) return Wait::Gone;
+        return result;
+    }
+
+    Wait writableWait(int timeoutMs, bool interruptible) {
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
+        {
+            std::lock_guard writing(writeMutex_);
+            if (!writing_) return Wait::Ready;
+        }
+        HANDLE events[2] = {writeEvent_, interruptEvent_};
+        DWORD r = WaitForMultipleObjects(interruptible ? 2 : 1, events, FALSE, waitTime(timeoutMs));
+        if (r == WAIT_OBJECT_0) return Wait::Ready;
+        if (r == WAIT_TIMEOUT) return Wait::Timeout;
+        if (r == WAIT_OBJECT_0 + 1) return closing_.load() ? Wait::Gone : Wait::Woken;
+        return Wait::Gone;
+    }
+
+    // Cancels the write in flight and waits until the driver let go of its
+    // buffer. Called with writeMutex_ held.
+    void abandonWrite() {
+        if (!writing_) return;
+        CancelIoEx(handle_, &writeOv_);
+        DWORD ignored = 0;
+        (void)GetOverlappedResult(handle_, &writeOv_, &ignored, TRUE);
+        writing_ = false;
+    }
+
+    std::shared_mutex mutex_;
+    HANDLE handle_;
+    const HANDLE readEvent_;
+    const HANDLE writeEvent_;
+    const HANDLE commEvent_;
+    // Separate from the interrupt: the watcher takes its wake-ups, and must
+    // neither steal a cancel meant for the calling thread nor lose its own.
+    const HANDLE wakeEvent_;
+    const HANDLE interruptEvent_;
+    std::atomic<bool> closing_{false};
+
+    std::mutex aheadMutex_;
+    unsigned char ahead_[4096];
+    std::size_t aheadBegin_ = 0;
+    std::size_t aheadEnd_ = 0;
+
+    std::mutex writeMutex_;
+    OVERLAPPED writeOv_{};
+    std::vector<unsigned char> writeBuffer_;
+    bool writing_ = false;
+
+    // The watcher's own state; only its thread touches it.
+    int uselessWaits_ = 0;
+    bool polling_ = false;
+};
+
+}  // namespace
+
+std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
+    error = OpenError::CannotOpen;
+    // No sharing: a port that another program holds cannot be opened.
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    // Room for a burst of image data between two reads; a driver that
+    // keeps its own sizes may ignore it.
+    (void)SetupComm(h, 16384, 4096);
+    COMMTIMEOUTS none{};
+    (void)SetCommTimeouts(h, &none);
+    // Armed from the start, so that a watcher is armed as soon as it runs.
+    (void)SetCommMask(h, EV_RXCHAR);
+
+    error = OpenError::NoEvent;
+    HANDLE events[5] = {};
+    bool ok = true;
+    for (int i = 0; i < 5; ++i) {
+        // The first three belong to overlapped operations (manual reset);
+        // the wake and the interrupt are taken by the wait they end.
+        events[i] = CreateEventA(nullptr, i < 3, FALSE, nullptr);
+        ok = ok && events[i] != nullptr;
+    }
+    if (!ok) {
+        for (HANDLE e : events) {
+            if (e) CloseHandle(e);
+        }
+        CloseHandle(h);
+        return nullptr;
+    }
+    error = OpenError::None;
+    return std::make_shared<Win32Device>(h, events[0], events[1], events[2], events[3], events[4]);
+}
+
+bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length) {
+    // The device namespace reaches every COM number, also those above 9,
+    // which the plain name "COM10" does not.
+    char path[32];
+    int n = std::snprintf(path, sizeof path, "\\\\.\\COM%d", static_cast<int>(com));
+    *length = static_cast<std::size_t>(n);
+    if (static_cast<std::size_t>(n) + 1 > capacity) return false;
+    std::memcpy(buffer, path, static_cast<std::size_t>(n) + 1);
+    return true;
+}
+
+namespace {
+
+bool writeAll(HANDLE file, const unsigned char* bytes, std::size_t size) {
+    while (size > 0) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written == 0) return false;
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Writes into a temporary that replaces the target on commit.
+class ReplacingFile final : public OutputFile {
+  public:
+    ReplacingFile(HANDLE file, std::string temp, std::string target, DWORD oldAttributes)
+        : file_(file),
+          temp_(std::move(temp)),
+          target_(std::move(target)),
+          oldAttributes_(oldAttributes) {}
+
+    ~ReplacingFile() override {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        if (!committed_) DeleteFileA(temp_.c_str());
+    }
+
+    bool write(const unsigned char* bytes, std::size_t size) override {
+        if (used_ + size > sizeof buffer_ && !flush()) return false;
+        if (size >= sizeof buffer_) return writeAll(file_, bytes, size);
+        std::memcpy(buffer_ + used_, bytes, size);
+        used_ += size;
+        return true;
+    }
+
+    bool commit() override {
+        // Flushed before the rename: otherwise a power loss right after it
+        // can leave an empty file under the user's name.
+        if (!flush() || !FlushFileBuffers(file_)) return false;
+        HANDLE f = file_;
+        file_ = INVALID_HANDLE_VALUE;
+        if (!CloseHandle(f)) return false;
+        if (!MoveFileExA(temp_.c_str(), target_.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return false;
+        }
+        committed_ = true;
+        // The replaced file's attributes (hidden, archive ...) stay with
+        // the name, as a rewrite would have kept them.
+        if (oldAttributes_ != INVALID_FILE_ATTRIBUTES) {
+            (void)SetFileAttributesA(target_.c_str(), oldAttributes_);
+        }
+        return true;
+    }
+
+  private:
+    bool flush() {
+        bool ok = writeAll(file_, buffer_, used_);
+        used_ = 0;
+        return ok;
+    }
+
+    unsigned char buffer_[64 * 1024];
+    std::size_t used_ = 0;
+    HANDLE file_;
+    std::string temp_;
+    std::string target_;
+    DWORD oldAttributes_;
+    bool committed_ = false;
+};
+
+// Writes into the target itself, opened before the transfer; the bytes are
+// held until commit(), so that a failed or cancelled transfer leaves it as
+// it was.
+class DirectFile final : public OutputFile {
+  public:
+    DirectFile(HANDLE file, bool disk) : file_(file), disk_(disk) {}
+    ~DirectFile() override { CloseHandle(file_); }
+
+    bool write(const unsigned char* bytes, std::size_t size) override {
+        try {
+            held_.insert(held_.end(), bytes, bytes + size);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
+    bool commit() override {
+        if (!disk_) return writeAll(file_, held_.data(), held_.size());
+        return SetFilePointer(file_, 0, nullptr, FILE_BEGIN) == 0 &&
+               writeAll(file_, held_.data(), held_.size()) && SetEndOfFile(file_) &&
+               FlushFileBuffers(file_);
+    }
+
+  private:
+    HANDLE file_;
+    bool disk_;
+    std::vector<unsigned char> held_;
+};
+
+// A temporary beside the target, so that the rename stays on one volume.
+// Its name is short, of fixed length and varies per process and call, so
+// that two transfers into one folder never collide.
+HANDLE createTemporary(const std::string& dir, std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    unsigned seed = static_cast<unsigned>(now.QuadPart) ^ (GetCurrentProcessId() << 16);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        unsigned value = (seed + counter.fetch_add(1)) * 2654435761u;
+        char candidate[32];
+        std::snprintf(candidate, sizeof candidate, ".ombrix-%08x", value);
+        std::string path = dir + candidate;
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            name = path;
+            return f;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// A symbolic link (or junction) at the path is followed to its final
+// target, which then receives the picture while the link stays.
+bool followLinks(std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return true;
+    }
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    char final[MAX_PATH * 4];
+    DWORD n = GetFinalPathNameByHandleA(h, final, sizeof final, FILE_NAME_NORMALIZED);
+    CloseHandle(h);
+    if (n == 0 || n >= sizeof final) return false;
+    path.assign(final, n);
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<OutputFile> createOutputFile(const char* path) {
+    std::string target(path);
+    if (!followLinks(target)) return nullptr;
+    std::string::size_type slash = target.find_last_of("\\/");
+    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    if (slash != std::string::npos && slash + 1 == target.size()) return nullptr;
+
+    DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Nothing there yet (or no such folder, which the temporary finds).
+        DWORD e = GetLastError();
+        if (e != ERROR_FILE_NOT_FOUND) return nullptr;
+        std::string temp;
+        HANDLE f = createTemporary(dir, temp);
+        if (f == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<ReplacingFile>(f, temp, target, INVALID_FILE_ATTRIBUTES);
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return nullptr;
+
+    // An existing file the process may not write stays as it is. Opening it
+    // for writing (without truncating) asks the system, which knows every
+    // rule: the read-only attribute, access lists, sharing by others.
+    HANDLE existing = CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (existing == INVALID_HANDLE_VALUE) return nullptr;
+    // A device (a printer port, NUL) is written directly, never replaced.
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+        return std::make_unique<DirectFile>(existing, false);
+    }
+    std::string temp;
+    HANDLE f = createTemporary(dir, temp);
+    if (f == INVALID_HANDLE_VALUE) {
+        // The folder takes no new file: rewrite the file in place.
+        return std::make_unique<DirectFile>(existing, true);
+    }
+    CloseHandle(existing);
+    return std::make_unique<ReplacingFile>(f, temp, target, attributes);
+}
+
+void postNotice(std::intptr_t target, std::uint32_t message) {
+    // Both parameters 0. A window that is gone makes this fail, harmlessly.
+    (void)PostMessageA(reinterpret_cast<HWND>(target), message, 0, 0);
+}
+
+void raiseWatcherPriority() {
+    // The notice should follow the first byte promptly even while the
+    // client's own threads are busy.
+    (void)SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+}
+
+bool defaultPump() {
+    // The calling thread's pending window messages, as its own message loop
+    // would handle them, so that its windows stay alive during a wait.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Not ours to take: put it back for the program's own loop.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return true;
+}
+
+std::int64_t tickMs() {
+    // The performance counter is steady and fine-grained; GetTickCount
+    // moves in steps of the system tick (about 15.6 ms), which would make
+    // short time-outs jitter by a whole step.
+    static const std::int64_t frequency = [] {
+        LARGE_INTEGER f{};
+        QueryPerformanceFrequency(&f);
+        return static_cast<std::int64_t>(f.QuadPart);
+    }();
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    const std::int64_t c = now.QuadPart;
+    return c / frequency * 1000 + c % frequency * 1000 / frequency;
+}
+
+void sleepMs(int ms) {
+    Sleep(static_cast<DWORD>(ms));
+}
+
+}  // namespace ombrix
