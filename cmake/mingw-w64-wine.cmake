@@ -24,6 +24,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run through Wine in the private prefix of wine-run.sh, so
-# CTest and gtest_discover_tests take them as they are.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+# Test programs run through Wine (wine-run.sh), so CTest and
+# gtest_discover_tests take them as they are; the prefix is $WINEPREFIX, or
+# the private one scripts/windows.sh makes in the build directory.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh --default-prefix=${CMAKE_BINARY_DIR}/wine-prefix)

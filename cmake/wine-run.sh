@@ -6,7 +6,14 @@
 # running side by side never share a port (the links are global to a prefix).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-export WINEPREFIX="${WINEPREFIX:-$HOME/.cache/tavorin-wine}"
+default_prefix="$HOME/.wine"
+case "${1:-}" in
+  --default-prefix=*)
+    default_prefix="${1#--default-prefix=}"
+    shift
+    ;;
+esac
+export WINEPREFIX="${WINEPREFIX:-$default_prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Listing a test program's cases needs no peer.
