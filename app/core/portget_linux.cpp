@@ -95,8 +95,8 @@ std::vector<QString> snapshot(const std::function<QString(int)>& pathOf) {
         QString kernel = kernelName(seen);
         if (isPlaceholder(kernel)) continue;
         QString device = QFileInfo(seen).canonicalFilePath();
-        found.push_back({com, kernel, device.isEmpty() ? seen : device,
-                         QFileInfo(seen).isSymLink()});
+        found.push_back(
+            {com, kernel, device.isEmpty() ? seen : device, QFileInfo(seen).isSymLink()});
     }
     // A device that an alias reaches and the built-in table reaches too is
     // one port: it is listed once, under the alias the user made (the first

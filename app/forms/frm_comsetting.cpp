@@ -1,5 +1,7 @@
 #include "frm_comsetting.h"
 
+#include <algorithm>
+
 #include "binding.h"
 #include "dialog.h"
 #include "frm_terminal.h"
@@ -22,14 +24,20 @@ QComboBox* makeCombo(QWidget* parent, QRect where) {
     return box;
 }
 
-QLabel* makeLabel(QWidget* parent, const QString& text, QRect where) {
+// The designed boxes were measured for another face. A label sits at its
+// box's top and takes the room its text needs; one that would then run into
+// the control at `controlLeft` (pixels, or -1) grows to the left instead,
+// into the free space before it.
+QLabel* makeLabel(QWidget* parent, const QString& text, QRect where, int controlLeft = -1) {
     auto* label = new QLabel(text, parent);
-    label->setGeometry(where);
-    // The designed widths were measured for another face; a label may run
-    // into the free space before its control rather than clip its text.
-    if (label->sizeHint().width() > where.width()) {
-        label->resize(label->sizeHint().width(), where.height());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    const QSize need = label->sizeHint();
+    QRect box(where.topLeft(), QSize(std::max(where.width(), need.width()),
+                                     std::max(where.height(), need.height())));
+    if (controlLeft >= 0 && box.right() >= controlLeft - 2) {
+        box.moveRight(controlLeft - 3);
     }
+    label->setGeometry(box);
     return label;
 }
 
@@ -72,9 +80,11 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     makeLabel(this, QStringLiteral("データビット"), twipRect(240, 1200, 1095, 255));
     makeLabel(this, QStringLiteral("ボーレート"), twipRect(240, 720, 1095, 255));
     makeLabel(this, QStringLiteral("ポート"), twipRect(240, 240, 1095, 255));
-    makeLabel(this, QStringLiteral("プリフィックス"), twipRect(4080, 1680, 1215, 255));
-    makeLabel(this, QStringLiteral("ポストフィックス"), twipRect(4080, 2160, 1215, 255));
-    makeLabel(this, QStringLiteral("タイムアウト"), twipRect(4080, 2640, 1215, 255));
+    const int rightLists = px(5400);
+    makeLabel(this, QStringLiteral("プリフィックス"), twipRect(4080, 1680, 1215, 255), rightLists);
+    makeLabel(this, QStringLiteral("ポストフィックス"), twipRect(4080, 2160, 1215, 255),
+              rightLists);
+    makeLabel(this, QStringLiteral("タイムアウト"), twipRect(4080, 2640, 1215, 255), rightLists);
     makeLabel(this, QStringLiteral("ms"), twipRect(6480, 2640, 495, 255));
     QLabel* note = makeLabel(
         this,
@@ -82,7 +92,10 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
             "※IMGSHP、IMGBOXコマンドを使用する場合は、「なし」または「RTS/CTS」を指定してください"),
         twipRect(600, 3060, 3735, 420));
     note->setWordWrap(true);
-    note->setGeometry(twipRect(600, 3060, 3735 + 2400, 420));
+    // Two lines across the dialog, as high as the face needs them.
+    const QRect noteBox = twipRect(600, 3060, 3735 + 2400, 420);
+    note->setGeometry(noteBox.x(), noteBox.y(), noteBox.width(),
+                      std::max(noteBox.height(), note->heightForWidth(noteBox.width())));
 
     setTabOrder(CmbPortNo, lists[Baud]);
     for (int i = Baud; i < Postfix; ++i)

@@ -42,6 +42,12 @@ FrmProgress::FrmProgress(Common& common, QWidget* parent)
     connect(&Timer1, &QTimer::timeout, this, &FrmProgress::Timer1_Timer);
     connect(BtnWaitCancel, &QPushButton::clicked, this, &FrmProgress::BtnWaitCancel_Click);
     restoreDesign();
+    // The designed label boxes are (with their design texts in) a little lower than a line of
+    // Japanese in the program's face.
+    for (QLabel* l : {Label1, LblMessage}) {
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        l->resize(l->width(), std::max(l->height(), l->sizeHint().height()));
+    }
 }
 
 FrmProgress::~FrmProgress() {

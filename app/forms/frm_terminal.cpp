@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QScrollBar>
+#include <algorithm>
 
 #include "binding.h"
 #include "dialog.h"
@@ -36,8 +37,21 @@ FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
     BtnSend->setDefault(true);
     Label2 = new QLabel(QStringLiteral("レスポンス"), commandGroup);
     Label2->setGeometry(twipRect(240, 630, 1095, 375));
+    // The designed label boxes were measured for another face: each label
+    // sits at its box's top and is as large as its text, and the reply box
+    // starts below the second one instead of under its caption.
+    for (QLabel* l : {Label1, Label2}) {
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        l->resize(l->sizeHint());
+    }
+    // A caption that would touch its box gives way to the left.
+    Label1->move(std::min(Label1->x(), SerialCmnd->x() - 4 - Label1->width()), Label1->y());
+    Label2->move(Label1->x(), Label1->geometry().bottom() + 1);
     ResponseText = new QPlainTextEdit(commandGroup);
-    ResponseText->setGeometry(twipRect(240, 855, 5415, 630));
+    const QRect replyBox = twipRect(240, 855, 5415, 630);
+    const int replyTop = Label2->geometry().bottom() + 2;
+    ResponseText->setGeometry(replyBox.x(), replyTop, replyBox.width(),
+                              replyBox.bottom() + 1 - replyTop);
     ResponseText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     triggerGroup = new QGroupBox(QStringLiteral("トリガ"), this);

@@ -11,8 +11,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabBar>
 #include <QWidget>
+#include <algorithm>
 
 namespace tavorin::test {
 
@@ -57,17 +60,42 @@ inline QStringList clippedCaptions(QWidget* root) {
                               .arg(box.width())
                               .arg(box.height());
             }
-        } else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w)) {
-            // A button, check box or list narrower than its own smallest
-            // size shows its caption (or its longest item) cut off.
-            const QSize need = w->minimumSizeHint();
-            if (need.width() > w->width() || need.height() > w->height()) {
-                faults << QStringLiteral("%1 needs %2x%3, has %4x%5")
-                              .arg(describe(w))
+        } else if (auto* b = qobject_cast<QPushButton*>(w)) {
+            // The caption and the style's margins must fit the face.
+            const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b);
+            const int need = b->fontMetrics().horizontalAdvance(b->text()) + margin;
+            if (need > b->width() || b->fontMetrics().height() > b->height()) {
+                faults << QStringLiteral("%1 needs %2 wide, has %3x%4")
+                              .arg(describe(b))
+                              .arg(need)
+                              .arg(b->width())
+                              .arg(b->height());
+            }
+        } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
+            const QSize need = c->sizeHint();
+            if (need.width() > c->width() || c->fontMetrics().height() > c->height()) {
+                faults << QStringLiteral("%1 needs %2 wide, has %3x%4")
+                              .arg(describe(c))
                               .arg(need.width())
-                              .arg(need.height())
-                              .arg(w->width())
-                              .arg(w->height());
+                              .arg(c->width())
+                              .arg(c->height());
+            }
+        } else if (auto* list = qobject_cast<QComboBox*>(w)) {
+            // The longest item must fit the field that shows the selection.
+            QStyleOptionComboBox opt;
+            opt.initFrom(list);
+            opt.editable = list->isEditable();
+            const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &opt,
+                                                              QStyle::SC_ComboBoxEditField, list);
+            int widest = 0;
+            for (int i = 0; i < list->count(); ++i) {
+                widest = std::max(widest, list->fontMetrics().horizontalAdvance(list->itemText(i)));
+            }
+            if (widest > field.width() || list->fontMetrics().height() > field.height()) {
+                faults << QStringLiteral("%1 shows %2 of its widest item's %3")
+                              .arg(describe(list))
+                              .arg(field.width())
+                              .arg(widest);
             }
         }
     }

@@ -111,7 +111,7 @@ class ProgramWindowTest : public QObject {
         });
         QVERIFY(common->ComHandle[1] >= 0);
         QCOMPARE(main->ComSetForm[1]->TxtTimeout->text(), QString("2"));
-        QCOMPARE(main->BtnComSetting[1]->text(), common->ComCaption[1]);
+        QCOMPARE(main->BtnComSetting[1]->toolTip(), common->ComCaption[1]);
         QVERIFY(common->ComCaption[1].endsWith(QString("(COM%1)").arg(scanner->com())));
         QVERIFY(isBold(main->BtnComSetting[1]));
         QVERIFY(!isBold(main->BtnComSetting[0]));
