@@ -2,12 +2,13 @@
 #       -DOUTPUT=<file> -P symbols.cmake
 #
 # Writes the package's symbols file for the link library: every export of
-# its C interface (the Ombrix_ functions), each available since VERSION.
+# its C interface (the Ombrix_ functions), each dated to VERSION.
 # dpkg-shlibdeps reads it to give a program built against the installed
 # library a dependency on this package. Taken from the built library rather
-# than kept by hand, so that a new export is never missing from it; the C++
-# runtime's weak template copies the library also exports are no interface
-# and stay out.
+# than kept by hand, so that a new export is never missing from it; dating
+# every export to the version being built asks more of an older program's
+# dependency than it needs, never less. The C++ runtime's weak template
+# copies the library also exports are no interface and stay out.
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
   OUTPUT_VARIABLE listing RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
