@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringList>
 
 #include "dialog.h"
 
@@ -44,32 +45,36 @@ QString chomp(QByteArray line) {
     return QString::fromLocal8Bit(line);
 }
 
+// The image tabs' texts, in the order they are written; a line is tested
+// against them in this order too. IMGSHP= comes before IMGSHPFL=, and
+// "IMGSHPFL" does not start with "IMGSHP=", so the file-name lines never
+// land in the field texts.
+struct ImageKey {
+    const char16_t* key;
+    QString Common::*text;
+};
+const ImageKey kImageKeys[] = {
+    {u"IMGSNP=", &Common::ImgSnpSetting},       {u"IMGSHP=", &Common::ImgShpSetting},
+    {u"IMGSHPFL=", &Common::ImgShpFileSetting}, {u"IMGBOX=", &Common::ImgBoxSetting},
+    {u"IMGBOXFL=", &Common::ImgBoxFileSetting},
+};
+
 void applyLine(Common& c, const QString& line) {
     if (line.startsWith(kSysSet)) {
-        c.TermMinimum = line.mid(13);
+        c.TermMinimum = line.mid(kSysSet.size());
         return;
     }
     if (line.startsWith(kScanner)) {
+        const qsizetype at = kScanner.size();  // "SCANNER" n "="
         for (int n = 1; n <= kSlotCount; ++n) {
-            if (line.size() >= 9 && line[7] == QChar(u'0' + n) && line[8] == u'=') {
-                c.ComSetting[static_cast<std::size_t>(n - 1)] = line.mid(9);
+            if (line.size() > at + 1 && line[at] == QChar(u'0' + n) && line[at + 1] == u'=') {
+                c.ComSetting[static_cast<std::size_t>(n - 1)] = line.mid(at + 2);
             }
         }
         return;
     }
-    struct Key {
-        const char16_t* key;
-        QString Common::*text;
-    };
-    // IMGSHP= is tested before IMGSHPFL=, and "IMGSHPFL" does not start with
-    // "IMGSHP=", so the file-name lines never land in the field texts.
-    static const Key keys[] = {
-        {u"IMGSNP=", &Common::ImgSnpSetting},       {u"IMGSHP=", &Common::ImgShpSetting},
-        {u"IMGSHPFL=", &Common::ImgShpFileSetting}, {u"IMGBOX=", &Common::ImgBoxSetting},
-        {u"IMGBOXFL=", &Common::ImgBoxFileSetting},
-    };
-    for (const Key& k : keys) {
-        QString key = QString::fromUtf16(k.key);
+    for (const ImageKey& k : kImageKeys) {
+        const QString key = QString::fromUtf16(k.key);
         if (line.startsWith(key)) {
             c.*k.text = line.mid(key.size());
             return;
@@ -82,11 +87,7 @@ void applyLine(Common& c, const QString& line) {
 void LoadSettings(Common& c) {
     for (QString& s : c.ComSetting) s.clear();
     c.TermMinimum.clear();
-    c.ImgSnpSetting.clear();
-    c.ImgShpSetting.clear();
-    c.ImgShpFileSetting.clear();
-    c.ImgBoxSetting.clear();
-    c.ImgBoxFileSetting.clear();
+    for (const ImageKey& k : kImageKeys) (c.*k.text).clear();
 
     QFile file(kSettingsFile);
     if (!file.open(QIODevice::ReadOnly)) return;
@@ -98,17 +99,12 @@ void LoadSettings(Common& c) {
 }
 
 bool SaveSettings(const Common& c) {
-    const QString lines[] = {
-        kScanner + u'1' + u'=' + c.ComSetting[0],
-        kScanner + u'2' + u'=' + c.ComSetting[1],
-        kScanner + u'3' + u'=' + c.ComSetting[2],
-        kSysSet + c.TermMinimum,
-        QStringLiteral("IMGSNP=") + c.ImgSnpSetting,
-        QStringLiteral("IMGSHP=") + c.ImgShpSetting,
-        QStringLiteral("IMGSHPFL=") + c.ImgShpFileSetting,
-        QStringLiteral("IMGBOX=") + c.ImgBoxSetting,
-        QStringLiteral("IMGBOXFL=") + c.ImgBoxFileSetting,
-    };
+    QStringList lines;
+    for (int n = 1; n <= kSlotCount; ++n) {
+        lines << kScanner + QChar(u'0' + n) + u'=' + c.ComSetting[static_cast<std::size_t>(n - 1)];
+    }
+    lines << kSysSet + c.TermMinimum;
+    for (const ImageKey& k : kImageKeys) lines << QString::fromUtf16(k.key) + c.*k.text;
     QByteArray text;
     for (const QString& line : lines) text += line.toLocal8Bit() + "\r\n";
 

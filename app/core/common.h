@@ -24,7 +24,6 @@ struct Common {
     // Per connection slot. A negative handle means the slot is idle.
     std::array<std::int32_t, kSlotCount> ComHandle{-1, -1, -1};
     std::array<QString, kSlotCount> ComCaption;
-    std::array<std::int32_t, kSlotCount> ComPortNo{0, 0, 0};
     std::array<QString, kSlotCount> ComSetting;
 
     // What an image command is waiting for; see `Wait`.

@@ -186,7 +186,6 @@ void FrmComSetting::CmdOpen_Click() {
     // The label reads "&" as a mnemonic marker, so "&&" shows as one "&".
     terminal_.LblSetting->setText(args.description);
     c_.ComCaption[slot] = CmbPortNo->currentText();
-    c_.ComPortNo[slot] = com;
     c_.ComSetting[slot] = makeRecord(com, positions, t);
     accept();
 }

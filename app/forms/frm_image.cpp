@@ -96,7 +96,6 @@ void FrmImage::Form_Load() {
         if (!ComSetForm[s]) ComSetForm[s] = new FrmComSetting(c_, *TermForm[s], this);
         ComSetForm[s]->MyIdx = static_cast<short>(slot);
         c_.ComCaption[s].clear();
-        c_.ComPortNo[s] = 0;
         c_.ComSetting[s].clear();
     }
     LoadSettings(c_);
@@ -144,8 +143,7 @@ void FrmImage::showSlotCaption(QPushButton* button, const QString& name) {
     } else {
         const QString tail = name.mid(at);
         button->setText(
-            fm.elidedText(name.left(at), Qt::ElideRight, room - fm.horizontalAdvance(tail)) +
-            tail);
+            fm.elidedText(name.left(at), Qt::ElideRight, room - fm.horizontalAdvance(tail)) + tail);
     }
     button->setToolTip(name);
 }

@@ -135,8 +135,6 @@ void FrmPicture::Form_Load() {
     imageOK_ = true;
     view_ = picture::View{};
     frame_ = frameOverride_ ? *frameOverride_ : measureFrame();
-    BorderW = frame_.borderW;
-    BorderH = frame_.borderH;
 
     for (QScrollBar* bar : {HScroll1, VScroll1}) {
         const QSignalBlocker quiet(bar);
@@ -176,20 +174,20 @@ void FrmPicture::Form_Load() {
 }
 
 picture::Size FrmPicture::windowTwips() const {
-    return {width() * picture::kTwipsPerPixel + BorderW,
-            height() * picture::kTwipsPerPixel + BorderH};
+    return {width() * picture::kTwipsPerPixel + frame_.borderW,
+            height() * picture::kTwipsPerPixel + frame_.borderH};
 }
 
 void FrmPicture::resizeClient(picture::Size window) {
-    resize(std::max(0, toPixels(window.width - BorderW)),
-           std::max(0, toPixels(window.height - BorderH)));
+    resize(std::max(0, toPixels(window.width - frame_.borderW)),
+           std::max(0, toPixels(window.height - frame_.borderH)));
 }
 
 void FrmPicture::centre() {
     QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect avail = screen->availableGeometry();
-    const QSize outer(width() + toPixels(BorderW), height() + toPixels(BorderH));
+    const QSize outer(width() + toPixels(frame_.borderW), height() + toPixels(frame_.borderH));
     const QPoint centre =
         parentWidget() ? parentWidget()->frameGeometry().center() : avail.center();
     QPoint topLeft(centre.x() - outer.width() / 2, centre.y() - outer.height() / 2);

@@ -13,9 +13,10 @@
 // cannot be read. `ImageOK`, when set, points at the opener's flag, which
 // load() sets to whether the picture could be read.
 //
-// The file is read in the format its name says (.jpg/.jpeg or .bmp, in any
-// case), never by sniffing its contents: a TIFF or a BMP named .jpg does not
-// show, since the name is what the user chose the format by.
+// The file is recognised by its contents, whatever its name says: the
+// terminal saves every picture it receives under a .jpg name, so a bitmap
+// may well arrive as one. Only JPEG and BMP contents are shown; anything
+// else (a TIFF, a KIM file) is no picture for this window.
 //
 // The layout arithmetic lives in picture_layout.h; this window only turns
 // its twips into pixels and back.
@@ -50,10 +51,6 @@ class FrmPicture : public QWidget {
     QScrollBar* HScroll1;
     QScrollBar* VScroll1;
     QLabel* LblHidden;
-
-    // What the frame adds to the client area, in twips (set by Form_Load).
-    std::int32_t BorderW = 0;
-    std::int32_t BorderH = 0;
 
     // Loads the window (Form_Load) unless it is loaded; true when the
     // picture could be read. A failed load leaves the window loaded and

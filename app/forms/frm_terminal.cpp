@@ -256,14 +256,16 @@ void FrmTerminal::RecvTimer_Timer() {
         return;
     }
     const QString imageFile = MakeImageFileName(MyIdx, QStringLiteral("jpg"));
+    // The reply also comes as text; the display shows its bytes as they came.
+    QString reply;
     QByteArray raw;
     std::int16_t r = 0;
     switch (RecvMode) {
         case terminal::RecvMode::Unsolicited:
-            r = RecvData(h, RecvBuf, kRecvCapacity, QString(), QString(), &raw);
+            r = RecvData(h, reply, kRecvCapacity, QString(), QString(), &raw);
             break;
         case terminal::RecvMode::Response:
-            r = RecvResponse(h, RecvBuf, kRecvCapacity, &raw);
+            r = RecvResponse(h, reply, kRecvCapacity, &raw);
             break;
         default: {
             c_.WaitState = Wait::Transfer;
@@ -272,7 +274,7 @@ void FrmTerminal::RecvTimer_Timer() {
             progress.load();
             progress.LblMessage->setText(QStringLiteral("しばらくお待ちください"));
             progress.show();
-            r = RecvImage(h, imageFile, RecvBuf, kRecvCapacity, 2, &raw);
+            r = RecvImage(h, imageFile, reply, kRecvCapacity, 2, &raw);
             progress.unloadByProgram();
             c_.WaitState = Wait::None;
             break;

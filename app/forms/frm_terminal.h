@@ -27,7 +27,6 @@ class FrmTerminal : public QWidget {
 
     short MyIdx = 0;
     terminal::RecvMode RecvMode = terminal::RecvMode::Unsolicited;
-    QString RecvBuf;
 
     QLabel* LblSetting;
     QGroupBox* commandGroup;

@@ -1,7 +1,10 @@
 #include "picture_layout.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "numbers.h"
 
 namespace tavorin::picture {
 
@@ -14,21 +17,16 @@ bool fits32(long long v) {
     return v >= kMin32 && v <= kMax32;
 }
 
-// Rounds to the nearest integer, a half to the even neighbour (the default
-// floating-point rounding mode, which nothing in the program changes).
-std::int32_t roundEven(double v) {
-    return static_cast<std::int32_t>(std::nearbyint(v));
-}
-
 std::int32_t pixelMetric(int px) {
-    return roundEven(static_cast<double>(px) * kTwipsPerPixel);
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        RoundHalfEven(static_cast<double>(px) * kTwipsPerPixel), kMin32, kMax32));
 }
 
 // The share of the hidden part that `position` (the picture's left or top,
 // zero or negative) has scrolled away, as the bar shows it.
 int barValueFor(double position, std::int32_t hidden) {
     if (hidden < 1) return kBarMin;
-    const double v = std::nearbyint(-position / hidden * 100.0);
+    const std::int64_t v = RoundHalfEven(-position / hidden * 100.0);
     if (v < kBarMin) return kBarMin;
     if (v > kBarMax) return kBarMax;
     return static_cast<int>(v);
@@ -49,7 +47,7 @@ double scrolledPosition(int value, std::int32_t pictureLength, std::int32_t wind
 }  // namespace
 
 int toPixels(double twips) {
-    return static_cast<int>(std::nearbyint(twips / kTwipsPerPixel));
+    return pxFromTwips(twips);
 }
 
 std::optional<std::int32_t> toTwips(long long pixels) {

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "twips.h"
+
 namespace tavorin::picture {
 
-inline constexpr std::int32_t kTwipsPerPixel = 15;
+using tavorin::kTwipsPerPixel;
 // Thickness of both scroll bars and side of the corner square.
 inline constexpr std::int32_t kBarTwips = 250;
 // Both bars run over the share of the hidden part, in per cent.
