@@ -46,12 +46,12 @@ void PortDirectory::alias(int com, const std::string& target) const {
     fs::create_symlink(target, aliasPath(com));
 }
 
-Bytes PtyPeer::standardGreeting() { return Bytes{'B', 'E', 'P', 'B', 'E', 'P', '0', 0x06, '.'}; }
+Bytes PtyPeer::standardGreeting() {
+    return Bytes{'B', 'E', 'P', 'B', 'E', 'P', '0', 0x06, '.'};
+}
 
 PtyPeer::Responder PtyPeer::greeting(Bytes answer) {
-    return [answer](const std::string& text, char) {
-        return text == "BEPBEP?" ? answer : Bytes{};
-    };
+    return [answer](const std::string& text, char) { return text == "BEPBEP?" ? answer : Bytes{}; };
 }
 
 PtyPeer::PtyPeer(const PortDirectory& dir, int com) : com_(com) {

@@ -18,12 +18,14 @@ namespace tavorin::test {
 
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes bytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // Gives the calling process its own port directory: a fresh XDG_RUNTIME_DIR
 // with an ombrix/ folder in it, removed again on destruction.
 class PortDirectory {
-public:
+  public:
     PortDirectory();
     ~PortDirectory();
     PortDirectory(const PortDirectory&) = delete;
@@ -34,14 +36,14 @@ public:
     // Makes COM<com> a symbolic link to `target`.
     void alias(int com, const std::string& target) const;
 
-private:
+  private:
     std::string runtime_;
     std::string previous_;
     bool hadPrevious_ = false;
 };
 
 class PtyPeer {
-public:
+  public:
     // What the scanner answers to one command frame's text (without SYN 'M'
     // CR and without the '.' or '!' that ended it; `terminator` says which).
     using Responder = std::function<Bytes(const std::string& text, char terminator)>;
@@ -77,7 +79,7 @@ public:
     // Closes the master side: the slave hangs up, as a pulled USB adapter.
     void hangUp();
 
-private:
+  private:
     void readLoop();
     void parse(unsigned char byte);
 
@@ -104,8 +106,8 @@ private:
 
 // Milliseconds elapsed since `start`.
 inline long long msSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - start)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
         .count();
 }
 

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Fails when a C++ source of the project is not laid out as .clang-format
+# says; `clang-format -i` on the file mends it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+echo "Formatting: every source as .clang-format says."
