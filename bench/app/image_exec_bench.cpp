@@ -55,22 +55,6 @@ QByteArray pictureOfAbout100KB() {
     return out;
 }
 
-test::Bytes imageReply(const QByteArray& file) {
-    const std::string sub = "IMGSHP\x1d";
-    const auto n = static_cast<std::uint32_t>(sub.size() + static_cast<std::size_t>(file.size()));
-    test::Bytes r{0x16,
-                  0xFE,
-                  std::uint8_t(n),
-                  std::uint8_t(n >> 8),
-                  std::uint8_t(n >> 16),
-                  std::uint8_t(n >> 24),
-                  0x0D};
-    r.insert(r.end(), sub.begin(), sub.end());
-    r.insert(r.end(), file.begin(), file.end());
-    for (unsigned char c : std::string("IMGSHP\x06.")) r.push_back(c);
-    return r;
-}
-
 double threadCpuMs() {
     rusage u{};
     getrusage(RUSAGE_THREAD, &u);
@@ -211,7 +195,10 @@ int main(int argc, char** argv) {
     setDialog(&boxes);
     installPump();
 
-    PacedScanner scanner(ports, imageReply(pictureOfAbout100KB()));
+    const QByteArray picture = pictureOfAbout100KB();
+    PacedScanner scanner(
+        ports, test::PtyPeer::imageReply("IMGSHP", test::Bytes(picture.begin(), picture.end()),
+                                         "IMGSHP\x06."));
     Common common;
     FrmImage main(common);
     main.show();

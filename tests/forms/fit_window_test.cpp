@@ -30,13 +30,7 @@ class FitWindowTest : public QObject {
     std::unique_ptr<Common>& common = program.common;
     std::unique_ptr<FrmImage>& main = program.main;
 
-    void openSlot(int com, const QString& timeout = "1000") {
-        main->ChkTermMinimum->setChecked(false);
-        program.openSlot(0, [com, timeout](FrmComSetting& d) {
-            d.CmbPortNo->setCurrentIndex(test::ProgramFixture::entryFor(d, com));
-            d.TxtTimeout->setText(timeout);
-        });
-    }
+    void openSlot(int com, const QString& timeout = "1000") { program.openSlotOn(com, timeout); }
 
     static QStringList layoutFaults(QWidget* w) {
         return test::clippedCaptions(w) + test::overlappingControls(w) + test::outsideWindow(w);

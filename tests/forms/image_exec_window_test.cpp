@@ -44,25 +44,6 @@ QByteArray sampleJpeg() {
     return out;
 }
 
-// An image reply: SYN 0xFE, the length of sub-header and file (32 bits,
-// least significant first), CR, the sub-header ended by GS, the file, then
-// the closing reply.
-test::Bytes imageReply(const QByteArray& file, const std::string& closing) {
-    const std::string sub = "IMG\x1d";
-    const std::uint32_t n = static_cast<std::uint32_t>(sub.size() + std::size_t(file.size()));
-    test::Bytes r{0x16,
-                  0xFE,
-                  std::uint8_t(n),
-                  std::uint8_t(n >> 8),
-                  std::uint8_t(n >> 16),
-                  std::uint8_t(n >> 24),
-                  0x0D};
-    r.insert(r.end(), sub.begin(), sub.end());
-    r.insert(r.end(), file.begin(), file.end());
-    r.insert(r.end(), closing.begin(), closing.end());
-    return r;
-}
-
 }  // namespace
 
 class ImageExecWindowTest : public QObject {
@@ -74,14 +55,7 @@ class ImageExecWindowTest : public QObject {
     std::unique_ptr<FrmImage>& main = program.main;
 
     // Opens slot 0 on COM `com` at 115200 bps with a first-byte time-out.
-    void openSlot(int com, const QString& timeout = "3000") {
-        main->ChkTermMinimum->setChecked(false);
-        program.openSlot(0, [com, timeout](FrmComSetting& d) {
-            d.CmbPortNo->setCurrentIndex(test::ProgramFixture::entryFor(d, com));
-            d.lists[comsetting::Baud]->setCurrentIndex(9);
-            d.TxtTimeout->setText(timeout);
-        });
-    }
+    void openSlot(int com, const QString& timeout = "3000") { program.openSlotOn(com, timeout); }
 
     // What must hold after any command, whatever its outcome.
     void verifyEverythingUsableAgain() {
@@ -226,7 +200,10 @@ class ImageExecWindowTest : public QObject {
 
     void anImgboxSendsWhatTheComposerPromised() {
         const QByteArray jpeg = sampleJpeg();
-        auto peer = playedScanner([&] { return imageReply(jpeg, "IMGBOX\x06."); });
+        auto peer = playedScanner([&] {
+            return test::PtyPeer::imageReply("IMG", test::Bytes(jpeg.begin(), jpeg.end()),
+                                             "IMGBOX\x06.");
+        });
         openSlot(peer->com());
         main->SSTabImage->setCurrentIndex(2);
         const QStringList mm{"0.330", "10.00", "20", "40", "0", "3.3"};

@@ -11,6 +11,7 @@
 
 #include "binding.h"
 #include "common.h"
+#include "comsetting_logic.h"
 #include "dialog.h"
 #include "frm_comsetting.h"
 #include "frm_image.h"
@@ -60,6 +61,17 @@ struct ProgramFixture {
             if (d.CmbPortNo->itemData(i).toInt() == com) return i;
         }
         return -1;
+    }
+
+    // Opens slot 0 on COM `com` as a user does: its terminal shown normal,
+    // 115200 bps unless `baudIndex` says otherwise, the given time-out.
+    void openSlotOn(int com, const QString& timeout, int baudIndex = 9) {
+        main->ChkTermMinimum->setChecked(false);
+        openSlot(0, [com, timeout, baudIndex](FrmComSetting& d) {
+            d.CmbPortNo->setCurrentIndex(entryFor(d, com));
+            d.lists[comsetting::Baud]->setCurrentIndex(baudIndex);
+            d.TxtTimeout->setText(timeout);
+        });
     }
 
     // Clicks slot `slot`'s button and works its dialog: `work` sets the

@@ -31,11 +31,7 @@ class TerminalImageWindowTest : public QObject {
 
     // Opens slot 0 on COM `com` at 115200 bps and returns its terminal.
     FrmTerminal& openTerminal(int com) {
-        main->ChkTermMinimum->setChecked(false);
-        program.openSlot(0, [com](FrmComSetting& d) {
-            d.CmbPortNo->setCurrentIndex(test::ProgramFixture::entryFor(d, com));
-            d.lists[comsetting::Baud]->setCurrentIndex(9);
-        });
+        program.openSlotOn(com, "100");
         return *main->TermForm[0];
     }
 

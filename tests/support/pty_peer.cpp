@@ -50,6 +50,23 @@ Bytes PtyPeer::standardGreeting() {
     return Bytes{'B', 'E', 'P', 'B', 'E', 'P', '0', 0x06, '.'};
 }
 
+Bytes PtyPeer::imageReply(const std::string& subHeader, const Bytes& file,
+                          const std::string& closing) {
+    const std::string sub = subHeader + '\x1d';
+    const auto n = static_cast<std::uint32_t>(sub.size() + file.size());
+    Bytes r{0x16,
+            0xFE,
+            static_cast<unsigned char>(n),
+            static_cast<unsigned char>(n >> 8),
+            static_cast<unsigned char>(n >> 16),
+            static_cast<unsigned char>(n >> 24),
+            0x0D};
+    r.insert(r.end(), sub.begin(), sub.end());
+    r.insert(r.end(), file.begin(), file.end());
+    r.insert(r.end(), closing.begin(), closing.end());
+    return r;
+}
+
 PtyPeer::Responder PtyPeer::greeting(Bytes answer) {
     return [answer](const std::string& text, char) { return text == "BEPBEP?" ? answer : Bytes{}; };
 }

@@ -62,6 +62,11 @@ class PtyPeer {
     // The responder that answers only the greeting, with the given bytes.
     static Responder greeting(Bytes answer);
     static Bytes standardGreeting();
+    // An image reply as the scanner ships it: SYN 0xFE, the length of the
+    // sub-header and the file (32 bits, least significant byte first), CR,
+    // the sub-header (GS is appended), the file, then the closing reply.
+    static Bytes imageReply(const std::string& subHeader, const Bytes& file,
+                            const std::string& closing);
 
     // Sends bytes to the code under test.
     void send(const Bytes& data);
