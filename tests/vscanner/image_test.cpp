@@ -1,7 +1,9 @@
 // Image replies received through the link library and read back by
 // decoders that have nothing to do with the scanner.
+#include <chrono>
 #include <cstdint>
 #include <sstream>
+#include <thread>
 
 #include "vscanner_fixture.h"
 
@@ -223,6 +225,11 @@ TEST_F(ImageTest, ImageFaultsReachTheHost) {
             EXPECT_EQ(reply, "error " + std::to_string(OMBRIX_E_TIMEOUT));
         } else {
             EXPECT_EQ(reply, "error " + std::to_string(OMBRIX_E_COMM));
+            // The host may see the hang-up before the scanner's thread has
+            // finished closing its end.
+            for (int i = 0; i < 200 && scanner->running(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
             EXPECT_FALSE(scanner->running());
             EXPECT_FALSE(std::filesystem::exists(dir.aliasPath(scanner->com())));
         }
