@@ -44,7 +44,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # One server for the whole run: a program then starts in a fraction of a
 # second instead of seconds.
-wineserver -p
+wineserver -p </dev/null >/dev/null 2>&1
 trap 'wineserver -k 2>/dev/null || true' EXIT
 # Wine's own background processes start with the first program and outlive
 # it; started here, detached from any pipe, they cannot hold open the output
