@@ -39,7 +39,10 @@ fi
 export TAVORIN_COM_BASE=$((20 + 12 * slot))
 
 portfile="$(mktemp)"
-python3 "$here/../tests/windows/scanner_peer.py" "$portfile" &
+# Debian's interpreter when there is one: the peer needs nothing else.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+"$python" "$here/../tests/windows/scanner_peer.py" "$portfile" &
 peer=$!
 trap 'kill "$peer" 2>/dev/null || true; wait "$peer" 2>/dev/null || true; rm -f "$portfile"' EXIT
 for _ in $(seq 1 500); do
