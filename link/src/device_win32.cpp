@@ -315,12 +315,11 @@ class Win32Device final : public Device {
         }
         std::shared_lock lock(mutex_);
         if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
-        int waiting = driverQueue();
-        if (waiting < 0) return Wait::Gone;
-        if (waiting > 0) return Wait::Ready;
 
-        // Nothing queued: a one-byte read sleeps in the driver until a byte
-        // comes, and is cancelled when the time is up or on an interrupt.
+        // A one-byte read completes at once while bytes are queued, and
+        // otherwise sleeps in the driver until one comes; it is cancelled
+        // when the time is up or on an interrupt. Asking the queue first
+        // would cost a driver call on every slice of a pumping wait.
         unsigned char byte = 0;
         OVERLAPPED ov{};
         ov.hEvent = readEvent_;
