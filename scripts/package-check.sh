@@ -152,6 +152,7 @@ linked=$(ldd "$probe" | sed -n 's/^[[:space:]]*libOmbrix\.so => \([^ ]*\) .*/\1/
 # A package of such a program gets its dependency on this one from the
 # installed symbols file.
 printf 'Source: ombrix-probe\n\nPackage: ombrix-probe\nArchitecture: any\n' >"$work/probe-src/debian/control"
+mkdir "$work/probe-src/debian/ombrix-probe/DEBIAN"
 probe_depends=$(cd "$work/probe-src" && dpkg-shlibdeps -O debian/ombrix-probe/usr/bin/ombrix-probe)
 grep -q "$name (>= [^)]*)" <<<"$probe_depends" ||
   fail "dpkg-shlibdeps gave a program linked to libOmbrix.so no dependency on $name: $probe_depends"
