@@ -88,6 +88,13 @@ class Device {
     // Ends the interruptible wait in progress, from any thread.
     virtual void interrupt() {}
 
+    // The caller gives up on the bytes its last write() was refused for
+    // (time-out, cancel). A device that holds a write it has accepted but
+    // not yet completed drops it here, so that bytes reported as not sent
+    // are not sent later either. Nothing to do where a refused write left
+    // nothing behind.
+    virtual void abandonWrite() {}
+
     // Waits until new input arrives after the call began (an edge, not a
     // level: bytes already queued do not end it), until wake() or the
     // device vanished. This is what the watcher thread sleeps in; it may run

@@ -98,7 +98,7 @@ class Win32Device final : public Device {
         if (handle_ == INVALID_HANDLE_VALUE) return;
         if (output) {
             std::lock_guard writing(writeMutex_);
-            abandonWrite();
+            abandonInFlight();
             (void)PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
         }
         if (input) {
@@ -136,9 +136,12 @@ class Win32Device final : public Device {
         return {Io::Ok, n};
     }
 
-    // One write is in flight at a time, in a buffer the device owns: bytes
-    // handed to it are taken, as bytes in a driver's output queue are. The
-    // next write finds room only once that one completed.
+    // One write is in flight at a time, in a buffer the device owns. A
+    // write that the driver does not complete at once is refused for now
+    // (WouldBlock) but stays in flight; the caller waits for room and offers
+    // the same bytes again, and is then told how many the driver took. So a
+    // send reports success only once the driver has the bytes, as on POSIX,
+    // and a send that gives up drops them (abandonWrite).
     IoResult write(const unsigned char* bytes, std::size_t size) override {
         std::shared_lock lock(mutex_);
         if (handle_ == INVALID_HANDLE_VALUE) return {Io::Gone, 0};
@@ -152,6 +155,7 @@ class Win32Device final : public Device {
                 return {failure(e), 0};
             }
             writing_ = false;
+            return done > 0 ? IoResult{Io::Ok, done} : IoResult{Io::WouldBlock, 0};
         }
         try {
             writeBuffer_.assign(bytes, bytes + size);
@@ -165,13 +169,20 @@ class Win32Device final : public Device {
             DWORD e = GetLastError();
             if (e != ERROR_IO_PENDING) return {failure(e), 0};
             writing_ = true;
-            return {Io::Ok, size};
+            return {Io::WouldBlock, 0};
         }
         DWORD done = 0;
         if (!GetOverlappedResult(handle_, &writeOv_, &done, FALSE)) {
             return {failure(GetLastError()), 0};
         }
         return done > 0 ? IoResult{Io::Ok, done} : IoResult{Io::WouldBlock, 0};
+    }
+
+    void abandonWrite() override {
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return;
+        std::lock_guard writing(writeMutex_);
+        abandonInFlight();
     }
 
     Wait waitReadable(int timeoutMs) override { return readableWait(timeoutMs, false); }
@@ -254,7 +265,7 @@ class Win32Device final : public Device {
         if (handle_ == INVALID_HANDLE_VALUE) return;
         {
             std::lock_guard writing(writeMutex_);
-            abandonWrite();
+            abandonInFlight();
         }
         CancelIoEx(handle_, nullptr);
         CloseHandle(handle_);
@@ -373,7 +384,7 @@ class Win32Device final : public Device {
 
     // Cancels the write in flight and waits until the driver let go of its
     // buffer. Called with writeMutex_ held.
-    void abandonWrite() {
+    void abandonInFlight() {
         if (!writing_) return;
         CancelIoEx(handle_, &writeOv_);
         DWORD ignored = 0;

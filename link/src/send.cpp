@@ -38,15 +38,21 @@ OMBRIX_API int32_t Ombrix_DataSend(int32_t handle, const unsigned char* bytes, i
             // to a command that never left.
             return OMBRIX_E_COMM;
         }
-        // The rest is pending (output full, or held by flow control).
+        // The rest is pending (output full, or held by flow control). Giving
+        // up drops it: what is reported as not sent must not leave later.
+        auto giveUp = [&](std::int32_t result) {
+            dev->abandonWrite();
+            return result;
+        };
         if (deadline < 0) deadline = tickMs() + kWriteLimitMs;
-        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+        if (p.cancel.load()) return giveUp(OMBRIX_E_CANCELLED);
         std::int64_t left = deadline - tickMs();
-        if (left < 0) return OMBRIX_E_TIMEOUT;
+        if (left < 0) return giveUp(OMBRIX_E_TIMEOUT);
         // Sleep until the driver can take more, the limit, or a cancel from
-        // another thread; messages are not dispatched here.
+        // another thread; messages are not dispatched here. The same bytes
+        // are offered again after the wait.
         Wait w = dev->waitWritableOrInterrupted(waitLength(false, left + 1));
-        if (w == Wait::Gone) return OMBRIX_E_COMM;
+        if (w == Wait::Gone) return giveUp(OMBRIX_E_COMM);
     }
 }
 
