@@ -184,8 +184,8 @@ OMBRIX_API int32_t Ombrix_DataSend(int32_t handle, const unsigned char* bytes, i
  * THREAD_PRIORITY_HIGHEST. On POSIX `window` is a file descriptor open for
  * writing (the write end of a pipe, say); a notice writes the 32-bit
  * `message` number in native byte order to it without blocking. A notice
- * that cannot be delivered is dropped. One notice is given per arrival: the next
- * only after a reader (Ombrix_ResponseRecv, Ombrix_DataRecv,
+ * that cannot be delivered is dropped. One notice is given per arrival: the
+ * next only after a reader (Ombrix_ResponseRecv, Ombrix_DataRecv,
  * Ombrix_ImageRecv, Ombrix_ImageDebug) or Ombrix_ComClear consumed it.
  * Returns only once the watcher runs and is armed.
  * Returns 0, OMBRIX_E_PARAM (handle outside 0..9, window or message 0),
@@ -263,6 +263,12 @@ OMBRIX_API int32_t Ombrix_DataRecv(int32_t handle, unsigned char* buffer, int32_
  *   A directory at the path, a directory that takes no new file, an existing
  *   file the process may not write, or a FIFO without a reader gives
  *   OMBRIX_E_FILE before any image byte is read.
+ *   On Windows the same holds with that system's terms: the temporary
+ *   replaces the file through MoveFileEx and the file's attributes stay;
+ *   a read-only file is one the process may not write; a device (NUL, a
+ *   printer port) is written directly; a file another program holds open
+ *   without delete sharing cannot be replaced, which fails the transfer
+ *   with OMBRIX_E_FILE and leaves it as it was.
  * `mode` must be 2; `capacity` should be at least 6.
  * Returns the reply's length, or OMBRIX_E_PARAM, OMBRIX_E_NOT_OPEN,
  * OMBRIX_E_TIMEOUT (no first byte, an image chunk stalled for 1000 ms, or no
