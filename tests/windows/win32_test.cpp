@@ -1,10 +1,11 @@
 // What holds only on Windows: the default message pump inside every wait,
-// its replacement by a registered pump, and the names of COM ports.
+// its replacement by a registered pump, pictures that another program holds
+// open, and the names of COM ports.
 #include <windows.h>
 
 #include <cstring>
 
-#include "link_fixture.h"
+#include "image_fixture.h"
 
 namespace tavorin::test {
 namespace {
@@ -105,6 +106,35 @@ TEST_F(LinkTest, AQuitMessageIsLeftForTheProgramsOwnLoop) {
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 7u);
+}
+
+TEST_F(ImageTest, APictureAViewerHoldsOpenStaysWholeAndNoTemporaryIsLeft) {
+    int h = openPort();
+    writePrevious();
+    struct Case {
+        const char* name;
+        DWORD sharing;
+    };
+    // A viewer that lets nobody write refuses the file before any image
+    // byte is taken; one that lets others write but not replace it fails
+    // the replacement once every byte is in.
+    for (Case c : {Case{"read sharing only", FILE_SHARE_READ},
+                   Case{"no delete sharing", FILE_SHARE_READ | FILE_SHARE_WRITE}}) {
+        SCOPED_TRACE(c.name);
+        HANDLE viewer = CreateFileA(target.c_str(), GENERIC_READ, c.sharing, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+        peer->send(imageReply(subHeader(20), pattern(3000), 3020));
+        EXPECT_EQ(Ombrix_ImageRecv(h, target.c_str(), reply, sizeof reply, 2), OMBRIX_E_FILE);
+        CloseHandle(viewer);
+        EXPECT_EQ(Ombrix_RecvChk(h), 0);
+        EXPECT_EQ(readFile(target), bytes("previous image"));
+        EXPECT_EQ(folderEntries(), std::set<std::string>{"picture.jpg"});
+    }
+    // Let go, the same transfer replaces it.
+    peer->send(imageReply(subHeader(20), pattern(3000), 3020));
+    EXPECT_EQ(Ombrix_ImageRecv(h, target.c_str(), reply, sizeof reply, 2), 2);
+    EXPECT_EQ(readFile(target), pattern(3000));
 }
 
 TEST(PortNameTest, AComNumberNamesItsDeviceInTheDeviceNamespace) {
