@@ -16,9 +16,28 @@ esac
 export WINEPREFIX="${WINEPREFIX:-$default_prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Wine's background processes, when this run is the one that starts them,
+# inherit its output and outlive it; a caller that reads the output to its
+# end through a pipe (CTest) would then wait for them. The program writes to
+# files instead, shown once it has ended.
+out="$(mktemp)"
+err="$(mktemp)"
+cleanup() { rm -f "$out" "$err"; }
+trap cleanup EXIT
+run_wine() {
+  local status=0
+  wine "$@" >"$out" 2>"$err" </dev/null || status=$?
+  cat "$out"
+  cat "$err" >&2
+  return "$status"
+}
+
 # Listing a test program's cases needs no peer.
 for arg in "$@"; do
-  if [ "$arg" = --gtest_list_tests ]; then exec wine "$@"; fi
+  if [ "$arg" = --gtest_list_tests ]; then
+    run_wine "$@"
+    exit
+  fi
 done
 
 slots="$WINEPREFIX/tavorin-slots"
@@ -44,11 +63,11 @@ python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 "$python" "$here/../tests/windows/scanner_peer.py" "$portfile" &
 peer=$!
-trap 'kill "$peer" 2>/dev/null || true; wait "$peer" 2>/dev/null || true; rm -f "$portfile"' EXIT
+trap 'kill "$peer" 2>/dev/null || true; wait "$peer" 2>/dev/null || true; rm -f "$portfile"; cleanup' EXIT
 for _ in $(seq 1 500); do
   [ -s "$portfile" ] && break
   sleep 0.01
 done
 TAVORIN_PEER_PORT="$(cat "$portfile")"
 export TAVORIN_PEER_PORT
-wine "$@"
+run_wine "$@"
