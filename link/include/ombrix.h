@@ -84,6 +84,15 @@ enum {
     OMBRIX_DEFAULT_DATA_TIMEOUT_MS = 300
 };
 
+/* Values of Ombrix_OpenFailure: why the calling thread's last open failed. */
+enum {
+    OMBRIX_OPEN_OK = 0,        /* the last open got its device (or none was tried) */
+    OMBRIX_OPEN_DENIED = 1,    /* the system refused access to the device */
+    OMBRIX_OPEN_NO_DEVICE = 2, /* no device behind the COM number */
+    OMBRIX_OPEN_HELD = 3,      /* held by another program (or open in this one) */
+    OMBRIX_OPEN_OTHER = 4      /* any other reason: not a serial device, no resources */
+};
+
 /* Values of Ombrix_ImageProgress. */
 enum {
     OMBRIX_IMAGE_IDLE = 0,
@@ -316,6 +325,16 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
  * OMBRIX_E_PARAM for a missing buffer or one too small for the path and its zero.
  */
 OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity);
+
+/*
+ * Why the calling thread's last Ombrix_PortOpen could not get its device:
+ * one of the OMBRIX_OPEN_* values. An open that failed later (no greeting,
+ * a setting out of range) got its device and leaves OMBRIX_OPEN_OK. On
+ * POSIX a permission refusal is usually a user who is not in the group that
+ * owns the serial devices (dialout on Debian); on Windows a port another
+ * program holds is refused as "access denied" and counts as held.
+ */
+OMBRIX_API int32_t Ombrix_OpenFailure(void);
 
 /* A function that runs the caller's pending events and returns. */
 typedef void (*Ombrix_PumpFn)(void);

@@ -112,7 +112,10 @@ class Device {
     virtual void close() = 0;
 };
 
-enum class OpenError { None, CannotOpen, NoEvent };
+// Why a device could not be opened. CannotOpen is any reason the others do
+// not name; NoEvent means the device opened but its wake-up machinery could
+// not be made.
+enum class OpenError { None, Denied, NoDevice, Held, CannotOpen, NoEvent };
 
 // The file an image is stored in. What the user's path names decides how
 // it is written:
@@ -165,8 +168,7 @@ bool defaultPump();
 bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length);
 
 // Opens the serial device at `path` for exclusive use. On failure returns
-// null and sets `error`: CannotOpen (missing, not a tty, held by another
-// program) or NoEvent (the wake-up machinery could not be made).
+// null and sets `error` to the reason.
 std::shared_ptr<Device> openDevice(const char* path, OpenError& error);
 
 // Milliseconds on a monotonic clock.

@@ -320,7 +320,25 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
     error = OpenError::CannotOpen;
     // No O_CREAT: a missing device must fail, not become a regular file.
     int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        switch (errno) {
+            case EACCES:
+            case EPERM:
+                error = OpenError::Denied;
+                break;
+            case ENOENT:
+            case ENODEV:
+            case ENXIO:
+                error = OpenError::NoDevice;
+                break;
+            case EBUSY:  // another user's TIOCEXCL
+                error = OpenError::Held;
+                break;
+            default:
+                break;
+        }
+        return nullptr;
+    }
     if (!isatty(fd)) {
         ::close(fd);
         return nullptr;
@@ -332,6 +350,7 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         (void)ioctl(fd, TIOCNXCL);
         ::close(fd);
+        error = OpenError::Held;
         return nullptr;
     }
 

@@ -425,7 +425,23 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
     // No sharing: a port that another program holds cannot be opened.
     HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    if (h == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+                error = OpenError::NoDevice;
+                break;
+            // A COM port that another program holds is refused as access
+            // denied: the driver allows one handle at a time.
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION:
+                error = OpenError::Held;
+                break;
+            default:
+                break;
+        }
+        return nullptr;
+    }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {

@@ -44,6 +44,25 @@ void releaseRecord(Port& p) {
     p.com = 0;
 }
 
+// Per thread, as the system's own last-error value is: the program asks
+// right after its own open, whatever other threads do.
+thread_local int32_t g_openFailure = OMBRIX_OPEN_OK;
+
+int32_t openFailureOf(OpenError error) {
+    switch (error) {
+        case OpenError::None:
+            return OMBRIX_OPEN_OK;
+        case OpenError::Denied:
+            return OMBRIX_OPEN_DENIED;
+        case OpenError::NoDevice:
+            return OMBRIX_OPEN_NO_DEVICE;
+        case OpenError::Held:
+            return OMBRIX_OPEN_HELD;
+        default:
+            return OMBRIX_OPEN_OTHER;
+    }
+}
+
 }  // namespace
 
 Port& port(int handle) {
@@ -93,10 +112,14 @@ extern "C" {
 
 OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int32_t stop,
                                    int32_t parity, int32_t flow) {
+    g_openFailure = OMBRIX_OPEN_OK;
     int chosen = -1;
     for (int h = 0; h < kPortCount; ++h) {
         const Port& p = port(h);
-        if (p.com == com && com != 0) return OMBRIX_E_NOT_OPEN;
+        if (p.com == com && com != 0) {
+            g_openFailure = OMBRIX_OPEN_HELD;
+            return OMBRIX_E_NOT_OPEN;
+        }
         if (p.com == 0) {
             chosen = h;
             break;
@@ -107,10 +130,14 @@ OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int3
 
     char path[4096];
     std::size_t length = 0;
-    if (!comPath(com, path, sizeof path, &length)) return OMBRIX_E_NOT_OPEN;
+    if (!comPath(com, path, sizeof path, &length)) {
+        g_openFailure = OMBRIX_OPEN_OTHER;
+        return OMBRIX_E_NOT_OPEN;
+    }
     OpenError error = OpenError::None;
     std::shared_ptr<Device> device = openDevice(path, error);
     if (!device) {
+        g_openFailure = openFailureOf(error);
         // The wake-up machinery stands in for the record's event: failing to
         // make it is a communication error, as the event's creation is.
         return error == OpenError::NoEvent ? OMBRIX_E_COMM : OMBRIX_E_NOT_OPEN;
@@ -209,6 +236,10 @@ OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity) 
     std::size_t length = 0;
     if (!comPath(com, buffer, static_cast<std::size_t>(capacity), &length)) return OMBRIX_E_PARAM;
     return static_cast<int32_t>(length);
+}
+
+OMBRIX_API int32_t Ombrix_OpenFailure(void) {
+    return g_openFailure;
 }
 
 OMBRIX_API int32_t Ombrix_PumpSet(Ombrix_PumpFn fn) {

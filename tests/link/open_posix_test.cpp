@@ -2,7 +2,11 @@
 // paths COM numbers stand for.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "link_fixture.h"
 
@@ -18,6 +22,43 @@ TEST_F(LinkTest, PortHeldByAnotherProgramCannotBeOpened) {
     EXPECT_TRUE(peer->wire().empty());
     close(other);
     EXPECT_EQ(Ombrix_PortOpen(kCom, 5, 1, 0, 0, 0), 0);
+}
+
+TEST_F(LinkTest, AFailedOpenSaysWhyToItsThread) {
+    // Nothing behind the number; a port held elsewhere or by this program.
+    EXPECT_EQ(Ombrix_PortOpen(kCom + 11, 5, 1, 0, 0, 0), OMBRIX_E_NOT_OPEN);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_NO_DEVICE);
+    int other = open(peer->slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(Ombrix_PortOpen(kCom, 5, 1, 0, 0, 0), OMBRIX_E_NOT_OPEN);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_HELD);
+    close(other);
+    ASSERT_EQ(Ombrix_PortOpen(kCom, 5, 1, 0, 0, 0), 0);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_OK);
+    EXPECT_EQ(Ombrix_PortOpen(kCom, 5, 1, 0, 0, 0), OMBRIX_E_NOT_OPEN);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_HELD);
+    // Another thread's failures are its own.
+    std::thread([] { EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_OK); }).join();
+    Ombrix_PortClose(0);
+
+    // A user who may not use the tty (CI runs as root, so the refusal is
+    // seen by a child that gives root up).
+    ASSERT_EQ(chmod(peer->slavePath().c_str(), 0600), 0);
+    ASSERT_EQ(chown(peer->slavePath().c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod(dir.runtimeDir().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir.runtimeDir() + "/ombrix").c_str(), 0755), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        const int r = Ombrix_PortOpen(kCom, 5, 1, 0, 0, 0);
+        _exit(r == OMBRIX_E_NOT_OPEN && Ombrix_OpenFailure() == OMBRIX_OPEN_DENIED ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused as a permission, 3: could not drop root";
 }
 
 TEST(PortNameTest, AliasesWinOverTheBuiltInTable) {
