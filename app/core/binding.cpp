@@ -32,6 +32,7 @@ struct Exports {
     decltype(&Ombrix_ImageRecv) ImageRecv = nullptr;
     decltype(&Ombrix_PortName) PortName = nullptr;
     decltype(&Ombrix_PumpSet) PumpSet = nullptr;
+    decltype(&Ombrix_OpenFailure) OpenFailure = nullptr;
 };
 
 struct State {
@@ -104,6 +105,7 @@ bool load() {
     bindOne(s.handle, "Ombrix_ImageRecv", f.ImageRecv, missing);
     bindOne(s.handle, "Ombrix_PortName", f.PortName, missing);
     bindOne(s.handle, "Ombrix_PumpSet", f.PumpSet, missing);
+    bindOne(s.handle, "Ombrix_OpenFailure", f.OpenFailure, missing);
     if (!missing.isEmpty()) {
         dialog().message(QStringLiteral("ライブラリ %1 に次の関数がありません: %2\n"
                                         "スキャナとの通信はできません。")
@@ -200,6 +202,10 @@ std::int32_t RecvStop(std::int32_t handle) {
 }
 std::int32_t PumpSet(Ombrix_PumpFn pump) {
     return call(&Exports::PumpSet, pump);
+}
+std::int32_t OpenFailure() {
+    if (!load()) return OMBRIX_OPEN_OTHER;
+    return state().fn.OpenFailure();
 }
 
 QString PortName(std::int32_t com) {

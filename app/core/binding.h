@@ -44,6 +44,8 @@ std::int32_t ImageProgress(std::int32_t handle, std::int32_t* length, std::int32
 std::int32_t RecvStart(std::int32_t handle, std::intptr_t window, std::uint32_t message);
 std::int32_t RecvStop(std::int32_t handle);
 std::int32_t PumpSet(Ombrix_PumpFn pump);
+// Why this thread's last PortOpen could not get its device (OMBRIX_OPEN_*).
+std::int32_t OpenFailure();
 // The device path behind COM `com`, or an empty text (no library, or a
 // number outside 1..256).
 QString PortName(std::int32_t com);

@@ -2,7 +2,9 @@
 
 #include <limits>
 
+#include "common.h"
 #include "numbers.h"
+#include "ombrix.h"
 
 namespace tavorin::comsetting {
 namespace {
@@ -113,6 +115,25 @@ TimeoutCheck checkTimeout(const QString& text, int maxLength) {
     }
     c.ok = true;
     return c;
+}
+
+QString openFailureMessage(std::int32_t code, std::int32_t cause) {
+    QString text = ErrorMessageText(code);
+    if (code != OMBRIX_E_NOT_OPEN || text.isEmpty()) return text;
+    switch (cause) {
+        case OMBRIX_OPEN_DENIED:
+            // The usual reason on Linux: the serial devices belong to a
+            // group the user is not in, and a new group takes a new login.
+            return text + QStringLiteral(
+                              "\nポートを使う権限がありません（dialout グループに加えて、"
+                              "ログインし直してください）");
+        case OMBRIX_OPEN_NO_DEVICE:
+            return text + QStringLiteral("\nポートのデバイスが見つかりません");
+        case OMBRIX_OPEN_HELD:
+            return text + QStringLiteral("\nポートは他のプログラムが使用中です");
+        default:
+            return text;
+    }
 }
 
 OpenArgs openArgs(const Positions& p, std::int32_t timeout) {

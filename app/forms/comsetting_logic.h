@@ -61,6 +61,11 @@ struct OpenArgs {
 };
 OpenArgs openArgs(const Positions& positions, std::int32_t timeout);
 
+// What the user is told when a port does not open: the library's message
+// for the code, and for a device that could not be had, a second line that
+// names the cause (and, for a refusal, the fix).
+QString openFailureMessage(std::int32_t code, std::int32_t cause);
+
 inline const QString kSelectPort = QStringLiteral("ポートを選択してください");
 inline const QString kTimeoutNotNumber = QStringLiteral("タイムアウトには数値を入力してください");
 inline const QString kTimeoutTooSmall =

@@ -178,7 +178,8 @@ void FrmComSetting::CmdOpen_Click() {
     std::int32_t h = PortOpen(com, args.baud, args.dataBits, args.stopBits, args.parity, args.flow);
     c_.ComHandle[slot] = h;
     if (h < 0) {
-        ShowErrorMessage(h);
+        const QString text = openFailureMessage(h, OpenFailure());
+        if (!text.isEmpty()) dialog().message(text);
         return;
     }
     TimeoutSet(h, -1, t);

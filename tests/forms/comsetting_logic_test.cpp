@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "comsetting_logic.h"
+#include "ombrix.h"
 #include "terminal_logic.h"
 
 namespace tavorin {
@@ -94,6 +95,22 @@ TEST(ComSettingLogic, RecordsReadAndWrite) {
     EXPECT_EQ(odd.positions, (Positions{2, 2, 0, 0, 0, 0, 0}));
     EXPECT_EQ(odd.timeoutText, "50");
     EXPECT_EQ(parseRecord("1,0,0,0,0,0,0,0,abc").timeoutText, "0");
+}
+
+TEST(ComSettingLogic, WhyAPortDidNotOpen) {
+    const QString first = "ポートオープンエラー";
+    EXPECT_EQ(openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_HELD),
+              first + "\nポートは他のプログラムが使用中です");
+    EXPECT_EQ(openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_NO_DEVICE),
+              first + "\nポートのデバイスが見つかりません");
+    const QString denied = openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_DENIED);
+    EXPECT_TRUE(denied.startsWith(first + "\n"));
+    EXPECT_TRUE(denied.contains("dialout")) << "names the group to join";
+    EXPECT_EQ(denied.count('\n'), 1);
+    EXPECT_EQ(openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_OTHER), first);
+    // Other codes keep their own message; one without a message shows none.
+    EXPECT_EQ(openFailureMessage(OMBRIX_E_TIMEOUT, OMBRIX_OPEN_OK), "受信タイムアウト");
+    EXPECT_TRUE(openFailureMessage(OMBRIX_E_NO_ROOM, OMBRIX_OPEN_OK).isEmpty());
 }
 
 TEST(ComSettingLogic, TimeoutCheck) {

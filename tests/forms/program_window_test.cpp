@@ -125,9 +125,10 @@ class ProgramWindowTest : public QObject {
         QCOMPARE(common->ComSetting[1], QString("%1,9,1,0,0,3,0,0,2").arg(scanner->com()));
 
         // A second open of the same port fails in the dialog of another slot,
-        // which stays as it was.
+        // which stays as it was; the message says why.
         openSlot(2, [&](FrmComSetting& d) { d.CmbPortNo->setCurrentIndex(scannerEntry(d)); });
-        QCOMPARE(boxes.messages.last(), QString("ポートオープンエラー"));
+        QCOMPARE(boxes.messages.last(),
+                 QString("ポートオープンエラー\nポートは他のプログラムが使用中です"));
         QVERIFY(common->ComHandle[2] < 0);
         QCOMPARE(main->BtnComSetting[2]->text(), kIdleCaption);
         QCOMPARE(main->CurIdx, short(1));
