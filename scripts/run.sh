@@ -41,7 +41,8 @@ for barcode in TAVORIN-0001 TAVORIN-0002; do
 done
 
 echo "Starting Tavorin_WIN. In the window: press a slot's 開始待ち button, pick a"
-echo "'(COM2xx)' port and press 通信開始; then type a command such as BEPLVL? or IMGSHP6F."
+echo "'(COM2xx)' port and press 通信開始; then type a command such as BEPLVL? or IMGSHP6F,"
+echo "or press 実行 on the 画像受信(IMGSHP) tab to receive the scanner's picture."
 
 # The program writes Tavorin.ini and received images into its current
 # directory; run it from a directory of its own.
