@@ -63,26 +63,23 @@ extern "C" {
 
 /* Result codes. */
 enum {
-    OMBRIX_OK = 0,             /* success (functions that return a count use 0..n) */
-    OMBRIX_E_NOT_OPEN = -1,    /* port not open, or the device cannot be opened */
-    OMBRIX_E_FILE = -2,        /* the image file cannot be created or written */
-    OMBRIX_E_TIMEOUT = -3,     /* no reply within the time-out; a write not taken
-                                  within 1000 ms; an image chunk arrived short */
-    OMBRIX_E_CANCELLED = -4,   /* the cancel flag was found set */
-    OMBRIX_E_PARAM = -5,       /* bad handle or argument, line setting out of range */
-    OMBRIX_E_COMM = -6,        /* the device refused, vanished or sent nothing; the
-                                  greeting failed; an image header was bad */
-    OMBRIX_E_NO_ROOM = -7,     /* no free record, COM number outside 1..256, or a
-                                  reply longer than the caller's buffer */
-    OMBRIX_E_BUSY = -8,        /* Ombrix_PortClose during an image transfer */
-    OMBRIX_E_NO_WATCHER = -99  /* Ombrix_RecvStart: watcher running or not startable */
+    OMBRIX_OK = 0,            /* success (functions that return a count use 0..n) */
+    OMBRIX_E_NOT_OPEN = -1,   /* port not open, or the device cannot be opened */
+    OMBRIX_E_FILE = -2,       /* the image file cannot be created or written */
+    OMBRIX_E_TIMEOUT = -3,    /* no reply within the time-out; a write not taken
+                                 within 1000 ms; an image chunk arrived short */
+    OMBRIX_E_CANCELLED = -4,  /* the cancel flag was found set */
+    OMBRIX_E_PARAM = -5,      /* bad handle or argument, line setting out of range */
+    OMBRIX_E_COMM = -6,       /* the device refused, vanished or sent nothing; the
+                                 greeting failed; an image header was bad */
+    OMBRIX_E_NO_ROOM = -7,    /* no free record, COM number outside 1..256, or a
+                                 reply longer than the caller's buffer */
+    OMBRIX_E_BUSY = -8,       /* Ombrix_PortClose during an image transfer */
+    OMBRIX_E_NO_WATCHER = -99 /* Ombrix_RecvStart: watcher running or not startable */
 };
 
 /* Default time-outs set by every open. */
-enum {
-    OMBRIX_DEFAULT_FIRST_TIMEOUT_MS = 10000,
-    OMBRIX_DEFAULT_DATA_TIMEOUT_MS = 300
-};
+enum { OMBRIX_DEFAULT_FIRST_TIMEOUT_MS = 10000, OMBRIX_DEFAULT_DATA_TIMEOUT_MS = 300 };
 
 /* Values of Ombrix_OpenFailure: why the calling thread's last open failed. */
 enum {
@@ -94,11 +91,7 @@ enum {
 };
 
 /* Values of Ombrix_ImageProgress. */
-enum {
-    OMBRIX_IMAGE_IDLE = 0,
-    OMBRIX_IMAGE_RUNNING = 1,
-    OMBRIX_IMAGE_FAILED = 2
-};
+enum { OMBRIX_IMAGE_IDLE = 0, OMBRIX_IMAGE_RUNNING = 1, OMBRIX_IMAGE_FAILED = 2 };
 
 /* ---- Port table and port lifecycle --------------------------------------- */
 
@@ -306,8 +299,7 @@ OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t
  * ended the stream. Results as Ombrix_ImageRecv.
  */
 OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned char* buffer,
-                                     int32_t capacity, int32_t* length_field,
-                                     int32_t* byte_count);
+                                     int32_t capacity, int32_t* length_field, int32_t* byte_count);
 
 /* ---- Platform additions --------------------------------------------------- */
 
