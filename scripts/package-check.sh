@@ -27,7 +27,16 @@ apt_install() {
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@"
 }
 
-deb=$(bash scripts/package.sh "${1:-build-pkg}" | tee /dev/stderr | tail -n1)
+# The build's output is shown as it comes; its last line is the package's
+# path. (Not through `tee /dev/stderr`: where the log is a file, reopening
+# it that way truncates everything logged before.)
+log=$(mktemp)
+bash scripts/package.sh "${1:-build-pkg}" | while IFS= read -r line; do
+  echo "$line" >&2
+  echo "$line" >"$log"
+done
+deb=$(cat "$log")
+rm -f "$log"
 echo "Package: $deb"
 name=$(dpkg-deb -f "$deb" Package)
 
