@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "common.h"
 #include "image_logic.h"
@@ -143,6 +144,10 @@ class FrmImage : public QWidget {
     // An open slot's caption: the port's name, shortened in the middle when
     // the button is too narrow, so that its end "(COMn)" always shows.
     void showSlotCaption(QPushButton* button, const QString& name);
+    // The control arrays of the tab fields, as spans to fill or to read.
+    std::span<QComboBox*> listSlots(image::Control control);
+    std::span<QLineEdit*> textSlots(image::Control control);
+    std::span<QLabel*> labelSlots(image::Tab tab);
     void buildTabs();
     QWidget* buildTab(image::Tab tab);
     void fillLists();

@@ -51,48 +51,68 @@ constexpr int kRowSpacing = 1;
 
 }  // namespace
 
-QComboBox* FrmImage::listOf(FieldId id) const {
-    const auto i = static_cast<std::size_t>(id.index);
-    switch (id.control) {
+std::span<QComboBox*> FrmImage::listSlots(Control control) {
+    switch (control) {
         case Control::CmbImgSnp:
-            return i < CmbImgSnp.size() ? CmbImgSnp[i] : nullptr;
+            return CmbImgSnp;
         case Control::CmbImgShp:
-            return i < CmbImgShp.size() ? CmbImgShp[i] : nullptr;
+            return CmbImgShp;
         case Control::CmbImgBox:
-            return i < CmbImgBox.size() ? CmbImgBox[i] : nullptr;
+            return CmbImgBox;
         default:
-            return nullptr;
+            return {};
     }
+}
+
+std::span<QLineEdit*> FrmImage::textSlots(Control control) {
+    switch (control) {
+        case Control::TxtImgSnp:
+            return TxtImgSnp;
+        case Control::TxtImgShp:
+            return TxtImgShp;
+        case Control::TxtImgBox:
+            return TxtImgBox;
+        case Control::TxtImgBoxmm:
+            return TxtImgBoxmm;
+        default:
+            return {};
+    }
+}
+
+std::span<QLabel*> FrmImage::labelSlots(Tab tab) {
+    switch (tab) {
+        case Tab::Snp:
+            return LblSnp;
+        case Tab::Shp:
+            return LblShp;
+        case Tab::Box:
+            return LblBox;
+    }
+    return {};
+}
+
+namespace {
+// The element at `index`, or null outside the array.
+template <typename T>
+T* slotAt(std::span<T*> array, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < array.size()
+               ? array[static_cast<std::size_t>(index)]
+               : nullptr;
+}
+}  // namespace
+
+// The lookups only read the arrays; the slot accessors are shared with the
+// building, which fills them.
+QComboBox* FrmImage::listOf(FieldId id) const {
+    return slotAt(const_cast<FrmImage*>(this)->listSlots(id.control), id.index);
 }
 
 QLineEdit* FrmImage::textOf(FieldId id) const {
-    const auto i = static_cast<std::size_t>(id.index);
-    switch (id.control) {
-        case Control::TxtImgSnp:
-            return i < TxtImgSnp.size() ? TxtImgSnp[i] : nullptr;
-        case Control::TxtImgShp:
-            return i < TxtImgShp.size() ? TxtImgShp[i] : nullptr;
-        case Control::TxtImgBox:
-            return i < TxtImgBox.size() ? TxtImgBox[i] : nullptr;
-        case Control::TxtImgBoxmm:
-            return i < TxtImgBoxmm.size() ? TxtImgBoxmm[i] : nullptr;
-        default:
-            return nullptr;
-    }
+    return slotAt(const_cast<FrmImage*>(this)->textSlots(id.control), id.index);
 }
 
 QLabel* FrmImage::labelOf(Tab tab, int index) const {
-    if (index < 0) return nullptr;
-    const auto i = static_cast<std::size_t>(index);
-    switch (tab) {
-        case Tab::Snp:
-            return i < LblSnp.size() ? LblSnp[i] : nullptr;
-        case Tab::Shp:
-            return i < LblShp.size() ? LblShp[i] : nullptr;
-        case Tab::Box:
-            return i < LblBox.size() ? LblBox[i] : nullptr;
-    }
-    return nullptr;
+    return slotAt(const_cast<FrmImage*>(this)->labelSlots(tab), index);
 }
 
 void FrmImage::buildTabs() {
@@ -140,20 +160,13 @@ QWidget* FrmImage::buildTab(Tab tab) {
             list->setEditable(false);
             list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
             control = list;
-            switch (f.id.control) {
-                case Control::CmbImgSnp:
-                    CmbImgSnp[static_cast<std::size_t>(f.id.index)] = list;
-                    break;
-                case Control::CmbImgShp:
-                    CmbImgShp[static_cast<std::size_t>(f.id.index)] = list;
-                    connect(list, &QComboBox::currentIndexChanged, this,
-                            [this, i = f.id.index] { CmbImgShp_Click(i); });
-                    break;
-                default:
-                    CmbImgBox[static_cast<std::size_t>(f.id.index)] = list;
-                    connect(list, &QComboBox::currentIndexChanged, this,
-                            [this, i = f.id.index] { CmbImgBox_Click(i); });
-                    break;
+            listSlots(f.id.control)[static_cast<std::size_t>(f.id.index)] = list;
+            if (f.id.control == Control::CmbImgShp) {
+                connect(list, &QComboBox::currentIndexChanged, this,
+                        [this, i = f.id.index] { CmbImgShp_Click(i); });
+            } else if (f.id.control == Control::CmbImgBox) {
+                connect(list, &QComboBox::currentIndexChanged, this,
+                        [this, i = f.id.index] { CmbImgBox_Click(i); });
             }
         } else {
             auto* box = new QLineEdit(parent);
@@ -161,20 +174,7 @@ QWidget* FrmImage::buildTab(Tab tab) {
             box->setFixedWidth(boxWidth(*box, f.maxLength));
             control = box;
             const auto i = static_cast<std::size_t>(f.id.index);
-            switch (f.id.control) {
-                case Control::TxtImgSnp:
-                    TxtImgSnp[i] = box;
-                    break;
-                case Control::TxtImgShp:
-                    TxtImgShp[i] = box;
-                    break;
-                case Control::TxtImgBox:
-                    TxtImgBox[i] = box;
-                    break;
-                default:
-                    TxtImgBoxmm[i] = box;
-                    break;
-            }
+            textSlots(f.id.control)[i] = box;
         }
         control->setObjectName(name);
 
@@ -183,17 +183,7 @@ QWidget* FrmImage::buildTab(Tab tab) {
                              QString::number(f.label));
         // The caption names the field for mnemonics and screen readers.
         label->setBuddy(control);
-        switch (tab) {
-            case Tab::Snp:
-                LblSnp[static_cast<std::size_t>(f.label)] = label;
-                break;
-            case Tab::Shp:
-                LblShp[static_cast<std::size_t>(f.label)] = label;
-                break;
-            case Tab::Box:
-                LblBox[static_cast<std::size_t>(f.label)] = label;
-                break;
-        }
+        labelSlots(tab)[static_cast<std::size_t>(f.label)] = label;
         const int row = f.place.row;
         const int col = f.place.column * 3;
         if (f.note) {
@@ -533,10 +523,9 @@ std::optional<FieldId> FrmImage::numberField(const QObject* w) const {
     if (!w) return std::nullopt;
     for (const Control c :
          {Control::TxtImgSnp, Control::TxtImgShp, Control::TxtImgBox, Control::TxtImgBoxmm}) {
-        for (int i = 0; i < 11; ++i) {
-            QLineEdit* box = textOf({c, i});
-            if (!box) break;
-            if (box == w) return FieldId{c, i};
+        const std::span<QLineEdit*> boxes = const_cast<FrmImage*>(this)->textSlots(c);
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            if (boxes[i] == w) return FieldId{c, static_cast<int>(i)};
         }
     }
     return std::nullopt;
