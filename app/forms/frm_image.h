@@ -148,6 +148,9 @@ class FrmImage : public QWidget {
     std::span<QComboBox*> listSlots(image::Control control);
     std::span<QLineEdit*> textSlots(image::Control control);
     std::span<QLabel*> labelSlots(image::Tab tab);
+    // Selects a list's item and runs its selection handler, also when the
+    // item was selected already; an index outside the list does nothing.
+    void selectListItem(QComboBox* list, int index);
     void buildTabs();
     QWidget* buildTab(image::Tab tab);
     void fillLists();

@@ -350,8 +350,11 @@ void FrmImage::fillLists() {
 
 void FrmImage::SetListIndexOrDefault(QComboBox* list, const QString& stored,
                                      std::int16_t defaultIndex) {
-    const int index = image::listIndexOrDefault(list->count(), stored, defaultIndex);
-    if (index < 0) return;
+    selectListItem(list, image::listIndexOrDefault(list->count(), stored, defaultIndex));
+}
+
+void FrmImage::selectListItem(QComboBox* list, int index) {
+    if (index < 0 || index >= list->count()) return;
     if (list->currentIndex() == index) {
         // Selecting the item that is selected already still counts as a
         // selection: its handler runs as for any other.
@@ -382,8 +385,7 @@ void FrmImage::setValues(Tab tab, const image::Values& v) {
     const auto fields = image::table(tab).fields;
     for (std::size_t i = 0; i < fields.size() && i < v.size(); ++i) {
         if (QComboBox* list = listOf(fields[i].id)) {
-            if (v[i].listIndex < 0) continue;
-            SetListIndexOrDefault(list, QString::number(v[i].listIndex), 0);
+            selectListItem(list, v[i].listIndex);
         } else if (QLineEdit* box = textOf(fields[i].id)) {
             SetTextOrDefault(box, v[i].text, QString());
         }

@@ -57,14 +57,6 @@ std::optional<Composed> cropRefusal(const Values& values) {
 
 }  // namespace
 
-int rowOf(FieldId id) {
-    const auto fields = table(tabOf(id.control)).fields;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (fields[i].id == id) return static_cast<int>(i);
-    }
-    return -1;
-}
-
 int itemData(const Field& f, const Value& v) {
     if (v.listIndex < 0 || static_cast<std::size_t>(v.listIndex) >= f.items.size()) return 0;
     return f.items[static_cast<std::size_t>(v.listIndex)].data;

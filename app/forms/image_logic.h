@@ -25,8 +25,6 @@ struct Value {
 // A tab's values, parallel to the rows of its table.
 using Values = std::vector<Value>;
 
-// The position of a field's row in its tab's table, or -1.
-int rowOf(FieldId id);
 // The item data of a list's selected item; 0 with nothing selected.
 int itemData(const Field& f, const Value& v);
 

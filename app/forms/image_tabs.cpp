@@ -203,11 +203,17 @@ Tab tabOf(Control control) {
     }
 }
 
-const Field* field(FieldId id) {
-    for (const Field& f : table(tabOf(id.control)).fields) {
-        if (f.id == id) return &f;
+int rowOf(FieldId id) {
+    const auto fields = table(tabOf(id.control)).fields;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].id == id) return static_cast<int>(i);
     }
-    return nullptr;
+    return -1;
+}
+
+const Field* field(FieldId id) {
+    const int row = rowOf(id);
+    return row < 0 ? nullptr : &table(tabOf(id.control)).fields[static_cast<std::size_t>(row)];
 }
 
 int storedFieldCount(Tab tab) {

@@ -113,6 +113,8 @@ struct TabTable {
 };
 
 const TabTable& table(Tab tab);
+// The position of a field's row in its tab's table, or -1.
+int rowOf(FieldId id);
 // The field's row; null for an id that names no field.
 const Field* field(FieldId id);
 // The tab a control array lives on.
