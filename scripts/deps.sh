@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds and runs with, but only the
 # ones that are missing, so that a machine that has them all is left alone and
-# needs no network.
+# needs no network. Usage: scripts/deps.sh [package...] -- with names, those
+# packages instead of the project's own list (the Windows build and the
+# package check bring their extra tools this way).
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,8 @@ packages=(
   libtiff-dev libjpeg-dev libudev-dev
   xvfb xauth fonts-noto-cjk imagemagick qt6-translations-l10n
 )
+
+if (($#)); then packages=("$@"); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -18,14 +18,6 @@ if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
-updated=0
-apt_install() {
-  if ((!updated)); then
-    "${sudo_cmd[@]}" apt-get update -qq
-    updated=1
-  fi
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@"
-}
 
 # The build's output is shown as it comes; its last line is the package's
 # path. (Not through `tee /dev/stderr`: where the log is a file, reopening
@@ -43,17 +35,11 @@ name=$(dpkg-deb -f "$deb" Package)
 # The tools of this check, and what the package depends on, so that dpkg -i
 # (which fetches nothing) can configure it.
 tools=(lintian xvfb xauth desktop-file-utils librsvg2-bin fontconfig gcc libc6-dev)
-missing=()
-for p in "${tools[@]}"; do installed "$p" || missing+=("$p"); done
 IFS=',' read -ra depends <<<"$(dpkg-deb -f "$deb" Depends)"
 for d in "${depends[@]}"; do
-  p=$(sed -E 's/\|.*//; s/\(.*\)//; s/[[:space:]]//g' <<<"$d")
-  installed "$p" || missing+=("$p")
+  tools+=("$(sed -E 's/\|.*//; s/\(.*\)//; s/[[:space:]]//g' <<<"$d")")
 done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  apt_install "${missing[@]}"
-fi
+bash scripts/deps.sh "${tools[@]}"
 
 fail() {
   echo "package check: $*" >&2

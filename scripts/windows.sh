@@ -14,20 +14,7 @@ build="${1:-build-mingw}"
 
 packages=(g++-mingw-w64-x86-64-posix wine64 wine googletest python3 cmake ninja-build
   binutils-mingw-w64-x86-64)
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-    --no-install-recommends "${missing[@]}"
-fi
+bash scripts/deps.sh "${packages[@]}"
 
 # A prefix of our own: nothing of the user's Wine set-up is touched, and the
 # COM links the tests make go nowhere else. Made before any dosdevices link;
