@@ -2,9 +2,10 @@
 # Builds the Debian package and proves it on this machine: lintian finds no
 # error or warning; dpkg installs it; the installed program, started from
 # its installed path under Xvfb, loads the installed link library and draws
-# its main window; the installed virtual scanner is opened through the
-# installed library and header by a program compiled here; then the package
-# is purged and nothing it brought may remain.
+# its main window; the installed copyright file is the machine-readable MIT
+# one; the installed virtual scanner is opened through the installed library
+# and header by a program compiled here; then the package is purged and
+# nothing it brought may remain.
 # Needs root (or sudo): it installs and removes a system package. It refuses
 # to run where a tavorin package, or a stray copy of one of its files, is
 # already there, rather than overwrite or remove what someone else put there.
@@ -34,7 +35,7 @@ name=$(dpkg-deb -f "$deb" Package)
 
 # The tools of this check, and what the package depends on, so that dpkg -i
 # (which fetches nothing) can configure it.
-tools=(lintian xvfb xauth desktop-file-utils librsvg2-bin fontconfig gcc libc6-dev)
+tools=(lintian xvfb xauth desktop-file-utils librsvg2-bin fontconfig gcc libc6-dev python3-debian)
 IFS=',' read -ra depends <<<"$(dpkg-deb -f "$deb" Depends)"
 for d in "${depends[@]}"; do
   tools+=("$(sed -E 's/\|.*//; s/\(.*\)//; s/[[:space:]]//g' <<<"$d")")
@@ -101,6 +102,13 @@ library=$libdir/libOmbrix.so
 cache=$(ldconfig -p)
 cached=$(sed -n '/^[[:space:]]*libOmbrix\.so (/{s/.* => //p;q}' <<<"$cache")
 [ -n "$cached" ] && [ "$cached" -ef "$library" ] || fail "the linker's cache does not list $library (it has '$cached')"
+
+# ---- copyright ----------------------------------------------------------------
+# The installed copyright file is machine-readable and grants what LICENSE
+# grants. The system's own interpreter: it is the one python3-debian is for.
+echo "== copyright"
+/usr/bin/python3 packaging/copyright-check.py "/usr/share/doc/$name/copyright" LICENSE ||
+  fail "/usr/share/doc/$name/copyright is not the machine-readable MIT (Expat) copyright file"
 
 # ---- desktop entry, icon, font -------------------------------------------------
 echo "== desktop entry and icon"
