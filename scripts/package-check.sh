@@ -162,13 +162,23 @@ grep -q "$name (>= [^)]*)" <<<"$probe_depends" ||
 
 # ---- the installed program under Xvfb ---------------------------------------------
 echo "== installed program under Xvfb, screenshot mode"
-mkdir "$work/run" "$work/shots" "$work/ld"
-# The loader's log tells which libOmbrix.so the program picked up: it must
-# find the installed one by name, as nothing lies beside /usr/bin/Tavorin_WIN.
+mkdir "$work/run" "$work/shots" "$work/ld" "$work/home"
+# Started as the menu starts it, by the entry's command line, from a folder
+# that stands for wherever the desktop starts programs, with a home of its
+# own: the settings and the received picture must land in the per-user
+# folder, not there. The loader's log tells which libOmbrix.so the program
+# picked up: it must find the installed one by name, as nothing lies beside
+# /usr/bin/Tavorin_WIN.
+read -ra menu_command <<<"$(sed -n 's/^Exec=//p' "$entry")"
 (cd "$work/run" &&
-  LD_DEBUG=libs LD_DEBUG_OUTPUT="$work/ld/log" TAVORIN_SCREENSHOTS="$work/shots" \
-    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/Tavorin_WIN) ||
+  env -u XDG_DATA_HOME HOME="$work/home" \
+    LD_DEBUG=libs LD_DEBUG_OUTPUT="$work/ld/log" TAVORIN_SCREENSHOTS="$work/shots" \
+    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" "${menu_command[@]}") ||
   fail "the installed program failed in screenshot mode"
+own=$work/home/.local/share/tavorin
+[ -f "$own/Tavorin.ini" ] || fail "started from the menu, the program kept no Tavorin.ini in $own"
+[ "$(stat -c %a "$own")" = 700 ] || fail "$own is not for its user only (mode $(stat -c %a "$own"))"
+[ -z "$(ls -A "$work/run")" ] || fail "started from the menu, the program wrote into its start folder: $(ls -A "$work/run")"
 # A PNG the size of a window: its signature, then width and height.
 main_png=$work/shots/main.png
 [ -s "$main_png" ] || fail "the installed program wrote no main window picture"
