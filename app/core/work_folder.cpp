@@ -76,8 +76,9 @@ bool enterWorkFolder(const WorkFolder& folder) {
     if (why.isEmpty()) return true;
     const QString shown =
         folder.path.isEmpty() ? QStringLiteral("~/.local/share/") + kFolderName : folder.path;
-    dialog().message(QStringLiteral("フォルダ「%1」を使えません（%2）。\n設定と画像は「%3」に保存します。")
-                         .arg(shown, why, QDir::currentPath()));
+    dialog().message(
+        QStringLiteral("フォルダ「%1」を使えません（%2）。\n設定と画像は「%3」に保存します。")
+            .arg(shown, why, QDir::currentPath()));
     return false;
 }
 
