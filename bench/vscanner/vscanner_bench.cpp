@@ -122,12 +122,3 @@ void BM_UnpacedShipBmp(benchmark::State& state) {
 BENCHMARK(BM_UnpacedShipBmp)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    tavorin::bench::printFigures();
-    return 0;
-}
