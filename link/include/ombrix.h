@@ -332,8 +332,9 @@ OMBRIX_API int32_t Ombrix_PortFolder(char* buffer, int32_t capacity);
  * Gives every USB serial device present that has a persistent name in
  * /dev/serial/by-id/ a COM number that stays its own when it is plugged
  * back in under another ttyACM/ttyUSB node: an alias COM<n> in the port
- * directory that leads to that name (the directory is made, private to the
- * user, when missing). A device that an alias already leads to, by its
+ * directory that leads to that name. The port directory is made, private to
+ * the user, when it is missing, even with no device to number, so that a
+ * program can watch it. A device that an alias already leads to, by its
  * persistent name or by its node, keeps that alias; aliases are never
  * changed or removed, so the user's own always win. A new device gets the
  * number of the node it sits on now (COM65 for ttyACM0) when no alias holds
@@ -341,8 +342,8 @@ OMBRIX_API int32_t Ombrix_PortFolder(char* buffer, int32_t capacity);
  * the user later takes for an alias of their own gets a new one at the next
  * call. Discovery calls this before it lists the ports.
  * Returns how many aliases it made (0 or more), or OMBRIX_E_FILE when the
- * port directory cannot be made or is not the user's own (another user's
- * directory is never written to).
+ * port directory cannot be made or is not the user's own, or others may
+ * write to it (such a directory is never written to).
  * On Windows the system itself keeps a USB adapter's COM number across
  * re-plugging and there is no by-id folder: it does nothing and returns 0.
  */

@@ -151,12 +151,14 @@ std::int32_t rememberSerialIdsIn(const PortFolders& folders) {
             ids.push_back({path, builtinNumber(kernel), false});
         }
     }
+    // The directory is made even when there is nothing to number yet, so
+    // that a program can watch it for the aliases that will come.
+    if (!ownDirectory(folders.ports)) return OMBRIX_E_FILE;
     if (ids.empty()) return 0;
     std::sort(ids.begin(), ids.end(),
               [](const SerialId& a, const SerialId& b) { return a.path < b.path; });
     for (const SerialId& id : ids) devices.push_back(canonical(id.path));
 
-    if (!ownDirectory(folders.ports)) return OMBRIX_E_FILE;
     std::set<int> taken;
     if (Dir dir{opendir(folders.ports.c_str())}) {
         while (dirent* e = readdir(dir.get())) {
