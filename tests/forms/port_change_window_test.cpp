@@ -94,6 +94,7 @@ class PortChangeWindowTest : public QObject {
 
         // Nothing keeps looking at the dead port afterwards.
         const double share = cpuShareWhileIdle(1000);
+        qInfo("CPU while idle after the hang-up: %.3f %% of a core", share * 100);
         QVERIFY2(share < 0.01, qPrintable(QString("%1 % of a core").arg(share * 100)));
         QCOMPARE(boxes.messages.size(), shown + 1);
 
