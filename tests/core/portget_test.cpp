@@ -116,6 +116,42 @@ TEST_F(PortGetTest, AFakeDeviceTree) {
     EXPECT_EQ(PortGet::EnumComPort(0, name), -1);
 }
 
+TEST_F(PortGetTest, AUsbDeviceNumberedByItsPersistentNameKeepsItsProductName) {
+    // COM65 leads to the device's by-id name, which leads to the node it got
+    // when it came back (ttyACM1, also reached as COM66 by the table).
+    const QString dev = root.filePath("dev");
+    const QString sys = root.filePath("sys");
+    touch(dev + "/ttyACM1");
+    const QString usb = sys + "/devices/pci0/usb1/1-3";
+    touch(usb + "/idVendor", "0c2e\n");
+    touch(usb + "/manufacturer", "Maker\n");
+    touch(usb + "/product", "Area Imaging Scanner\n");
+    QDir().mkpath(usb + "/1-3:1.0/tty/ttyACM1");
+    QDir().mkpath(sys + "/class/tty/ttyACM1");
+    QDir().mkpath(dev + "/serial/by-id");
+    QDir().mkpath(dev + "/ports");
+    auto link = [](const QString& target, const QString& at) {
+        return symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData());
+    };
+    ASSERT_EQ(link(usb + "/1-3:1.0/tty/ttyACM1", sys + "/class/tty/ttyACM1/device"), 0);
+    ASSERT_EQ(link("../../ttyACM1", dev + "/serial/by-id/usb-Maker_Scanner_0001-if00"), 0);
+    ASSERT_EQ(link(dev + "/serial/by-id/usb-Maker_Scanner_0001-if00", dev + "/ports/COM65"), 0);
+
+    PortGet::Sources s;
+    s.devRoot = root.path();
+    s.sysRoot = sys;
+    s.pathOf = [](int com) {
+        if (com == 65) return QString("/dev/ports/COM65");
+        if (com >= 65 && com <= 96) return QString("/dev/ttyACM%1").arg(com - 65);
+        return QString();
+    };
+    PortGet::setSources(s);
+    auto ports = listPorts();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].first, "Maker Area Imaging Scanner (ttyACM1) (COM65)");
+    EXPECT_EQ(ports[0].second, 65);
+}
+
 TEST_F(PortGetTest, ARealPtyAliasIsListedWithItsComNumber) {
     RecordingDialog d;
     setDialog(&d);

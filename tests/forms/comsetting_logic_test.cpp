@@ -164,11 +164,14 @@ TEST(ComSettingLogic, PortSelectionWhileTheListChanges) {
         {"the stored port is preselected, else the first", 5, {{{1, 5}, 0, 1}, {{1, 2}, 0, 0}}},
         {"an empty list selects nothing", 5, {{{}, 0, -1}}},
         {"the stored port is taken up once it comes", 65, {{{1}, 0, 0}, {{1, 65}, 1, 1}}},
-        {"the user's choice is kept while it is there", 65,
+        {"the user's choice is kept while it is there",
+         65,
          {{{1, 65, 97}, 0, 1}, {{1, 97, 65}, 97, 1}, {{97}, 97, 0}}},
-        {"and comes back with its port", 65,
+        {"and comes back with its port",
+         65,
          {{{1, 65, 97}, 0, 1}, {{1, 65, 97}, 97, 2}, {{1, 65}, 97, 0}, {{97, 1, 65}, 1, 0}}},
-        {"choosing the stored port again is a choice too", 65,
+        {"choosing the stored port again is a choice too",
+         65,
          {{{1, 65}, 0, 1}, {{1, 65}, 1, 0}, {{1, 65}, 65, 1}, {{1}, 65, 0}, {{65, 1}, 1, 0}}},
     };
     for (const Case& c : cases) {

@@ -41,8 +41,8 @@ double cpuShareWhileIdle(int ms) {
     loop.exec();
     getrusage(RUSAGE_SELF, &after);
     auto us = [](const timeval& t) { return t.tv_sec * 1000000.0 + t.tv_usec; };
-    const double used = us(after.ru_utime) - us(before.ru_utime) + us(after.ru_stime) -
-                        us(before.ru_stime);
+    const double used =
+        us(after.ru_utime) - us(before.ru_utime) + us(after.ru_stime) - us(before.ru_stime);
     return used / (test::msSince(start) * 1000.0);
 }
 
