@@ -36,6 +36,21 @@ class PortGetTest : public ::testing::Test {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(content);
     }
+    static int link(const QString& target, const QString& at) {
+        return symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData());
+    }
+    // The sysfs of a USB device `usb` (a folder under sys/devices) with its
+    // strings, and the tty `kernel` on its first interface.
+    void usbTty(const QString& sys, const QString& usb, const QString& kernel,
+                const QByteArray& maker, const QByteArray& product) {
+        touch(usb + "/idVendor", "0403\n");
+        touch(usb + "/manufacturer", maker + "\n");
+        touch(usb + "/product", product + "\n");
+        const QString node = usb + "/" + QFileInfo(usb).fileName() + ":1.0/" + kernel;
+        QDir().mkpath(node);
+        QDir().mkpath(sys + "/class/tty/" + kernel);
+        ASSERT_EQ(link(node, sys + "/class/tty/" + kernel + "/device"), 0);
+    }
     QTemporaryDir root;
 };
 
@@ -68,15 +83,7 @@ TEST_F(PortGetTest, AFakeDeviceTree) {
     touch(dev + "/ttyUSB0");
     touch(sys + "/class/tty/ttyS0/type", "4\n");
     touch(sys + "/class/tty/ttyS1/type", "0\n");
-    const QString usb = sys + "/devices/pci0/usb1/1-2";
-    touch(usb + "/idVendor", "0403\n");
-    touch(usb + "/manufacturer", "FTDI\n");
-    touch(usb + "/product", "FT232R USB UART\n");
-    QDir().mkpath(usb + "/1-2:1.0/ttyUSB0");
-    QDir().mkpath(sys + "/class/tty/ttyUSB0");
-    ASSERT_EQ(symlink(QFile::encodeName(usb + "/1-2:1.0/ttyUSB0").constData(),
-                      QFile::encodeName(sys + "/class/tty/ttyUSB0/device").constData()),
-              0);
+    usbTty(sys, sys + "/devices/pci0/usb1/1-2", "ttyUSB0", "FTDI", "FT232R USB UART");
 
     PortGet::Sources s;
     s.devRoot = dev.left(dev.size() - 3);
@@ -95,9 +102,7 @@ TEST_F(PortGetTest, AFakeDeviceTree) {
     EXPECT_EQ(ports[1].second, 33);
 
     // An alias the user made to the adapter lists it once, under the alias.
-    ASSERT_EQ(symlink(QFile::encodeName(dev + "/ttyUSB0").constData(),
-                      QFile::encodeName(dev + "/my-scanner").constData()),
-              0);
+    ASSERT_EQ(link(dev + "/ttyUSB0", dev + "/my-scanner"), 0);
     s.pathOf = [](int com) {
         if (com == 5) return QString("/dev/my-scanner");
         if (com <= 32) return QString("/dev/ttyS%1").arg(com - 1);
@@ -122,18 +127,9 @@ TEST_F(PortGetTest, AUsbDeviceNumberedByItsPersistentNameKeepsItsProductName) {
     const QString dev = root.filePath("dev");
     const QString sys = root.filePath("sys");
     touch(dev + "/ttyACM1");
-    const QString usb = sys + "/devices/pci0/usb1/1-3";
-    touch(usb + "/idVendor", "0c2e\n");
-    touch(usb + "/manufacturer", "Maker\n");
-    touch(usb + "/product", "Area Imaging Scanner\n");
-    QDir().mkpath(usb + "/1-3:1.0/tty/ttyACM1");
-    QDir().mkpath(sys + "/class/tty/ttyACM1");
+    usbTty(sys, sys + "/devices/pci0/usb1/1-3", "ttyACM1", "Maker", "Area Imaging Scanner");
     QDir().mkpath(dev + "/serial/by-id");
     QDir().mkpath(dev + "/ports");
-    auto link = [](const QString& target, const QString& at) {
-        return symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData());
-    };
-    ASSERT_EQ(link(usb + "/1-3:1.0/tty/ttyACM1", sys + "/class/tty/ttyACM1/device"), 0);
     ASSERT_EQ(link("../../ttyACM1", dev + "/serial/by-id/usb-Maker_Scanner_0001-if00"), 0);
     ASSERT_EQ(link(dev + "/serial/by-id/usb-Maker_Scanner_0001-if00", dev + "/ports/COM65"), 0);
 
