@@ -137,27 +137,26 @@ std::string comPathIn(std::int32_t com, const PortFolders& folders) {
 }
 
 std::int32_t rememberSerialIdsIn(const PortFolders& folders) {
-    // The names of the devices present now, sorted so that devices found
-    // together are numbered the same way every time.
-    std::vector<SerialId> ids;
-    std::vector<std::string> devices;  // the node each id leads to, by index
+    // The persistent names of the devices present now.
+    std::set<std::string> names;  // sorted: devices found together are numbered alike every time
     if (Dir dir{opendir(folders.byId.c_str())}) {
         while (dirent* e = readdir(dir.get())) {
-            if (e->d_name[0] == '.') continue;
-            std::string path = folders.byId + "/" + e->d_name;
-            std::string node = canonical(path);
-            if (node.empty()) continue;  // a name left behind by a device that went
-            const std::string kernel = node.substr(node.find_last_of('/') + 1);
-            ids.push_back({path, builtinNumber(kernel), false});
+            if (e->d_name[0] != '.') names.insert(e->d_name);
         }
+    }
+    std::vector<SerialId> ids;
+    std::vector<std::string> devices;  // the node each id leads to, by index
+    for (const std::string& name : names) {
+        std::string path = folders.byId + "/" + name;
+        std::string node = canonical(path);
+        if (node.empty()) continue;  // a name left behind by a device that went
+        ids.push_back({path, builtinNumber(node.substr(node.find_last_of('/') + 1)), false});
+        devices.push_back(node);
     }
     // The directory is made even when there is nothing to number yet, so
     // that a program can watch it for the aliases that will come.
     if (!ownDirectory(folders.ports)) return OMBRIX_E_FILE;
     if (ids.empty()) return 0;
-    std::sort(ids.begin(), ids.end(),
-              [](const SerialId& a, const SerialId& b) { return a.path < b.path; });
-    for (const SerialId& id : ids) devices.push_back(canonical(id.path));
 
     std::set<int> taken;
     if (Dir dir{opendir(folders.ports.c_str())}) {
