@@ -31,6 +31,8 @@ struct Exports {
     decltype(&Ombrix_DataRecv) DataRecv = nullptr;
     decltype(&Ombrix_ImageRecv) ImageRecv = nullptr;
     decltype(&Ombrix_PortName) PortName = nullptr;
+    decltype(&Ombrix_PortFolder) PortFolder = nullptr;
+    decltype(&Ombrix_PortScan) PortScan = nullptr;
     decltype(&Ombrix_PumpSet) PumpSet = nullptr;
     decltype(&Ombrix_OpenFailure) OpenFailure = nullptr;
 };
@@ -104,6 +106,8 @@ bool load() {
     bindOne(s.handle, "Ombrix_DataRecv", f.DataRecv, missing);
     bindOne(s.handle, "Ombrix_ImageRecv", f.ImageRecv, missing);
     bindOne(s.handle, "Ombrix_PortName", f.PortName, missing);
+    bindOne(s.handle, "Ombrix_PortFolder", f.PortFolder, missing);
+    bindOne(s.handle, "Ombrix_PortScan", f.PortScan, missing);
     bindOne(s.handle, "Ombrix_PumpSet", f.PumpSet, missing);
     bindOne(s.handle, "Ombrix_OpenFailure", f.OpenFailure, missing);
     if (!missing.isEmpty()) {
@@ -214,6 +218,18 @@ QString PortName(std::int32_t com) {
     std::int32_t n = state().fn.PortName(com, path, sizeof path);
     if (n < 0) return QString();
     return QFile::decodeName(QByteArray(path, n));
+}
+
+QString PortFolder() {
+    if (!load()) return QString();
+    char path[512];
+    std::int32_t n = state().fn.PortFolder(path, sizeof path);
+    if (n < 0) return QString();
+    return QFile::decodeName(QByteArray(path, n));
+}
+
+std::int32_t PortScan() {
+    return call(&Exports::PortScan);
 }
 
 std::int32_t SendCommand(std::int32_t handle, const QString& command) {

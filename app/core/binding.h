@@ -49,6 +49,10 @@ std::int32_t OpenFailure();
 // The device path behind COM `com`, or an empty text (no library, or a
 // number outside 1..256).
 QString PortName(std::int32_t com);
+// The folder the library reads COM<n> aliases from, or an empty text.
+QString PortFolder();
+// Lets the library number the USB serial devices present (Ombrix_PortScan).
+std::int32_t PortScan();
 
 // Wrappers that move texts.
 std::int32_t SendCommand(std::int32_t handle, const QString& command);

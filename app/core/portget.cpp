@@ -1,5 +1,6 @@
 #include "portget.h"
 
+#include <QDir>
 #include <vector>
 
 #include "binding.h"
@@ -36,6 +37,10 @@ std::int16_t EnumComPort(int index, QString& name) {
         if (!friendly) return -1;
     } else {
         if (index == 0) {
+            // The library numbers the USB devices that have come since the
+            // last look before the numbers are read; with numbers of a
+            // test's own there is nothing of the library's to number.
+            if (!g_sources.pathOf) PortScan();
             g_snapshot = presentPorts(g_sources, [](int com) {
                 return g_sources.pathOf ? g_sources.pathOf(com) : PortName(com);
             });
@@ -54,6 +59,14 @@ std::int16_t EnumComPort(int index, QString& name) {
     if (com <= 0) return 0;
     name = *friendly;
     return static_cast<std::int16_t>(com);
+}
+
+std::vector<WatchedFolder> watchedFolders() {
+    std::vector<WatchedFolder> out;
+    const QString ports = PortFolder();
+    if (!ports.isEmpty()) out.push_back({ports, QStringLiteral("COM")});
+    out.push_back({QDir(g_sources.devRoot).filePath(QStringLiteral("dev")), QStringLiteral("tty")});
+    return out;
 }
 
 void setSources(Sources s) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace tavorin {
 
@@ -37,6 +38,15 @@ struct Sources {
 };
 void setSources(Sources s);
 void resetSources();
+
+// The folders whose entries make the list: the library's port directory
+// (entries COM<n>) and the device folder (entries tty*), as the sources
+// have them. A watch on them tells when the list may have changed.
+struct WatchedFolder {
+    QString path;
+    QString prefix;
+};
+std::vector<WatchedFolder> watchedFolders();
 
 // The COM number in a friendly name: the digits after its last "(COM", or 0
 // when it has none.

@@ -152,4 +152,19 @@ OpenArgs openArgs(const Positions& p, std::int32_t timeout) {
     return a;
 }
 
+int PortSelection::choose(const std::vector<int>& coms, int current) {
+    // A selection this object did not make was the user's.
+    if (current != 0 && current != chosen_) picked_ = current;
+    const int want = picked_ != 0 ? picked_ : stored_;
+    int at = coms.empty() ? -1 : 0;
+    for (std::size_t i = 0; i < coms.size(); ++i) {
+        if (coms[i] == want) {
+            at = static_cast<int>(i);
+            break;
+        }
+    }
+    chosen_ = at >= 0 ? coms[static_cast<std::size_t>(at)] : 0;
+    return at;
+}
+
 }  // namespace tavorin::comsetting

@@ -43,6 +43,25 @@ struct Record {
 Record parseRecord(const QString& text);
 QString makeRecord(int com, const Positions& positions, std::int32_t timeout);
 
+// Which entry the port list selects, when it is filled as the dialog loads
+// and each time it is read again while the dialog is open. The stored
+// record's number is preferred until someone chooses another entry; that
+// choice is kept from then on, and comes back with its port when the port
+// went away for a while.
+class PortSelection {
+  public:
+    explicit PortSelection(int storedCom = 0) : stored_(storedCom) {}
+    // The position to select among the entries' COM numbers (-1 for an
+    // empty list); `current` is the number selected before the list was
+    // read again, 0 for none.
+    int choose(const std::vector<int>& coms, int current);
+
+  private:
+    int stored_;
+    int chosen_ = 0;  // what this object selected last
+    int picked_ = 0;  // what someone else selected since, 0 for nothing
+};
+
 // The time-out field's check when the port is opened.
 struct TimeoutCheck {
     bool ok = false;

@@ -104,6 +104,7 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     setTabOrder(TxtTimeout, CmdOpen);
     setTabOrder(CmdOpen, CmdCancel);
 
+    connect(&portWatch_, &PortWatch::changed, this, &FrmComSetting::refreshPorts);
     connect(CmdOpen, &QPushButton::clicked, this, &FrmComSetting::CmdOpen_Click);
     connect(CmdCancel, &QPushButton::clicked, this, &FrmComSetting::CmdCancel_Click);
 }
@@ -124,23 +125,10 @@ void FrmComSetting::Form_Load() {
     const std::size_t slot = static_cast<std::size_t>(MyIdx);
     Record stored = parseRecord(c_.ComSetting[slot]);
 
-    CmbPortNo->clear();
-    for (int index = 0; index <= 255; ++index) {
-        QString name;
-        std::int16_t com = PortGet::EnumComPort(index, name);
-        if (com < 0) break;
-        if (name.isEmpty()) continue;
-        CmbPortNo->addItem(name, static_cast<int>(com));
-    }
-    if (CmbPortNo->count() > 0) {
-        CmbPortNo->setCurrentIndex(0);
-        for (int i = 0; i < CmbPortNo->count(); ++i) {
-            if (CmbPortNo->itemData(i).toInt() == stored.com) {
-                CmbPortNo->setCurrentIndex(i);
-                break;
-            }
-        }
-    }
+    portSelection_ = PortSelection(stored.com);
+    showPorts(true);
+    // Watched from the first look on: the look made the port directory.
+    portWatch_.start();
 
     for (int i = 0; i < kListCount; ++i) {
         QComboBox* box = lists[static_cast<std::size_t>(i)];
@@ -151,6 +139,55 @@ void FrmComSetting::Form_Load() {
         box->setCurrentIndex(p >= 0 && p < box->count() ? p : -1);
     }
     TxtTimeout->setText(stored.timeoutText);
+}
+
+void FrmComSetting::refreshPorts() {
+    if (opening_) {
+        refreshPending_ = true;
+        return;
+    }
+    showPorts(false);
+    portWatch_.rearm();
+}
+
+void FrmComSetting::showPorts(bool load) {
+    std::vector<std::pair<QString, int>> ports;
+    for (int index = 0; index <= 255; ++index) {
+        QString name;
+        std::int16_t com = PortGet::EnumComPort(index, name);
+        if (com < 0) break;
+        if (name.isEmpty()) continue;
+        ports.emplace_back(name, static_cast<int>(com));
+    }
+    int current = 0;
+    bool typed = false;
+    const QString text = CmbPortNo->currentText();
+    if (!load) {
+        bool same = static_cast<int>(ports.size()) == CmbPortNo->count();
+        for (int i = 0; same && i < CmbPortNo->count(); ++i) {
+            same = CmbPortNo->itemText(i) == ports[static_cast<std::size_t>(i)].first &&
+                   CmbPortNo->itemData(i).toInt() == ports[static_cast<std::size_t>(i)].second;
+        }
+        // An unchanged list is left alone, an open drop-down included.
+        if (same) return;
+        const int at = position(CmbPortNo);
+        if (at >= 0) current = CmbPortNo->itemData(at).toInt();
+        typed = at < 0 && !text.isEmpty();
+    }
+    CmbPortNo->clear();
+    std::vector<int> coms;
+    for (const auto& [name, com] : ports) {
+        CmbPortNo->addItem(name, com);
+        coms.push_back(com);
+    }
+    CmbPortNo->setCurrentIndex(portSelection_.choose(coms, current));
+    // What the user typed stays theirs: it still selects no port.
+    if (typed) CmbPortNo->setEditText(text);
+}
+
+void FrmComSetting::done(int result) {
+    portWatch_.stop();
+    QDialog::done(result);
 }
 
 void FrmComSetting::CmdOpen_Click() {
@@ -175,18 +212,26 @@ void FrmComSetting::CmdOpen_Click() {
     }
     OpenArgs args = openArgs(positions, t);
     const int com = CmbPortNo->itemData(position(CmbPortNo)).toInt();
+    const QString caption = CmbPortNo->currentText();
+    opening_ = true;
     std::int32_t h = PortOpen(com, args.baud, args.dataBits, args.stopBits, args.parity, args.flow);
+    opening_ = false;
     c_.ComHandle[slot] = h;
     if (h < 0) {
         const QString text = openFailureMessage(h, OpenFailure());
         if (!text.isEmpty()) dialog().message(text);
+        if (refreshPending_) {
+            refreshPending_ = false;
+            refreshPorts();
+        }
         return;
     }
+    refreshPending_ = false;
     TimeoutSet(h, -1, t);
-    terminal_.setWindowTitle(CmbPortNo->currentText());
+    terminal_.setWindowTitle(caption);
     // The label reads "&" as a mnemonic marker, so "&&" shows as one "&".
     terminal_.LblSetting->setText(args.description);
-    c_.ComCaption[slot] = CmbPortNo->currentText();
+    c_.ComCaption[slot] = caption;
     c_.ComSetting[slot] = makeRecord(com, positions, t);
     accept();
 }

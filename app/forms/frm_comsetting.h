@@ -11,6 +11,7 @@
 
 #include "common.h"
 #include "comsetting_logic.h"
+#include "portwatch.h"
 
 namespace tavorin {
 
@@ -41,9 +42,25 @@ class FrmComSetting : public QDialog {
     // user typed a text of their own.
     static int position(const QComboBox* box);
 
+    // Reads the ports again and shows them, keeping the selection as
+    // PortSelection decides; runs by itself when the ports change while
+    // the dialog is open.
+    void refreshPorts();
+
+  protected:
+    void done(int result) override;
+
   private:
+    void showPorts(bool load);
+
     Common& c_;
     FrmTerminal& terminal_;
+    PortWatch portWatch_;
+    comsetting::PortSelection portSelection_;
+    // While the port opens the library runs the event loop; the list must
+    // not change under the click that reads it.
+    bool opening_ = false;
+    bool refreshPending_ = false;
 };
 
 }  // namespace tavorin

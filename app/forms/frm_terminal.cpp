@@ -251,9 +251,15 @@ void FrmTerminal::RecvTimer_Timer() {
     RecvTimer.stop();
     const std::size_t slot = static_cast<std::size_t>(MyIdx);
     const std::int32_t h = c_.ComHandle[slot];
-    if (RecvChk(h) <= 0) {
-        RecvTimer.start();
-        return;
+    switch (terminal::tickStart(RecvChk(h))) {
+        case terminal::TickStart::Rearm:
+            RecvTimer.start();
+            return;
+        case terminal::TickStart::LineLost:
+            lineLost(h);
+            return;
+        case terminal::TickStart::Read:
+            break;
     }
     const QString imageFile = MakeImageFileName(MyIdx, QStringLiteral("jpg"));
     // The reply also comes as text; the display shows its bytes as they came.
@@ -308,10 +314,27 @@ void FrmTerminal::RecvTimer_Timer() {
             RecvText->verticalScrollBar()->setValue(RecvText->verticalScrollBar()->maximum());
         }
     } else if (r < 0) {
-        ShowErrorMessage(r);
+        const terminal::ReadFailure failure = terminal::afterFailedRead(r, RecvChk(h));
+        if (failure.lineLost) {
+            RecvMode = terminal::RecvMode::Unsolicited;
+            lineLost(h);
+            return;
+        }
+        ShowErrorMessage(failure.shown);
     }
     RecvMode = terminal::RecvMode::Unsolicited;
     RecvTimer.start();
+}
+
+void FrmTerminal::lineLost(std::int32_t handle) {
+    // The timer stays off: a port whose device has gone answers every look
+    // at once, and polling it would only repeat the message.
+    RecvTimer.stop();
+    ShowErrorMessage(OMBRIX_E_COMM);
+    // The user may have closed the window (or the program) while the box
+    // was open, and even opened the slot anew; then that slot is not this
+    // port's any more.
+    if (loaded_ && c_.ComHandle[static_cast<std::size_t>(MyIdx)] == handle) unloadByProgram();
 }
 
 }  // namespace tavorin

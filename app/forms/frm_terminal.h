@@ -73,6 +73,9 @@ class FrmTerminal : public QWidget {
 
   private:
     void setSendButtons(bool enabled);
+    // The device has gone: the user is told once and the slot ends as a
+    // close would end it.
+    void lineLost(std::int32_t handle);
 
     Common& c_;
     FrmImage& main_;

@@ -1,5 +1,7 @@
 #include "terminal_logic.h"
 
+#include "ombrix.h"
+
 namespace tavorin::terminal {
 
 RecvMode recvModeFor(const QString& command) {
@@ -7,6 +9,18 @@ RecvMode recvModeFor(const QString& command) {
     bool image = u.contains(u"IMG") && (u.contains(u"SHP") || u.contains(u"BOX")) &&
                  !u.contains(u'^') && !u.contains(u'?');
     return image ? RecvMode::Image : RecvMode::Response;
+}
+
+TickStart tickStart(std::int32_t waiting) {
+    // The library answers a count for a line that is there, and a negative
+    // code only for an open port whose device has vanished.
+    if (waiting < 0) return TickStart::LineLost;
+    return waiting == 0 ? TickStart::Rearm : TickStart::Read;
+}
+
+ReadFailure afterFailedRead(std::int32_t result, std::int32_t waitingAfter) {
+    if (tickStart(waitingAfter) == TickStart::LineLost) return {OMBRIX_E_COMM, true};
+    return {result, false};
 }
 
 Rendered render(const QByteArray& bytes) {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 
 namespace tavorin::terminal {
 
@@ -29,6 +30,22 @@ struct Rendered {
 // brackets -- each byte of 128 and above on its own, since a reply is not
 // necessarily text.
 Rendered render(const QByteArray& bytes);
+
+// How a receive tick goes on after its look at the queue (the library's
+// count of bytes waiting): nothing to read, a reply to read, or a device
+// that has gone (unplugged, hung up), which no later tick would see return.
+enum class TickStart { Rearm, Read, LineLost };
+TickStart tickStart(std::int32_t waiting);
+
+// After a read that failed: the result code whose message is shown, and
+// whether the slot ends because the device has gone (`waitingAfter` is the
+// queue's count taken after the read). A gone device is told once, as the
+// communication error, whatever the read itself answered.
+struct ReadFailure {
+    std::int32_t shown;
+    bool lineLost;
+};
+ReadFailure afterFailedRead(std::int32_t result, std::int32_t waitingAfter);
 
 // The trigger frames, sent raw.
 inline const QByteArray kTriggerOn("\x16T\r", 3);

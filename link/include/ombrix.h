@@ -318,10 +318,41 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
  * tty, when it exists; else COM1-32 = /dev/ttyS0-31, COM33-64 =
  * /dev/ttyUSB0-31, COM65-96 = /dev/ttyACM0-31. COM97-256 exist only as
  * aliases; for them the alias path is written even when it does not exist.
+ * An alias may also be one that Ombrix_PortScan made for a USB device.
  * Returns the length, OMBRIX_E_NO_ROOM for com outside 1..256, or
  * OMBRIX_E_PARAM for a missing buffer or one too small for the path and its zero.
  */
 OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity);
+
+/*
+ * Writes the path of the port directory (see Ombrix_PortName) into `buffer`,
+ * zero-terminated, and returns its length, so that a program can watch it
+ * for aliases that come and go. The directory need not exist yet.
+ * On Windows there is none: an empty text is written and 0 returned.
+ * Returns OMBRIX_E_PARAM for a missing buffer or one too small.
+ */
+OMBRIX_API int32_t Ombrix_PortFolder(char* buffer, int32_t capacity);
+
+/*
+ * Gives every USB serial device present that has a persistent name in
+ * /dev/serial/by-id/ a COM number that stays its own when it is plugged
+ * back in under another ttyACM/ttyUSB node: an alias COM<n> in the port
+ * directory that leads to that name. The port directory is made, private to
+ * the user, when it is missing, even with no device to number, so that a
+ * program can watch it. A device that an alias already leads to, by its
+ * persistent name or by its node, keeps that alias; aliases are never
+ * changed or removed, so the user's own always win. A new device gets the
+ * number of the node it sits on now (COM65 for ttyACM0) when no alias holds
+ * that number, else the lowest free one from 97 up. A device whose number
+ * the user later takes for an alias of their own gets a new one at the next
+ * call. Discovery calls this before it lists the ports.
+ * Returns how many aliases it made (0 or more), or OMBRIX_E_FILE when the
+ * port directory cannot be made or is not the user's own, or others may
+ * write to it (such a directory is never written to).
+ * On Windows the system itself keeps a USB adapter's COM number across
+ * re-plugging and there is no by-id folder: it does nothing and returns 0.
+ */
+OMBRIX_API int32_t Ombrix_PortScan(void);
 
 /*
  * Why the calling thread's last Ombrix_PortOpen could not get its device:

@@ -1,17 +1,31 @@
 // COM numbers to device paths on POSIX. Discovery in the program asks the
-// same routine through Ombrix_PortName, so the two can never disagree.
+// same routines through Ombrix_PortName, Ombrix_PortFolder and
+// Ombrix_PortScan, so the two can never disagree.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <memory>
 
 #include "device.h"
+#include "ombrix.h"
+#include "port_names.h"
 
 namespace ombrix {
 namespace {
+
+constexpr int kMaxCom = 256;
+// Numbers above the built-in table exist only as aliases.
+constexpr int kFirstAliasOnly = 97;
+
+// The built-in table: 32 numbers per family, in this order.
+constexpr const char* kFamilies[] = {"ttyS", "ttyUSB", "ttyACM"};
+constexpr int kPerFamily = 32;
 
 // $XDG_RUNTIME_DIR is per user and private; without it a per-uid directory
 // under /tmp keeps users apart.
@@ -22,28 +36,173 @@ std::string portDirectory() {
 }
 
 std::string builtinPath(std::int32_t com) {
-    static const char* const kFamilies[] = {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"};
-    int family = (com - 1) / 32;
+    int family = (com - 1) / kPerFamily;
     if (family > 2) return {};
-    return kFamilies[family] + std::to_string((com - 1) % 32);
+    return std::string("/dev/") + kFamilies[family] + std::to_string((com - 1) % kPerFamily);
+}
+
+std::string aliasPath(const std::string& folder, int com) {
+    return folder + "/COM" + std::to_string(com);
+}
+
+// The number an entry of the port directory stands for: "COM<n>" exactly as
+// comPathIn() spells it, else 0.
+int aliasNumber(const char* name) {
+    if (std::strncmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9') return 0;
+    int n = 0;
+    for (const char* c = name + 3; *c; ++c) {
+        if (*c < '0' || *c > '9' || n > kMaxCom) return 0;
+        n = n * 10 + (*c - '0');
+    }
+    return n <= kMaxCom ? n : 0;
+}
+
+std::string canonical(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+std::string linkText(const std::string& path) {
+    char text[PATH_MAX];
+    ssize_t n = readlink(path.c_str(), text, sizeof text - 1);
+    return n > 0 ? std::string(text, static_cast<std::size_t>(n)) : std::string();
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+// The port directory is where the library writes links that decide which
+// device a COM number opens. One that another user made (possible under
+// /tmp) must not be written to: whoever owns it could point the links at
+// a terminal of theirs.
+bool ownDirectory(const std::string& path) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 022) == 0;
 }
 
 }  // namespace
 
-bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length) {
-    std::string alias = portDirectory() + "/COM" + std::to_string(com);
-    struct stat st {};
-    std::string path = alias;
-    // An alias wins even when it dangles: opening it then fails, which is
-    // truer than silently opening some other device under that number.
-    if (lstat(alias.c_str(), &st) != 0) {
-        std::string builtin = builtinPath(com);
-        if (!builtin.empty()) path = builtin;
+int builtinNumber(const std::string& kernelName) {
+    // The longest family name first, so that "ttyS" does not claim "ttySUSB".
+    for (int family = 2; family >= 0; --family) {
+        const std::size_t len = std::strlen(kFamilies[family]);
+        if (kernelName.compare(0, len, kFamilies[family]) != 0) continue;
+        const std::string digits = kernelName.substr(len);
+        if (digits.empty() || digits.size() > 2 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return 0;
+        if (digits.size() > 1 && digits[0] == '0') return 0;
+        const int index = std::stoi(digits);
+        return index < kPerFamily ? family * kPerFamily + index + 1 : 0;
     }
+    return 0;
+}
+
+std::vector<NewAlias> numbersFor(const std::vector<SerialId>& ids, std::set<int> taken) {
+    std::vector<NewAlias> out;
+    for (const SerialId& id : ids) {
+        if (id.aliased) continue;
+        int com = 0;
+        if (id.builtin > 0 && id.builtin < kFirstAliasOnly && !taken.count(id.builtin)) {
+            com = id.builtin;
+        } else {
+            for (int n = kFirstAliasOnly; n <= kMaxCom && com == 0; ++n) {
+                if (!taken.count(n)) com = n;
+            }
+        }
+        if (com == 0) continue;
+        taken.insert(com);
+        out.push_back({com, id.path});
+    }
+    return out;
+}
+
+PortFolders systemFolders() {
+    return {portDirectory(), "/dev/serial/by-id"};
+}
+
+std::string comPathIn(std::int32_t com, const PortFolders& folders) {
+    std::string alias = aliasPath(folders.ports, com);
+    struct stat st {};
+    // An alias wins even when it dangles: opening it then fails, which is
+    // truer than silently opening some other device under that number. A
+    // USB device that is unplugged keeps its number this way.
+    if (lstat(alias.c_str(), &st) == 0) return alias;
+    std::string builtin = builtinPath(com);
+    return builtin.empty() ? alias : builtin;
+}
+
+std::int32_t rememberSerialIdsIn(const PortFolders& folders) {
+    // The persistent names of the devices present now.
+    std::set<std::string> names;  // sorted: devices found together are numbered alike every time
+    if (Dir dir{opendir(folders.byId.c_str())}) {
+        while (dirent* e = readdir(dir.get())) {
+            if (e->d_name[0] != '.') names.insert(e->d_name);
+        }
+    }
+    std::vector<SerialId> ids;
+    std::vector<std::string> devices;  // the node each id leads to, by index
+    for (const std::string& name : names) {
+        std::string path = folders.byId + "/" + name;
+        std::string node = canonical(path);
+        if (node.empty()) continue;  // a name left behind by a device that went
+        ids.push_back({path, builtinNumber(node.substr(node.find_last_of('/') + 1)), false});
+        devices.push_back(node);
+    }
+    // The directory is made even when there is nothing to number yet, so
+    // that a program can watch it for the aliases that will come.
+    if (!ownDirectory(folders.ports)) return OMBRIX_E_FILE;
+    if (ids.empty()) return 0;
+
+    std::set<int> taken;
+    if (Dir dir{opendir(folders.ports.c_str())}) {
+        while (dirent* e = readdir(dir.get())) {
+            const int com = aliasNumber(e->d_name);
+            if (com == 0) continue;
+            taken.insert(com);
+            // An alias leads to a device by its persistent name, or to the
+            // node the device sits on now; either way the user has numbered
+            // that device and the alias wins.
+            const std::string alias = folders.ports + "/" + e->d_name;
+            const std::string text = linkText(alias);
+            const std::string node = canonical(alias);
+            for (std::size_t i = 0; i < ids.size(); ++i) {
+                if (text == ids[i].path || (!node.empty() && node == devices[i]))
+                    ids[i].aliased = true;
+            }
+        }
+    }
+    std::int32_t made = 0;
+    for (const NewAlias& a : numbersFor(ids, taken)) {
+        // A number another program took meanwhile stays theirs; the device
+        // gets one at the next look.
+        if (symlink(a.target.c_str(), aliasPath(folders.ports, a.com).c_str()) == 0) ++made;
+    }
+    return made;
+}
+
+bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length) {
+    const std::string path = comPathIn(com, systemFolders());
     *length = path.size();
     if (path.size() + 1 > capacity) return false;
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return true;
+}
+
+bool portFolder(char* buffer, std::size_t capacity, std::size_t* length) {
+    const std::string path = portDirectory();
+    *length = path.size();
+    if (path.size() + 1 > capacity) return false;
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return true;
+}
+
+std::int32_t rememberSerialIds() {
+    return rememberSerialIdsIn(systemFolders());
 }
 
 }  // namespace ombrix

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "port.h"
+#include "port_names.h"
 
 namespace ombrix {
 namespace {
@@ -236,6 +237,17 @@ OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity) 
     std::size_t length = 0;
     if (!comPath(com, buffer, static_cast<std::size_t>(capacity), &length)) return OMBRIX_E_PARAM;
     return static_cast<int32_t>(length);
+}
+
+OMBRIX_API int32_t Ombrix_PortFolder(char* buffer, int32_t capacity) {
+    if (buffer == nullptr || capacity <= 0) return OMBRIX_E_PARAM;
+    std::size_t length = 0;
+    if (!portFolder(buffer, static_cast<std::size_t>(capacity), &length)) return OMBRIX_E_PARAM;
+    return static_cast<int32_t>(length);
+}
+
+OMBRIX_API int32_t Ombrix_PortScan(void) {
+    return rememberSerialIds();
 }
 
 OMBRIX_API int32_t Ombrix_OpenFailure(void) {

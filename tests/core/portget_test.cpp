@@ -36,6 +36,21 @@ class PortGetTest : public ::testing::Test {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(content);
     }
+    static int link(const QString& target, const QString& at) {
+        return symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData());
+    }
+    // The sysfs of a USB device `usb` (a folder under sys/devices) with its
+    // strings, and the tty `kernel` on its first interface.
+    void usbTty(const QString& sys, const QString& usb, const QString& kernel,
+                const QByteArray& maker, const QByteArray& product) {
+        touch(usb + "/idVendor", "0403\n");
+        touch(usb + "/manufacturer", maker + "\n");
+        touch(usb + "/product", product + "\n");
+        const QString node = usb + "/" + QFileInfo(usb).fileName() + ":1.0/" + kernel;
+        QDir().mkpath(node);
+        QDir().mkpath(sys + "/class/tty/" + kernel);
+        ASSERT_EQ(link(node, sys + "/class/tty/" + kernel + "/device"), 0);
+    }
     QTemporaryDir root;
 };
 
@@ -68,15 +83,7 @@ TEST_F(PortGetTest, AFakeDeviceTree) {
     touch(dev + "/ttyUSB0");
     touch(sys + "/class/tty/ttyS0/type", "4\n");
     touch(sys + "/class/tty/ttyS1/type", "0\n");
-    const QString usb = sys + "/devices/pci0/usb1/1-2";
-    touch(usb + "/idVendor", "0403\n");
-    touch(usb + "/manufacturer", "FTDI\n");
-    touch(usb + "/product", "FT232R USB UART\n");
-    QDir().mkpath(usb + "/1-2:1.0/ttyUSB0");
-    QDir().mkpath(sys + "/class/tty/ttyUSB0");
-    ASSERT_EQ(symlink(QFile::encodeName(usb + "/1-2:1.0/ttyUSB0").constData(),
-                      QFile::encodeName(sys + "/class/tty/ttyUSB0/device").constData()),
-              0);
+    usbTty(sys, sys + "/devices/pci0/usb1/1-2", "ttyUSB0", "FTDI", "FT232R USB UART");
 
     PortGet::Sources s;
     s.devRoot = dev.left(dev.size() - 3);
@@ -95,9 +102,7 @@ TEST_F(PortGetTest, AFakeDeviceTree) {
     EXPECT_EQ(ports[1].second, 33);
 
     // An alias the user made to the adapter lists it once, under the alias.
-    ASSERT_EQ(symlink(QFile::encodeName(dev + "/ttyUSB0").constData(),
-                      QFile::encodeName(dev + "/my-scanner").constData()),
-              0);
+    ASSERT_EQ(link(dev + "/ttyUSB0", dev + "/my-scanner"), 0);
     s.pathOf = [](int com) {
         if (com == 5) return QString("/dev/my-scanner");
         if (com <= 32) return QString("/dev/ttyS%1").arg(com - 1);
@@ -114,6 +119,33 @@ TEST_F(PortGetTest, AFakeDeviceTree) {
     PortGet::setSources(s);
     QString name;
     EXPECT_EQ(PortGet::EnumComPort(0, name), -1);
+}
+
+TEST_F(PortGetTest, AUsbDeviceNumberedByItsPersistentNameKeepsItsProductName) {
+    // COM65 leads to the device's by-id name, which leads to the node it got
+    // when it came back (ttyACM1, also reached as COM66 by the table).
+    const QString dev = root.filePath("dev");
+    const QString sys = root.filePath("sys");
+    touch(dev + "/ttyACM1");
+    usbTty(sys, sys + "/devices/pci0/usb1/1-3", "ttyACM1", "Maker", "Area Imaging Scanner");
+    QDir().mkpath(dev + "/serial/by-id");
+    QDir().mkpath(dev + "/ports");
+    ASSERT_EQ(link("../../ttyACM1", dev + "/serial/by-id/usb-Maker_Scanner_0001-if00"), 0);
+    ASSERT_EQ(link(dev + "/serial/by-id/usb-Maker_Scanner_0001-if00", dev + "/ports/COM65"), 0);
+
+    PortGet::Sources s;
+    s.devRoot = root.path();
+    s.sysRoot = sys;
+    s.pathOf = [](int com) {
+        if (com == 65) return QString("/dev/ports/COM65");
+        if (com >= 65 && com <= 96) return QString("/dev/ttyACM%1").arg(com - 65);
+        return QString();
+    };
+    PortGet::setSources(s);
+    auto ports = listPorts();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].first, "Maker Area Imaging Scanner (ttyACM1) (COM65)");
+    EXPECT_EQ(ports[0].second, 65);
 }
 
 TEST_F(PortGetTest, ARealPtyAliasIsListedWithItsComNumber) {

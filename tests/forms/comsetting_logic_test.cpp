@@ -147,6 +147,65 @@ TEST(ComSettingLogic, TimeoutCheck) {
     }
 }
 
+TEST(ComSettingLogic, PortSelectionWhileTheListChanges) {
+    // Each step: the list as read again, the number selected before it was
+    // read (0: none), and the position the dialog then selects.
+    struct Step {
+        std::vector<int> coms;
+        int current;
+        int expected;
+    };
+    struct Case {
+        const char* what;
+        int stored;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"the stored port is preselected, else the first", 5, {{{1, 5}, 0, 1}, {{1, 2}, 0, 0}}},
+        {"an empty list selects nothing", 5, {{{}, 0, -1}}},
+        {"the stored port is taken up once it comes", 65, {{{1}, 0, 0}, {{1, 65}, 1, 1}}},
+        {"the user's choice is kept while it is there",
+         65,
+         {{{1, 65, 97}, 0, 1}, {{1, 97, 65}, 97, 1}, {{97}, 97, 0}}},
+        {"and comes back with its port",
+         65,
+         {{{1, 65, 97}, 0, 1}, {{1, 65, 97}, 97, 2}, {{1, 65}, 97, 0}, {{97, 1, 65}, 1, 0}}},
+        {"choosing the stored port again is a choice too",
+         65,
+         {{{1, 65}, 0, 1}, {{1, 65}, 1, 0}, {{1, 65}, 65, 1}, {{1}, 65, 0}, {{65, 1}, 1, 0}}},
+    };
+    for (const Case& c : cases) {
+        PortSelection selection(c.stored);
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& s = c.steps[i];
+            EXPECT_EQ(selection.choose(s.coms, s.current), s.expected) << c.what << ", step " << i;
+        }
+    }
+}
+
+TEST(TerminalLogic, AGoneDeviceIsToldOnceAndEndsTheSlot) {
+    EXPECT_EQ(terminal::tickStart(0), terminal::TickStart::Rearm);
+    EXPECT_EQ(terminal::tickStart(3), terminal::TickStart::Read);
+    EXPECT_EQ(terminal::tickStart(OMBRIX_E_COMM), terminal::TickStart::LineLost);
+    // A read that failed on a line still there shows its own message; on a
+    // line that has gone, the one communication error, whatever it answered.
+    const struct {
+        std::int32_t result, waitingAfter, shown;
+        bool lost;
+    } cases[] = {
+        {OMBRIX_E_TIMEOUT, 0, OMBRIX_E_TIMEOUT, false},
+        {OMBRIX_E_COMM, 2, OMBRIX_E_COMM, false},
+        {OMBRIX_E_COMM, OMBRIX_E_COMM, OMBRIX_E_COMM, true},
+        {OMBRIX_E_FILE, OMBRIX_E_COMM, OMBRIX_E_COMM, true},
+        {OMBRIX_E_CANCELLED, OMBRIX_E_COMM, OMBRIX_E_COMM, true},
+    };
+    for (const auto& c : cases) {
+        terminal::ReadFailure f = terminal::afterFailedRead(c.result, c.waitingAfter);
+        EXPECT_EQ(f.shown, c.shown) << c.result << " then " << c.waitingAfter;
+        EXPECT_EQ(f.lineLost, c.lost) << c.result << " then " << c.waitingAfter;
+    }
+}
+
 TEST(TerminalLogic, RecvModeRule) {
     using terminal::recvModeFor;
     EXPECT_EQ(recvModeFor("imgshp"), terminal::RecvMode::Image);

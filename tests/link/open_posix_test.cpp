@@ -82,6 +82,12 @@ TEST(PortNameTest, AliasesWinOverTheBuiltInTable) {
     EXPECT_EQ(Ombrix_PortName(1, path, 11), 10);
     EXPECT_EQ(Ombrix_PortName(1, nullptr, 100), OMBRIX_E_PARAM);
 
+    // The folder a program watches is the one the aliases are read from.
+    EXPECT_EQ(Ombrix_PortFolder(path, sizeof path), static_cast<int>(dir.runtimeDir().size() + 7));
+    EXPECT_EQ(std::string(path) + "/COM3", dir.aliasPath(3));
+    EXPECT_EQ(Ombrix_PortFolder(path, 4), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_PortFolder(nullptr, 100), OMBRIX_E_PARAM);
+
     // Without XDG_RUNTIME_DIR the per-user directory under /tmp is used.
     unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(name(200), "/tmp/ombrix-" + std::to_string(getuid()) + "/COM200");

@@ -147,6 +147,13 @@ TEST(PortNameTest, AComNumberNamesItsDeviceInTheDeviceNamespace) {
     EXPECT_EQ(Ombrix_PortName(257, path, sizeof path), OMBRIX_E_NO_ROOM);
     EXPECT_EQ(Ombrix_PortName(5, path, 8), OMBRIX_E_PARAM);  // "\\.\COM5" needs 9
     EXPECT_EQ(Ombrix_PortName(5, nullptr, 32), OMBRIX_E_PARAM);
+
+    // The system numbers the ports itself: no folder of aliases, nothing to
+    // remember for a USB adapter.
+    EXPECT_EQ(Ombrix_PortFolder(path, sizeof path), 0);
+    EXPECT_STREQ(path, "");
+    EXPECT_EQ(Ombrix_PortFolder(nullptr, 32), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_PortScan(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+// The port directory and the remembered USB numbers on Windows: neither
+// exists there. The system itself gives every serial device its COM number
+// and keeps a USB adapter's number when it is plugged back in, so there is
+// no folder of aliases to show and nothing to remember.
+#include "ombrix.h"
+#include "port_names.h"
+
+namespace ombrix {
+
+bool portFolder(char* buffer, std::size_t capacity, std::size_t* length) {
+    *length = 0;
+    if (capacity < 1) return false;
+    buffer[0] = '\0';
+    return true;
+}
+
+std::int32_t rememberSerialIds() {
+    return OMBRIX_OK;
+}
+
+}  // namespace ombrix

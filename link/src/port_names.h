@@ -1,0 +1,60 @@
+// Where COM numbers come from beyond the fixed device names: the port
+// directory of aliases and the numbers kept there for USB serial devices so
+// that a device keeps its number when it comes back under another node.
+// Internal to the library; the library's own tests reach the folder-taking
+// forms through the static archive, with folders of their own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace ombrix {
+
+// Writes the port directory's path zero-terminated and sets `*length`;
+// false when the buffer is too small. Empty where the platform has none.
+bool portFolder(char* buffer, std::size_t capacity, std::size_t* length);
+
+// Gives every USB serial device present that no alias leads to a COM number
+// of its own, kept as an alias. Returns how many it gave, or a negative
+// result code when the port directory cannot be used.
+std::int32_t rememberSerialIds();
+
+// The folders the resolution reads and writes. The library uses the user's
+// port directory and the system's by-id folder; tests use folders of their
+// own.
+struct PortFolders {
+    std::string ports;  // COM<n> aliases
+    std::string byId;   // one persistent name per USB serial device
+};
+PortFolders systemFolders();
+
+// The path COM `com` opens with these folders: the alias when one exists
+// (even a dangling one), else the built-in device name, else the alias path.
+std::string comPathIn(std::int32_t com, const PortFolders& folders);
+std::int32_t rememberSerialIdsIn(const PortFolders& folders);
+
+// The built-in COM number of a kernel device name ("ttyACM1" -> 66), 0 for
+// a name outside the built-in table.
+int builtinNumber(const std::string& kernelName);
+
+// A persistent name found in the by-id folder.
+struct SerialId {
+    std::string path;      // the name's full path, what an alias will lead to
+    int builtin = 0;       // the built-in number of the node it leads to now
+    bool aliased = false;  // an alias already leads to it (or to its device)
+};
+struct NewAlias {
+    int com;
+    std::string target;
+};
+// The numbers to give the names no alias leads to, in the order given: the
+// number of the node the device sits on now when no alias holds it (so the
+// first device keeps the number it always had), else the lowest number of
+// those that exist only as aliases that is free. `taken` holds the numbers
+// that have an alias already. A name for which no number is left gets none.
+std::vector<NewAlias> numbersFor(const std::vector<SerialId>& ids, std::set<int> taken);
+
+}  // namespace ombrix
