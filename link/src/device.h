@@ -121,7 +121,9 @@ class Device {
     // Waits until wake() or until the device vanished or was closed; unlike
     // waitArrival(), new input does not end it. The watcher sleeps in it
     // while its last notice is unconsumed, when arrivals are no news, so
-    // that it costs nothing until a reader, a stop or a close wakes it.
+    // that it costs nothing until a reader, a stop or a close wakes it. A
+    // device that could see its own end only by polling leaves that to the
+    // wake its close() gives.
     virtual Wait waitWake(int timeoutMs) = 0;
 
     // Ends a waitArrival() or waitWake() in progress, from any thread; a

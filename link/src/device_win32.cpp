@@ -212,75 +212,16 @@ class Win32Device final : public Device {
     // The watcher's wait: the driver's character-received event, or, where
     // event waits end by themselves without input (an emulated port does
     // that every few milliseconds), the queue polled every 5 ms.
-    Wait waitArrival(int timeoutMs) override {
-        // Held shared for the whole wait: close() takes it exclusively, so
-        // the handle cannot be closed, and its value reused, under the wait.
-        std::shared_lock lock(mutex_);
-        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
-        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
-        int before = queuedLocked();
-        if (before < 0) return Wait::Gone;
-        for (;;) {
-            if (closing_.load()) return Wait::Gone;
-            int slice = leftUntil(deadline);
-            if (polling_) {
-                if (slice < 0 || slice > kArrivalPollMs) slice = kArrivalPollMs;
-                if (WaitForSingleObject(wakeEvent_, waitTime(slice)) == WAIT_OBJECT_0) {
-                    return closing_.load() ? Wait::Gone : Wait::Woken;
-                }
-            } else {
-                CommWait c = waitCommEventOrWake(slice);
-                if (c == CommWait::Woken) return closing_.load() ? Wait::Gone : Wait::Woken;
-                if (c == CommWait::Failed) return Wait::Gone;
-            }
-            int now = queuedLocked();
-            if (now < 0) return Wait::Gone;
-            if (now > before) {
-                uselessWaits_ = 0;
-                return Wait::Ready;
-            }
-            // Nothing new: an event left from bytes the client has read
-            // since, or a wait that ended by itself.
-            before = std::min(before, now);
-            countUselessWait();
-            if (deadline >= 0 && leftUntil(deadline) == 0) return Wait::Timeout;
-        }
-    }
+    Wait waitArrival(int timeoutMs) override { return watchLine(timeoutMs, true); }
 
     // The watcher's sleep behind an unconsumed notice. Where the driver's
     // events can be trusted they are waited for as well, since a pulled
     // device ends the pending event wait with a failure; arrivals end it
     // too, and are let pass. Where they cannot (the emulated port) only the
     // wake is waited for: polling the queue for a hang-up would wake the
-    // thread every few milliseconds for the whole time the notice stays
+    // thread every few milliseconds for as long as the notice stays
     // unconsumed, and the consumer, a stop and a close all wake it anyway.
-    Wait waitWake(int timeoutMs) override {
-        std::shared_lock lock(mutex_);
-        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
-        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
-        int before = queuedLocked();
-        if (before < 0) return Wait::Gone;
-        for (;;) {
-            if (closing_.load()) return Wait::Gone;
-            if (polling_) {
-                DWORD r = WaitForSingleObject(wakeEvent_, waitTime(leftUntil(deadline)));
-                if (r == WAIT_OBJECT_0) return closing_.load() ? Wait::Gone : Wait::Woken;
-                return r == WAIT_TIMEOUT ? Wait::Timeout : Wait::Gone;
-            }
-            CommWait c = waitCommEventOrWake(leftUntil(deadline));
-            if (c == CommWait::Woken) return closing_.load() ? Wait::Gone : Wait::Woken;
-            if (c == CommWait::Failed) return Wait::Gone;
-            int now = queuedLocked();
-            if (now < 0) return Wait::Gone;
-            if (now > before) {
-                uselessWaits_ = 0;
-            } else {
-                countUselessWait();
-            }
-            before = now;
-            if (deadline >= 0 && leftUntil(deadline) == 0) return Wait::Timeout;
-        }
-    }
+    Wait waitWake(int timeoutMs) override { return watchLine(timeoutMs, false); }
 
     void wake() override { SetEvent(wakeEvent_); }
 
@@ -303,6 +244,44 @@ class Win32Device final : public Device {
 
   private:
     enum class CommWait { Event, Woken, Timeout, Failed };
+
+    // The two watcher waits: until new input (`arrivalsEnd`) or only until
+    // the wake, a time-out or the device's end.
+    Wait watchLine(int timeoutMs, bool arrivalsEnd) {
+        // Held shared for the whole wait: close() takes it exclusively, so
+        // the handle cannot be closed, and its value reused, under the wait.
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
+        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+        int before = queuedLocked();
+        if (before < 0) return Wait::Gone;
+        for (;;) {
+            if (closing_.load()) return Wait::Gone;
+            int slice = leftUntil(deadline);
+            if (polling_) {
+                if (arrivalsEnd && (slice < 0 || slice > kArrivalPollMs)) slice = kArrivalPollMs;
+                if (WaitForSingleObject(wakeEvent_, waitTime(slice)) == WAIT_OBJECT_0) {
+                    return closing_.load() ? Wait::Gone : Wait::Woken;
+                }
+            } else {
+                CommWait c = waitCommEventOrWake(slice);
+                if (c == CommWait::Woken) return closing_.load() ? Wait::Gone : Wait::Woken;
+                if (c == CommWait::Failed) return Wait::Gone;
+            }
+            int now = queuedLocked();
+            if (now < 0) return Wait::Gone;
+            if (now > before) {
+                uselessWaits_ = 0;
+                if (arrivalsEnd) return Wait::Ready;
+            } else {
+                // Nothing new: an event left from bytes the client has read
+                // since, or a wait that ended by itself.
+                countUselessWait();
+            }
+            before = now;
+            if (deadline >= 0 && leftUntil(deadline) == 0) return Wait::Timeout;
+        }
+    }
 
     static int leftUntil(std::int64_t deadline) {
         if (deadline < 0) return -1;
