@@ -118,8 +118,16 @@ class Device {
     // on another thread than every other call.
     virtual Wait waitArrival(int timeoutMs) = 0;
 
-    // Ends a waitArrival() in progress, from any thread; a wake with nobody
-    // waiting ends the next waitArrival() at once.
+    // Waits until wake() or until the device vanished or was closed; unlike
+    // waitArrival(), new input does not end it. The watcher sleeps in it
+    // while its last notice is unconsumed, when arrivals are no news, so
+    // that it costs nothing until a reader, a stop or a close wakes it. A
+    // device that could see its own end only by polling leaves that to the
+    // wake its close() gives.
+    virtual Wait waitWake(int timeoutMs) = 0;
+
+    // Ends a waitArrival() or waitWake() in progress, from any thread; a
+    // wake with nobody waiting ends the next such wait at once.
     virtual void wake() = 0;
 
     // Closes the device. After it returns no thread is inside a system call
@@ -139,11 +147,14 @@ enum class OpenError { None, Denied, NoDevice, Held, CannotOpen, NoEvent };
 //   - a new file, or an existing regular file in a directory that lets a
 //     file be created: the bytes go to a temporary beside it (a short name
 //     of fixed length), which replaces it only on commit() and then carries
-//     the replaced file's permission bits, and its owner and group where the
-//     process may set them;
+//     the replaced file's permission bits, and its owner, group and extended
+//     attributes (access lists among them) where the process may set them
+//     and the file system keeps them;
 //   - an existing regular file in a directory that does not let a file be
-//     created (or whose sticky bit would refuse the rename): the bytes are
-//     held in memory and the file is rewritten in place on commit();
+//     created (or whose sticky bit would refuse the rename), or one with
+//     more than one name (hard links): the bytes are held in memory and the
+//     file is rewritten in place on commit(), so that every name shows the
+//     new picture;
 //   - an existing file that is not a regular one (a FIFO, a device): the
 //     bytes are held in memory and written to it on commit().
 // A symbolic link at the path is followed to its final target, and the link

@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,13 +23,13 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <random>
 #include <shared_mutex>
 #include <string>
 #include <vector>
 
 #include "device.h"
+#include "device_buffers.h"
 
 namespace ombrix {
 namespace {
@@ -155,10 +156,7 @@ class PosixDevice final : public Device {
         if (fd_ < 0) return;
         int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
         (void)tcflush(fd_, which);
-        if (input) {
-            std::lock_guard ahead(aheadMutex_);
-            aheadBegin_ = aheadEnd_ = 0;
-        }
+        if (input) ahead_.clear();
     }
 
     int queued() override {
@@ -168,31 +166,15 @@ class PosixDevice final : public Device {
         // A hung-up tty (the far side of a pty closed, a USB adapter pulled)
         // fails FIONREAD with EIO: that is the device vanishing.
         if (ioctl(fd_, FIONREAD, &n) != 0) return -1;
-        std::lock_guard ahead(aheadMutex_);
-        return (n < 0 ? 0 : n) + static_cast<int>(aheadEnd_ - aheadBegin_);
+        return (n < 0 ? 0 : n) + static_cast<int>(ahead_.held());
     }
 
     IoResult read(unsigned char* buffer, std::size_t size) override {
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return {Io::Gone, 0};
-        std::lock_guard ahead(aheadMutex_);
-        if (aheadBegin_ == aheadEnd_) {
-            // Large reads go straight to the caller. Small ones -- replies
-            // are taken a byte at a time, image chunks a kilobyte -- fill a
-            // read-ahead block first, so that a fast line costs one system
-            // call per block instead of one per byte. What the block holds
-            // still counts as queued and is discarded by a purge, so the
-            // rest of the library sees exactly the driver's queue.
-            if (size >= sizeof ahead_) return readFd(buffer, size);
-            IoResult r = readFd(ahead_, sizeof ahead_);
-            if (r.status != Io::Ok) return r;
-            aheadBegin_ = 0;
-            aheadEnd_ = r.count;
-        }
-        std::size_t n = std::min(size, aheadEnd_ - aheadBegin_);
-        std::memcpy(buffer, ahead_ + aheadBegin_, n);
-        aheadBegin_ += n;
-        return {Io::Ok, n};
+        return ahead_.read(buffer, size, [this](unsigned char* into, std::size_t most) {
+            return readFd(into, most);
+        });
     }
 
     IoResult write(const unsigned char* bytes, std::size_t size) override {
@@ -211,19 +193,13 @@ class PosixDevice final : public Device {
     }
 
     Wait waitReadable(int timeoutMs) override {
-        {
-            std::lock_guard ahead(aheadMutex_);
-            if (aheadBegin_ != aheadEnd_) return Wait::Ready;
-        }
+        if (ahead_.held() > 0) return Wait::Ready;
         return pollFor(POLLIN, timeoutMs);
     }
     Wait waitWritable(int timeoutMs) override { return pollFor(POLLOUT, timeoutMs); }
 
     Wait waitReadableOrInterrupted(int timeoutMs) override {
-        {
-            std::lock_guard ahead(aheadMutex_);
-            if (aheadBegin_ != aheadEnd_) return Wait::Ready;
-        }
+        if (ahead_.held() > 0) return Wait::Ready;
         return pollFor(POLLIN, timeoutMs, true);
     }
     Wait waitWritableOrInterrupted(int timeoutMs) override {
@@ -264,6 +240,32 @@ class PosixDevice final : public Device {
             }
             if (closing_.load()) return Wait::Gone;
             return result;
+        }
+    }
+
+    Wait waitWake(int timeoutMs) override {
+        // Held shared for the whole wait, as in waitArrival().
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return Wait::Gone;
+        std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+        for (;;) {
+            // The device is polled for no event at all: poll() reports its
+            // hang-up and errors whatever was asked, and the tty wakes only
+            // waiters that asked for input when bytes come, so arrivals
+            // leave this thread asleep in the kernel.
+            pollfd p[2] = {{fd_, 0, 0}, {wakeFd_, POLLIN, 0}};
+            int n = ::poll(p, 2, remainingMs(deadline));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return Wait::Gone;
+            }
+            if (n == 0) return Wait::Timeout;
+            if (p[1].revents & POLLIN) {
+                std::uint64_t count;
+                (void)!::read(wakeFd_, &count, sizeof count);
+                return closing_.load() ? Wait::Gone : Wait::Woken;
+            }
+            return Wait::Gone;
         }
     }
 
@@ -331,10 +333,7 @@ class PosixDevice final : public Device {
     }
 
     std::shared_mutex mutex_;
-    std::mutex aheadMutex_;
-    unsigned char ahead_[4096];
-    std::size_t aheadBegin_ = 0;
-    std::size_t aheadEnd_ = 0;
+    ReadAhead ahead_;
     std::atomic<bool> closing_{false};
     LineSettings line_;
     int fd_;
@@ -459,7 +458,7 @@ bool writeAll(int fd, const unsigned char* bytes, std::size_t size) {
 }
 
 // Writes into a temporary that replaces the target on commit.
-class ReplacingFile final : public OutputFile {
+class ReplacingFile final : public BatchedFile {
   public:
     ReplacingFile(int dirFd, int fd, std::string temp, std::string name)
         : dirFd_(dirFd), fd_(fd), temp_(std::move(temp)), name_(std::move(name)) {}
@@ -468,16 +467,6 @@ class ReplacingFile final : public OutputFile {
         if (fd_ >= 0) ::close(fd_);
         if (!committed_) ::unlinkat(dirFd_, temp_.c_str(), 0);
         ::close(dirFd_);
-    }
-
-    bool write(const unsigned char* bytes, std::size_t size) override {
-        // Chunks arrive a kilobyte at a time; collecting them saves a
-        // system call per chunk on a fast line.
-        if (used_ + size > sizeof buffer_ && !flush()) return false;
-        if (size >= sizeof buffer_) return writeAll(fd_, bytes, size);
-        std::memcpy(buffer_ + used_, bytes, size);
-        used_ += size;
-        return true;
     }
 
     bool commit() override {
@@ -494,14 +483,10 @@ class ReplacingFile final : public OutputFile {
     }
 
   private:
-    bool flush() {
-        bool ok = writeAll(fd_, buffer_, used_);
-        used_ = 0;
-        return ok;
+    bool writeThrough(const unsigned char* bytes, std::size_t size) override {
+        return writeAll(fd_, bytes, size);
     }
 
-    unsigned char buffer_[64 * 1024];
-    std::size_t used_ = 0;
     int dirFd_;
     int fd_;
     std::string temp_;
@@ -509,40 +494,28 @@ class ReplacingFile final : public OutputFile {
     bool committed_ = false;
 };
 
-// Writes into the target itself, opened before the transfer. The bytes are
-// held until commit(), so that a failed or cancelled transfer leaves the
-// target as it was; only a failure while it is being rewritten can leave it
-// short.
-class DirectFile final : public OutputFile {
+// Writes the held picture into the target itself, opened before the
+// transfer.
+class DirectFile final : public HeldFile {
   public:
     DirectFile(int fd, bool regular) : fd_(fd), regular_(regular) {}
     ~DirectFile() override { ::close(fd_); }
 
-    bool write(const unsigned char* bytes, std::size_t size) override {
-        try {
-            held_.insert(held_.end(), bytes, bytes + size);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        return true;
-    }
-
-    bool commit() override {
+  private:
+    bool writeOut(const unsigned char* bytes, std::size_t size) override {
         if (regular_) {
-            return ::lseek(fd_, 0, SEEK_SET) == 0 && writeAll(fd_, held_.data(), held_.size()) &&
-                   ::ftruncate(fd_, static_cast<off_t>(held_.size())) == 0 && ::fsync(fd_) == 0;
+            return ::lseek(fd_, 0, SEEK_SET) == 0 && writeAll(fd_, bytes, size) &&
+                   ::ftruncate(fd_, static_cast<off_t>(size)) == 0 && ::fsync(fd_) == 0;
         }
         // A FIFO or a device: no length to set and nothing to sync.
         SigpipeGuard guard;
-        bool ok = writeAll(fd_, held_.data(), held_.size());
+        bool ok = writeAll(fd_, bytes, size);
         if (!ok && errno == EPIPE) guard.raised();
         return ok;
     }
 
-  private:
     int fd_;
     bool regular_;
-    std::vector<unsigned char> held_;
 };
 
 // Follows symbolic links in the last component of `path` until it names
@@ -587,10 +560,81 @@ int createTemporary(int dirFd, std::string& name) {
     return -1;
 }
 
-// Gives the temporary the replaced file's owner, group and permission bits,
-// as far as the process may. A set-id bit is kept only with the owner or
-// group it belongs to.
-void takeOverAttributes(int fd, const struct stat& old) {
+// Asks a size-then-fill system call (flistxattr, fgetxattr) for its whole
+// answer. The answer can grow between the two calls when another process
+// adds to the file meanwhile; then it is asked again. False on a failure,
+// such as ENOTSUP from a file system that keeps no extended attributes.
+template <class Ask>
+bool askWhole(Ask ask, std::vector<char>& answer) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        ssize_t size = ask(nullptr, 0);
+        if (size < 0) return false;
+        answer.resize(static_cast<std::size_t>(size));
+        if (size == 0) return true;
+        ssize_t n = ask(answer.data(), answer.size());
+        if (n >= 0) {
+            answer.resize(static_cast<std::size_t>(n));
+            return true;
+        }
+        if (errno != ERANGE) return false;
+    }
+    return false;
+}
+
+// The names of the file's extended attributes, each ended by a zero; none
+// where the file system keeps none.
+std::vector<char> attributeNames(int fd) {
+    std::vector<char> names;
+    if (!askWhole([fd](char* list, std::size_t size) { return ::flistxattr(fd, list, size); },
+                  names)) {
+        names.clear();
+    }
+    return names;
+}
+
+// Calls `each` with every name of a flistxattr list.
+template <class Each>
+void forEachName(const std::vector<char>& names, Each each) {
+    for (std::size_t at = 0; at < names.size();) {
+        const char* name = names.data() + at;
+        std::size_t length = ::strnlen(name, names.size() - at);
+        if (length > 0) each(std::string(name, length));
+        at += length + 1;
+    }
+}
+
+// Gives the temporary the replaced file's extended attributes -- its access
+// list (system.posix_acl_access), the user's own user.* notes, a security
+// label -- and drops any it got by being created (a folder's default access
+// list), so that the new picture carries what the old one had, no more and
+// no less. Each attribute is copied as far as the process may and the file
+// system keeps it: one that cannot be read or set (another user's file,
+// a security.* name that needs privileges) is passed over, never a reason to
+// fail the picture.
+void takeOverExtendedAttributes(int from, int to) {
+    std::vector<char> names = attributeNames(from);
+    std::vector<std::string> kept;
+    forEachName(names, [&](const std::string& name) { kept.push_back(name); });
+    forEachName(attributeNames(to), [&](const std::string& name) {
+        if (std::find(kept.begin(), kept.end(), name) == kept.end()) {
+            (void)::fremovexattr(to, name.c_str());
+        }
+    });
+    for (const std::string& name : kept) {
+        std::vector<char> value;
+        auto ask = [&](char* buffer, std::size_t size) {
+            return ::fgetxattr(from, name.c_str(), buffer, size);
+        };
+        if (askWhole(ask, value))
+            (void)::fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
+    }
+}
+
+// Gives the temporary the replaced file's owner, group, extended attributes
+// and permission bits, as far as the process may. A set-id bit is kept only
+// with the owner or group it belongs to. The attributes go before the mode:
+// a file made read-only refuses new user.* attributes even to its owner.
+void takeOverAttributes(int fd, int oldFd, const struct stat& old) {
     mode_t mode = old.st_mode & 07777;
     if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
         mode &= ~static_cast<mode_t>(S_ISUID);
@@ -598,6 +642,7 @@ void takeOverAttributes(int fd, const struct stat& old) {
             mode &= ~static_cast<mode_t>(S_ISGID);
         }
     }
+    takeOverExtendedAttributes(oldFd, fd);
     (void)::fchmod(fd, mode);
 }
 
@@ -661,15 +706,19 @@ std::unique_ptr<OutputFile> createOutputFile(const char* path) {
     uid_t me = ::geteuid();
     bool renameRefused = ::fstat(dirFd, &dirSt) == 0 && (dirSt.st_mode & S_ISVTX) && me != 0 &&
                          old.st_uid != me && dirSt.st_uid != me;
+    // A file with more than one name is rewritten in place as well: a
+    // rename would give this name a new file and leave the others showing
+    // the old picture.
+    bool inPlace = renameRefused || old.st_nlink > 1;
     std::string temp;
-    int tempFd = renameRefused ? -1 : createTemporary(dirFd, temp);
+    int tempFd = inPlace ? -1 : createTemporary(dirFd, temp);
     if (tempFd < 0) {
         // The directory takes no new file: rewrite the file in place.
         ::close(dirFd);
         return std::make_unique<DirectFile>(fd, true);
     }
+    takeOverAttributes(tempFd, fd, old);
     ::close(fd);
-    takeOverAttributes(tempFd, old);
     return std::make_unique<ReplacingFile>(dirFd, tempFd, temp, name);
 }
 

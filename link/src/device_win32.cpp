@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "device.h"
+#include "device_buffers.h"
 
 namespace ombrix {
 namespace {
@@ -130,8 +131,7 @@ class Win32Device final : public Device {
         }
         if (input) {
             (void)PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR);
-            std::lock_guard ahead(aheadMutex_);
-            aheadBegin_ = aheadEnd_ = 0;
+            ahead_.clear();
         }
     }
 
@@ -143,24 +143,14 @@ class Win32Device final : public Device {
     IoResult read(unsigned char* buffer, std::size_t size) override {
         std::shared_lock lock(mutex_);
         if (handle_ == INVALID_HANDLE_VALUE) return {Io::Gone, 0};
-        std::lock_guard ahead(aheadMutex_);
-        if (aheadBegin_ == aheadEnd_) {
+        // The driver is asked only for what it reports queued, so that the
+        // read completes at once.
+        return ahead_.read(buffer, size, [this](unsigned char* into, std::size_t most) {
             int waiting = driverQueue();
-            if (waiting < 0) return {Io::Gone, 0};
-            if (waiting == 0) return {Io::WouldBlock, 0};
-            auto n = static_cast<std::size_t>(waiting);
-            // As on POSIX, small reads fill a read-ahead block, so that a
-            // reply taken a byte at a time costs one driver call.
-            if (size >= sizeof ahead_) return readDriver(buffer, std::min(size, n));
-            IoResult r = readDriver(ahead_, std::min(sizeof ahead_, n));
-            if (r.status != Io::Ok) return r;
-            aheadBegin_ = 0;
-            aheadEnd_ = r.count;
-        }
-        std::size_t n = std::min(size, aheadEnd_ - aheadBegin_);
-        std::memcpy(buffer, ahead_ + aheadBegin_, n);
-        aheadBegin_ += n;
-        return {Io::Ok, n};
+            if (waiting < 0) return IoResult{Io::Gone, 0};
+            if (waiting == 0) return IoResult{Io::WouldBlock, 0};
+            return readDriver(into, std::min(most, static_cast<std::size_t>(waiting)));
+        });
     }
 
     // One write is in flight at a time, in a buffer the device owns. A
@@ -222,63 +212,16 @@ class Win32Device final : public Device {
     // The watcher's wait: the driver's character-received event, or, where
     // event waits end by themselves without input (an emulated port does
     // that every few milliseconds), the queue polled every 5 ms.
-    Wait waitArrival(int timeoutMs) override {
-        // Held shared for the whole wait: close() takes it exclusively, so
-        // the handle cannot be closed, and its value reused, under the wait.
-        std::shared_lock lock(mutex_);
-        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
-        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
-        auto left = [&]() -> int {
-            if (deadline < 0) return -1;
-            std::int64_t l = deadline - tickMs();
-            return l > 0 ? static_cast<int>(l) : 0;
-        };
-        int before = queuedLocked();
-        if (before < 0) return Wait::Gone;
-        for (;;) {
-            if (closing_.load()) return Wait::Gone;
-            int slice = left();
-            if (polling_) {
-                if (slice < 0 || slice > kArrivalPollMs) slice = kArrivalPollMs;
-                if (WaitForSingleObject(wakeEvent_, waitTime(slice)) == WAIT_OBJECT_0) {
-                    return closing_.load() ? Wait::Gone : Wait::Woken;
-                }
-            } else {
-                OVERLAPPED ov{};
-                ov.hEvent = commEvent_;
-                DWORD mask = 0;
-                if (!WaitCommEvent(handle_, &mask, &ov) && GetLastError() == ERROR_IO_PENDING) {
-                    HANDLE events[2] = {commEvent_, wakeEvent_};
-                    DWORD r = WaitForMultipleObjects(2, events, FALSE, waitTime(slice));
-                    if (r != WAIT_OBJECT_0) {
-                        CancelIoEx(handle_, &ov);
-                        DWORD ignored = 0;
-                        (void)GetOverlappedResult(handle_, &ov, &ignored, TRUE);
-                        if (r == WAIT_OBJECT_0 + 1) {
-                            return closing_.load() ? Wait::Gone : Wait::Woken;
-                        }
-                        if (r != WAIT_TIMEOUT) return Wait::Gone;
-                    } else {
-                        DWORD ignored = 0;
-                        (void)GetOverlappedResult(handle_, &ov, &ignored, FALSE);
-                    }
-                }
-            }
-            int now = queuedLocked();
-            if (now < 0) return Wait::Gone;
-            if (now > before) {
-                uselessWaits_ = 0;
-                return Wait::Ready;
-            }
-            // Nothing new: an event left from bytes the client has read
-            // since, or a wait that ended by itself. Either may happen
-            // once; several in a row mean event waits cannot be trusted on
-            // this port, and the queue is polled from then on.
-            before = std::min(before, now);
-            if (!polling_ && ++uselessWaits_ >= kUselessWaitLimit) polling_ = true;
-            if (deadline >= 0 && left() == 0) return Wait::Timeout;
-        }
-    }
+    Wait waitArrival(int timeoutMs) override { return watchLine(timeoutMs, true); }
+
+    // The watcher's sleep behind an unconsumed notice. Where the driver's
+    // events can be trusted they are waited for as well, since a pulled
+    // device ends the pending event wait with a failure; arrivals end it
+    // too, and are let pass. Where they cannot (the emulated port) only the
+    // wake is waited for: polling the queue for a hang-up would wake the
+    // thread every few milliseconds for as long as the notice stays
+    // unconsumed, and the consumer, a stop and a close all wake it anyway.
+    Wait waitWake(int timeoutMs) override { return watchLine(timeoutMs, false); }
 
     void wake() override { SetEvent(wakeEvent_); }
 
@@ -300,6 +243,83 @@ class Win32Device final : public Device {
     }
 
   private:
+    enum class CommWait { Event, Woken, Timeout, Failed };
+
+    // The two watcher waits: until new input (`arrivalsEnd`) or only until
+    // the wake, a time-out or the device's end.
+    Wait watchLine(int timeoutMs, bool arrivalsEnd) {
+        // Held shared for the whole wait: close() takes it exclusively, so
+        // the handle cannot be closed, and its value reused, under the wait.
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
+        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+        int before = queuedLocked();
+        if (before < 0) return Wait::Gone;
+        for (;;) {
+            if (closing_.load()) return Wait::Gone;
+            int slice = leftUntil(deadline);
+            if (polling_) {
+                if (arrivalsEnd && (slice < 0 || slice > kArrivalPollMs)) slice = kArrivalPollMs;
+                if (WaitForSingleObject(wakeEvent_, waitTime(slice)) == WAIT_OBJECT_0) {
+                    return closing_.load() ? Wait::Gone : Wait::Woken;
+                }
+            } else {
+                CommWait c = waitCommEventOrWake(slice);
+                if (c == CommWait::Woken) return closing_.load() ? Wait::Gone : Wait::Woken;
+                if (c == CommWait::Failed) return Wait::Gone;
+            }
+            int now = queuedLocked();
+            if (now < 0) return Wait::Gone;
+            if (now > before) {
+                uselessWaits_ = 0;
+                if (arrivalsEnd) return Wait::Ready;
+            } else {
+                // Nothing new: an event left from bytes the client has read
+                // since, or a wait that ended by itself.
+                countUselessWait();
+            }
+            before = now;
+            if (deadline >= 0 && leftUntil(deadline) == 0) return Wait::Timeout;
+        }
+    }
+
+    static int leftUntil(std::int64_t deadline) {
+        if (deadline < 0) return -1;
+        std::int64_t left = deadline - tickMs();
+        return left > 0 ? static_cast<int>(left) : 0;
+    }
+
+    // One wait for the driver's character-received event or the watcher's
+    // wake, at most `slice` ms (negative: no limit). An event wait that the
+    // driver ends at once, or refuses, counts as an event: the queue that
+    // the caller reads next tells what it meant. Called with mutex_ held.
+    CommWait waitCommEventOrWake(int slice) {
+        OVERLAPPED ov{};
+        ov.hEvent = commEvent_;
+        DWORD mask = 0;
+        if (WaitCommEvent(handle_, &mask, &ov) || GetLastError() != ERROR_IO_PENDING) {
+            return CommWait::Event;
+        }
+        HANDLE events[2] = {commEvent_, wakeEvent_};
+        DWORD r = WaitForMultipleObjects(2, events, FALSE, waitTime(slice));
+        DWORD ignored = 0;
+        if (r == WAIT_OBJECT_0) {
+            (void)GetOverlappedResult(handle_, &ov, &ignored, FALSE);
+            return CommWait::Event;
+        }
+        CancelIoEx(handle_, &ov);
+        (void)GetOverlappedResult(handle_, &ov, &ignored, TRUE);
+        if (r == WAIT_OBJECT_0 + 1) return CommWait::Woken;
+        return r == WAIT_TIMEOUT ? CommWait::Timeout : CommWait::Failed;
+    }
+
+    // An event wait that brought no new byte may happen once; several in a
+    // row mean event waits cannot be trusted on this port, and the queue is
+    // polled from then on.
+    void countUselessWait() {
+        if (!polling_ && ++uselessWaits_ >= kUselessWaitLimit) polling_ = true;
+    }
+
     // The driver's input count; -1 once the device is gone. A status read
     // also clears a pending line error, which would otherwise stop the port.
     int driverQueue() {
@@ -313,8 +333,7 @@ class Win32Device final : public Device {
         if (handle_ == INVALID_HANDLE_VALUE) return -1;
         int n = driverQueue();
         if (n < 0) return -1;
-        std::lock_guard ahead(aheadMutex_);
-        return n + static_cast<int>(aheadEnd_ - aheadBegin_);
+        return n + static_cast<int>(ahead_.held());
     }
 
     // A failed transfer: the device is gone when even a status read fails
@@ -347,10 +366,7 @@ class Win32Device final : public Device {
     }
 
     Wait readableWait(int timeoutMs, bool interruptible) {
-        {
-            std::lock_guard ahead(aheadMutex_);
-            if (aheadBegin_ != aheadEnd_) return Wait::Ready;
-        }
+        if (ahead_.held() > 0) return Wait::Ready;
         std::shared_lock lock(mutex_);
         if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
 
@@ -384,10 +400,9 @@ class Win32Device final : public Device {
         }
         if (got == 1) {
             // A byte that won the race against the cancel is kept: it is
-            // the first of the reply.
-            std::lock_guard ahead(aheadMutex_);
-            if (aheadBegin_ == aheadEnd_) aheadBegin_ = aheadEnd_ = 0;
-            if (aheadEnd_ < sizeof ahead_) ahead_[aheadEnd_++] = byte;
+            // the first of the reply. Nothing was held when the wait began,
+            // and only this thread reads, so there is room for it.
+            (void)ahead_.keep(byte);
             if (result == Wait::Timeout) result = Wait::Ready;
         }
         if (result == Wait::Woken && closing_.load()) return Wait::Gone;
@@ -431,10 +446,7 @@ class Win32Device final : public Device {
     std::atomic<bool> closing_{false};
     LineSettings line_;
 
-    std::mutex aheadMutex_;
-    unsigned char ahead_[4096];
-    std::size_t aheadBegin_ = 0;
-    std::size_t aheadEnd_ = 0;
+    ReadAhead ahead_;
 
     std::mutex writeMutex_;
     OVERLAPPED writeOv_{};
@@ -529,7 +541,7 @@ bool writeAll(HANDLE file, const unsigned char* bytes, std::size_t size) {
 }
 
 // Writes into a temporary that replaces the target on commit.
-class ReplacingFile final : public OutputFile {
+class ReplacingFile final : public BatchedFile {
   public:
     ReplacingFile(HANDLE file, std::string temp, std::string target, DWORD oldAttributes)
         : file_(file),
@@ -540,14 +552,6 @@ class ReplacingFile final : public OutputFile {
     ~ReplacingFile() override {
         if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
         if (!committed_) DeleteFileA(temp_.c_str());
-    }
-
-    bool write(const unsigned char* bytes, std::size_t size) override {
-        if (used_ + size > sizeof buffer_ && !flush()) return false;
-        if (size >= sizeof buffer_) return writeAll(file_, bytes, size);
-        std::memcpy(buffer_ + used_, bytes, size);
-        used_ += size;
-        return true;
     }
 
     bool commit() override {
@@ -571,14 +575,10 @@ class ReplacingFile final : public OutputFile {
     }
 
   private:
-    bool flush() {
-        bool ok = writeAll(file_, buffer_, used_);
-        used_ = 0;
-        return ok;
+    bool writeThrough(const unsigned char* bytes, std::size_t size) override {
+        return writeAll(file_, bytes, size);
     }
 
-    unsigned char buffer_[64 * 1024];
-    std::size_t used_ = 0;
     HANDLE file_;
     std::string temp_;
     std::string target_;
@@ -586,34 +586,22 @@ class ReplacingFile final : public OutputFile {
     bool committed_ = false;
 };
 
-// Writes into the target itself, opened before the transfer; the bytes are
-// held until commit(), so that a failed or cancelled transfer leaves it as
-// it was.
-class DirectFile final : public OutputFile {
+// Writes the held picture into the target itself, opened before the
+// transfer.
+class DirectFile final : public HeldFile {
   public:
     DirectFile(HANDLE file, bool disk) : file_(file), disk_(disk) {}
     ~DirectFile() override { CloseHandle(file_); }
 
-    bool write(const unsigned char* bytes, std::size_t size) override {
-        try {
-            held_.insert(held_.end(), bytes, bytes + size);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        return true;
-    }
-
-    bool commit() override {
-        if (!disk_) return writeAll(file_, held_.data(), held_.size());
-        return SetFilePointer(file_, 0, nullptr, FILE_BEGIN) == 0 &&
-               writeAll(file_, held_.data(), held_.size()) && SetEndOfFile(file_) &&
-               FlushFileBuffers(file_);
-    }
-
   private:
+    bool writeOut(const unsigned char* bytes, std::size_t size) override {
+        if (!disk_) return writeAll(file_, bytes, size);
+        return SetFilePointer(file_, 0, nullptr, FILE_BEGIN) == 0 && writeAll(file_, bytes, size) &&
+               SetEndOfFile(file_) && FlushFileBuffers(file_);
+    }
+
     HANDLE file_;
     bool disk_;
-    std::vector<unsigned char> held_;
 };
 
 // A temporary beside the target, so that the rename stays on one volume.
@@ -688,6 +676,13 @@ std::unique_ptr<OutputFile> createOutputFile(const char* path) {
     // A device (a printer port, NUL) is written directly, never replaced.
     if (GetFileType(existing) != FILE_TYPE_DISK) {
         return std::make_unique<DirectFile>(existing, false);
+    }
+    // A file with more than one name (hard links) is rewritten in place: a
+    // rename would give this name a new file and leave the others showing
+    // the old picture.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(existing, &info) && info.nNumberOfLinks > 1) {
+        return std::make_unique<DirectFile>(existing, true);
     }
     std::string temp;
     HANDLE f = createTemporary(dir, temp);

@@ -193,7 +193,7 @@ OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned c
     p.imageReceived.store(0);
 
     auto finish = [&](std::int32_t result) {
-        p.notified.store(0);
+        ConsumeNotice(p);
         p.imageState.store(OMBRIX_IMAGE_IDLE);
         return result;
     };
@@ -281,7 +281,7 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
         if (p.cancel.load()) break;
     }
     if (!file->commit() && last >= 0) last = OMBRIX_E_FILE;
-    p.notified.store(0);
+    ConsumeNotice(p);
     if (last < 0) return last;
     if (p.cancel.load()) return OMBRIX_E_CANCELLED;
     return OMBRIX_OK;

@@ -104,6 +104,11 @@ std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t 
 // buffer), -5, -1 or -6.
 std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t count);
 
+// Re-arms the watcher's notice once a reader or a clear consumed it, and
+// wakes the watcher that sleeps behind it, so that bytes still queued are
+// told at once. Calling thread only.
+void ConsumeNotice(Port& p);
+
 // Ends the port's watcher thread, waiting for it without pumping. Used where
 // a record is reset; the thread ends promptly once it is woken.
 void ReapWatcher(Port& p);

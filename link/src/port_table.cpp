@@ -204,7 +204,7 @@ OMBRIX_API int32_t Ombrix_ComClear(int32_t handle) {
     if (!p.open()) return OMBRIX_OK;
     std::shared_ptr<Device> dev = p.device;
     DrainInput(p, *dev);
-    p.notified.store(0);
+    ConsumeNotice(p);
     return OMBRIX_OK;
 }
 

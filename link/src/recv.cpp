@@ -113,7 +113,7 @@ extern "C" {
 
 OMBRIX_API int32_t Ombrix_ResponseRecv(int32_t handle, unsigned char* buffer, int32_t capacity) {
     int32_t r = RecvUntil(handle, buffer, capacity, nullptr, "!", ".", 1000);
-    if (validHandle(handle)) port(handle).notified.store(0);
+    if (validHandle(handle)) ConsumeNotice(port(handle));
     return r;
 }
 
@@ -121,7 +121,7 @@ OMBRIX_API int32_t Ombrix_DataRecv(int32_t handle, unsigned char* buffer, int32_
                                    const char* start, const char* end) {
     int32_t timeout = validHandle(handle) ? port(handle).dataTimeout : 0;
     int32_t r = RecvUntil(handle, buffer, capacity, start, end, nullptr, timeout);
-    if (validHandle(handle)) port(handle).notified.store(0);
+    if (validHandle(handle)) ConsumeNotice(port(handle));
     return r;
 }
 

@@ -8,11 +8,6 @@
 namespace ombrix {
 namespace {
 
-// How long the watcher rests between looks while its last notice is still
-// unconsumed. Short enough that a stop or a consumed notice is noticed at
-// once to a person, long enough to cost nothing.
-constexpr int kNoticeRestMs = 20;
-
 void WatchThread(Port& p, std::shared_ptr<Device> dev, Watcher& self) {
     p.watcherRun.store(1);
     {
@@ -29,10 +24,12 @@ void WatchThread(Port& p, std::shared_ptr<Device> dev, Watcher& self) {
         // took. The other way round, a count read just before a reader
         // emptied the queue would post a notice for bytes already read.
         if (p.notified.load()) {
-            // A closed port or a vanished device ends the watcher by
-            // itself, also while it rests behind an unconsumed notice.
-            if (dev->queued() < 0) break;
-            sleepMs(kNoticeRestMs);
+            // Until the notice is consumed, nothing the line does is news:
+            // the watcher sleeps without a time limit, and the reader or the
+            // clear that consumes the notice wakes it (ConsumeNotice), as a
+            // stop or a close does. A closed port or a vanished device ends
+            // it here as well.
+            if (dev->waitWake(-1) == Wait::Gone) break;
             continue;
         }
         int queued = dev->queued();
@@ -60,6 +57,12 @@ void WatchThread(Port& p, std::shared_ptr<Device> dev, Watcher& self) {
 }
 
 }  // namespace
+
+void ConsumeNotice(Port& p) {
+    // Only a watcher that gave the notice sleeps behind it; one that did
+    // not is asleep on the line and needs no wake-up.
+    if (p.notified.exchange(0) && p.device) p.device->wake();
+}
 
 void ReapWatcher(Port& p) {
     p.watcherRun.store(0);
@@ -113,7 +116,7 @@ OMBRIX_API int32_t Ombrix_RecvStop(int32_t handle) {
     if (p.device) p.device->wake();
 
     // Keep the caller's windows alive while the thread winds down; it ends
-    // within one rest or one wake-up.
+    // at its wake-up.
     for (;;) {
         {
             std::unique_lock lock(self.mutex);

@@ -4,9 +4,12 @@
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "image_fixture.h"
 
@@ -33,6 +36,48 @@ int asOrdinaryUser(const std::function<int()>& step) {
     int status = 0;
     if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 102;
     return WEXITSTATUS(status);
+}
+
+// A folder in the build tree: its file system keeps extended attributes,
+// where the system's temporary folder may be a tmpfs that does not.
+struct ScratchFolder {
+    ScratchFolder() {
+        std::string pattern = std::string(TAVORIN_TEST_SCRATCH_DIR) + "/attributes-XXXXXX";
+        if (mkdtemp(pattern.data())) path = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+// An access list as the kernel stores it (system.posix_acl_access or
+// _default): owner rw-, one named user r--, group r--, mask r--, others ---.
+Bytes accessList(uid_t namedUser) {
+    Bytes value;
+    auto put = [&](std::uint32_t v, int size) {
+        for (int i = 0; i < size; ++i) value.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    };
+    put(2, 4);  // the format's version
+    const std::uint32_t none = 0xffffffffu;
+    const std::uint32_t entries[5][3] = {
+        {0x01, 6, none}, {0x02, 4, namedUser}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}};
+    for (const auto& e : entries) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(e[2], 4);
+    }
+    return value;
+}
+
+// The attribute's value; ENODATA in `error` when the file has none.
+Bytes attribute(const std::string& path, const char* name, int* error = nullptr) {
+    Bytes value(4096);
+    ssize_t n = getxattr(path.c_str(), name, value.data(), value.size());
+    if (error) *error = n < 0 ? errno : 0;
+    value.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    return value;
 }
 
 TEST_F(ImageTest, ALongNameTakesThePictureAndAReplacedFileKeepsItsModeAndOwner) {
@@ -64,6 +109,67 @@ TEST_F(ImageTest, ALongNameTakesThePictureAndAReplacedFileKeepsItsModeAndOwner) 
     EXPECT_EQ(after.st_mode & 07777, 0600u);
     EXPECT_EQ(after.st_uid, before.st_uid);
     EXPECT_EQ(after.st_gid, before.st_gid);
+}
+
+TEST_F(ImageTest, AReplacedFileKeepsItsExtendedAttributesAndAFileWithTwoNamesIsRewrittenInPlace) {
+    int h = openPort();
+    Bytes data = pattern(3000);
+    Bytes image = imageReply(subHeader(20), data, 3020);
+
+    ScratchFolder scratch;
+    ASSERT_FALSE(scratch.path.empty());
+    const std::string noted = scratch.path + "/noted.jpg";
+    const std::string plain = scratch.path + "/plain.jpg";
+    std::ofstream(noted) << "previous image";
+    std::ofstream(plain) << "previous image";
+    ASSERT_EQ(chmod(noted.c_str(), 0640), 0);
+    const Bytes list = accessList(65534);
+    ASSERT_EQ(setxattr(noted.c_str(), "user.tavorin.origin", "scanner 1", 9, 0), 0)
+        << "the build tree's file system must keep user attributes: " << std::strerror(errno);
+    ASSERT_EQ(setxattr(noted.c_str(), "system.posix_acl_access", list.data(), list.size(), 0), 0)
+        << "the build tree's file system must keep access lists: " << std::strerror(errno);
+    // New files in the folder inherit a list of their own; a replaced
+    // picture must carry the old file's attributes, not those.
+    const Bytes inherited = accessList(4242);
+    ASSERT_EQ(setxattr(scratch.path.c_str(), "system.posix_acl_default", inherited.data(),
+                       inherited.size(), 0),
+              0);
+    const Bytes listBefore = attribute(noted, "system.posix_acl_access");
+    ASSERT_FALSE(listBefore.empty());
+
+    for (const std::string& path : {noted, plain}) {
+        peer->send(image);
+        ASSERT_EQ(Ombrix_ImageRecv(h, path.c_str(), reply, sizeof reply, 2), 2) << path;
+        EXPECT_EQ(readFile(path), data) << path;
+    }
+    EXPECT_EQ(attribute(noted, "user.tavorin.origin"), bytes("scanner 1"));
+    EXPECT_EQ(attribute(noted, "system.posix_acl_access"), listBefore);
+    struct stat st {};
+    ASSERT_EQ(stat(noted.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    int error = 0;
+    EXPECT_TRUE(attribute(plain, "system.posix_acl_access", &error).empty());
+    EXPECT_EQ(error, ENODATA) << "the folder's inherited list was left on the picture";
+    EXPECT_EQ(entries(scratch.path), (std::set<std::string>{"noted.jpg", "plain.jpg"}));
+
+    // Two names of one file both show the new picture, and only once the
+    // whole picture came.
+    const std::string second = folder + "/second.jpg";
+    writePrevious();
+    ASSERT_EQ(link(target.c_str(), second.c_str()), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+    peer->send(Bytes(image.begin(), image.begin() + 7 + 20 + 1500));
+    EXPECT_EQ(Ombrix_ImageRecv(h, target.c_str(), reply, sizeof reply, 2), OMBRIX_E_TIMEOUT);
+    EXPECT_EQ(readFile(second), bytes("previous image"));
+    peer->send(image);
+    ASSERT_EQ(Ombrix_ImageRecv(h, target.c_str(), reply, sizeof reply, 2), 2);
+    EXPECT_EQ(readFile(target), data);
+    EXPECT_EQ(readFile(second), data);
+    ASSERT_EQ(stat(second.c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, before.st_ino);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_EQ(folderEntries(), (std::set<std::string>{"picture.jpg", "second.jpg"}));
 }
 
 TEST_F(ImageTest, LinksAreFollowedAndAFifoIsWrittenNotReplaced) {

@@ -7,3 +7,9 @@ set(LINK_SHARED_TESTS
   ${CMAKE_CURRENT_LIST_DIR}/image_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/watcher_test.cpp
 )
+# The portable core's own units against scripted devices and disks, built
+# with the library's static copy: link_core_tests here, its Wine twin there.
+set(LINK_CORE_TESTS
+  ${CMAKE_CURRENT_LIST_DIR}/watcher_core_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/device_buffers_test.cpp
+)

@@ -25,16 +25,8 @@ class ScriptedDevice final : public ombrix::Device {
         if (input) queue_.store(0);
     }
     int queued() override {
-        int n = closed_.load() ? -1 : queue_.load();
-        // Runs after the count was taken, as a reader on another thread
-        // may run between the watcher's count and its next look.
-        std::function<void()> hook;
-        {
-            std::lock_guard lock(mutex_);
-            hook.swap(onCount_);
-        }
-        if (hook) hook();
-        return n;
+        ++calls_;
+        return closed_.load() ? -1 : queue_.load();
     }
     ombrix::IoResult read(unsigned char*, std::size_t) override {
         return {ombrix::Io::WouldBlock, 0};
@@ -46,12 +38,22 @@ class ScriptedDevice final : public ombrix::Device {
     ombrix::Wait waitWritable(int) override { return ombrix::Wait::Ready; }
     ombrix::Wait waitOutputDrained(int) override { return ombrix::Wait::Ready; }
     ombrix::Wait waitArrival(int) override {
+        ++calls_;
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return arrived_ || woken_ || closed_.load(); });
         if (closed_.load()) return ombrix::Wait::Gone;
         bool arrival = arrived_;
         arrived_ = woken_ = false;
         return arrival ? ombrix::Wait::Ready : ombrix::Wait::Woken;
+    }
+    ombrix::Wait waitWake(int) override {
+        ++calls_;
+        std::unique_lock lock(mutex_);
+        behindNotice_ = true;
+        changed_.wait(lock, [&] { return woken_ || closed_.load(); });
+        behindNotice_ = false;
+        woken_ = false;
+        return closed_.load() ? ombrix::Wait::Gone : ombrix::Wait::Woken;
     }
     void wake() override {
         std::lock_guard lock(mutex_);
@@ -70,54 +72,74 @@ class ScriptedDevice final : public ombrix::Device {
         arrived_ = true;
         changed_.notify_all();
     }
-    void take() { queue_.store(0); }
-    void onNextCount(std::function<void()> hook) {
+    void take(int n) { queue_.fetch_sub(n); }
+    // Every call the watcher made into the device: each is a time it woke.
+    int calls() const { return calls_.load(); }
+    bool asleepBehindNotice() {
         std::lock_guard lock(mutex_);
-        onCount_ = std::move(hook);
-    }
-    bool hookPending() {
-        std::lock_guard lock(mutex_);
-        return static_cast<bool>(onCount_);
+        return behindNotice_;
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::atomic<int> queue_{0};
+    std::atomic<int> calls_{0};
     std::atomic<bool> closed_{false};
     bool arrived_ = false;
     bool woken_ = false;
-    std::function<void()> onCount_;
+    bool behindNotice_ = false;
 };
 
-TEST(WatcherCoreTest, AReaderThatConsumesTheNoticeBetweenTwoLooksEarnsNoStaleNotice) {
+bool eventually(const std::function<bool()>& condition) {
+    auto start = std::chrono::steady_clock::now();
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() - start > 2s) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TEST(WatcherCoreTest, BehindAnUnconsumedNoticeTheWatcherSleepsUntilAReaderConsumesIt) {
     NoticeSink sink(kMessage);
     ASSERT_TRUE(sink.ready());
     auto device = std::make_shared<ScriptedDevice>();
     int h = ombrix::InstallDevice(240, device);
     ASSERT_GE(h, 0);
+    ombrix::Port& port = ombrix::port(h);
     ASSERT_EQ(Ombrix_RecvStart(h, sink.target(), kMessage), OMBRIX_OK);
 
     device->arrive(3);
     EXPECT_EQ(sink.take(200ms), 1);
+    ASSERT_TRUE(eventually([&] { return device->asleepBehindNotice(); }));
 
-    // While the notice is unconsumed the watcher keeps looking. Right after
-    // its next count, the client reads the three bytes and re-arms the
-    // notice: the count the watcher holds is stale, and nothing is queued.
-    device->onNextCount([&] {
-        device->take();
-        ombrix::port(h).notified.store(0);
-    });
-    auto start = std::chrono::steady_clock::now();
-    while (device->hookPending() && std::chrono::steady_clock::now() - start < 2s) {
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_FALSE(device->hookPending());
+    // Not a single wake-up in a second, even with more bytes coming in.
+    const int calls = device->calls();
+    device->arrive(2);
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(device->calls() - calls, 0) << "wake-ups behind an unconsumed notice";
+    EXPECT_EQ(sink.take(0ms), 0);
+
+    // A reader that took only the first reply wakes it as it consumes the
+    // notice, and the rest is told at once.
+    device->take(3);
+    ombrix::ConsumeNotice(port);
+    EXPECT_EQ(sink.take(200ms), 1);
+    // One that took everything earns no notice, and the next arrival does.
+    ASSERT_TRUE(eventually([&] { return device->asleepBehindNotice(); }));
+    device->take(2);
+    ombrix::ConsumeNotice(port);
     EXPECT_EQ(sink.take(150ms), 0) << "a notice for bytes the client had already read";
-
-    // The watcher is still armed for the next arrival.
     device->arrive(2);
     EXPECT_EQ(sink.take(200ms), 1);
+
+    // A device that vanishes behind the notice ends the watcher by itself.
+    ASSERT_TRUE(eventually([&] { return device->asleepBehindNotice(); }));
+    device->close();
+    EXPECT_TRUE(eventually([&] {
+        std::lock_guard lock(port.watcher->mutex);
+        return port.watcher->ended;
+    }));
 
     EXPECT_EQ(Ombrix_RecvStop(h), OMBRIX_OK);
     EXPECT_EQ(Ombrix_PortClose(h), OMBRIX_OK);

@@ -1,6 +1,6 @@
 // What holds only on Windows: the default message pump inside every wait,
 // its replacement by a registered pump, pictures that another program holds
-// open, and the names of COM ports.
+// open or that have a second name, and the names of COM ports.
 #include <windows.h>
 
 #include <cstring>
@@ -135,6 +135,18 @@ TEST_F(ImageTest, APictureAViewerHoldsOpenStaysWholeAndNoTemporaryIsLeft) {
     peer->send(imageReply(subHeader(20), pattern(3000), 3020));
     EXPECT_EQ(Ombrix_ImageRecv(h, target.c_str(), reply, sizeof reply, 2), 2);
     EXPECT_EQ(readFile(target), pattern(3000));
+}
+
+TEST_F(ImageTest, BothNamesOfAFileWithAHardLinkShowTheNewPicture) {
+    int h = openPort();
+    writePrevious();
+    const std::string second = folder + "/second.jpg";
+    ASSERT_TRUE(CreateHardLinkA(second.c_str(), target.c_str(), nullptr));
+    peer->send(imageReply(subHeader(20), pattern(3000), 3020));
+    ASSERT_EQ(Ombrix_ImageRecv(h, target.c_str(), reply, sizeof reply, 2), 2);
+    EXPECT_EQ(readFile(target), pattern(3000));
+    EXPECT_EQ(readFile(second), pattern(3000));
+    EXPECT_EQ(folderEntries(), (std::set<std::string>{"picture.jpg", "second.jpg"}));
 }
 
 TEST(PortNameTest, AComNumberNamesItsDeviceInTheDeviceNamespace) {
