@@ -142,6 +142,11 @@ class FrmImage : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // After an image command failed with `result` on the slot's port: when
+    // the port's device has gone, the user is told once and the slot ends
+    // as its terminal ends it, instead of leaving the terminal to find the
+    // dead port and say so a second time. False, with nothing done, else.
+    bool endSlotIfLineLost(std::size_t slot, std::int32_t port, std::int32_t result);
     void setBold(QPushButton* button, bool bold);
     // An open slot's caption: the port's name, shortened in the middle when
     // the button is too narrow, so that its end "(COMn)" always shows.

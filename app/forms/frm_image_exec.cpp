@@ -10,6 +10,7 @@
 #include "frm_picture.h"
 #include "frm_progress.h"
 #include "frm_terminal.h"
+#include "terminal_logic.h"
 
 namespace tavorin {
 
@@ -91,6 +92,7 @@ void FrmImage::CmdImgExec_Click(int index) {
     SetImageControlsEnabled(false);
     const std::int32_t sent = SendCommand(port, command.command);
     if (sent < 0) {
+        if (endSlotIfLineLost(slot, port, sent)) return;
         terminal.RecvTimer.start();
         SetImageControlsEnabled(true);
         ShowErrorMessage(sent);
@@ -128,6 +130,7 @@ void FrmImage::CmdImgExec_Click(int index) {
         SetImageControlsEnabled(true);
         return;
     }
+    if (r < 0 && endSlotIfLineLost(slot, port, r)) return;
     if (r == OMBRIX_E_TIMEOUT) dialog().message(QStringLiteral("設定を再確認してください。"));
     if (r < 0) {
         ShowErrorMessage(r);
@@ -193,6 +196,7 @@ void FrmImage::ImgRecvTimer_Timer() {
     QString reply;
     const std::int16_t r = RecvResponse(port, reply, kReplyCapacity);
     progress.unloadByProgram();
+    if (r < 0 && c_.ComHandle[slot] >= 0 && endSlotIfLineLost(slot, port, r)) return;
     if (c_.ComHandle[slot] >= 0) {
         if (r < 0) {
             ShowErrorMessage(r);
@@ -202,6 +206,20 @@ void FrmImage::ImgRecvTimer_Timer() {
         terminal.RecvTimer.start();
     }
     SetImageControlsEnabled(true);
+}
+
+bool FrmImage::endSlotIfLineLost(std::size_t slot, std::int32_t port, std::int32_t result) {
+    // The terminal's rule: whatever the failed call answered, a queue that
+    // now says the device has gone makes it the communication error.
+    if (!terminal::afterFailedRead(result, RecvChk(port)).lineLost) return false;
+    c_.WaitState = Wait::None;
+    SetImageControlsEnabled(true);
+    // Told before the slot ends, with the terminal's timer still off, so
+    // that no tick meets the dead port while the box is open.
+    ShowErrorMessage(OMBRIX_E_COMM);
+    FrmTerminal& terminal = *TermForm[slot];
+    if (terminal.isLoaded() && c_.ComHandle[slot] == port) terminal.unloadByProgram();
+    return true;
 }
 
 void FrmImage::BtnRefFile_Click(int index) {
