@@ -58,7 +58,13 @@ struct Checked {
 // field's decimals once accepted. A value that would not fit the field's
 // length or a 16-bit integer is refused with the field's message and left
 // as typed, so that the field never shows anything but what it holds.
+// Messages are in the current language (language.h).
 Checked checkField(const Field& f, const QString& text);
+// What a field that holds no number (or "計算" without a usable narrow
+// element width) is told, in the current language.
+QString notANumberText();
+// The message a refused value of the field gets, in the current language.
+QString refusalText(const Field& f);
 
 // "計算": the area values in narrow element widths. `ok` false when the
 // narrow element width is unusable (the caller tells the user and focuses
