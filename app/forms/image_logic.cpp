@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <limits>
 
+#include "common.h"
 #include "language.h"
 #include "numbers.h"
 
@@ -253,6 +254,34 @@ bool fileNameMatches(const QString& fileName, const QString& extension) {
     return fileName.right(4).toUpper() == u'.' + extension;
 }
 
+const Field* formatField(Tab tab) {
+    switch (tab) {
+        case Tab::Shp:
+            return field({Control::CmbImgShp, 0});
+        case Tab::Box:
+            return field({Control::CmbImgBox, 0});
+        default:
+            return nullptr;
+    }
+}
+
+int formatCode(Tab tab, const Values& values) {
+    const Field* f = formatField(tab);
+    return f ? itemData(*f, valueOf(values, f->id)) : 0;
+}
+
+ImageFile imageFileFor(int code, const QString& typed, int slot) {
+    const Format format = formatFor(code);
+    // A bare default name: the picture lands in the current directory.
+    if (typed.isEmpty()) return {true, MakeImageFileName(slot, format.extension), QString()};
+    if (!fileNameMatches(typed, format.extension)) {
+        return {false, QString(),
+                localized({u"ファイルフォーマットとファイル名が合っていません",
+                           "the file name does not end in the file format's extension"})};
+    }
+    return {true, typed, QString()};
+}
+
 QString qtFilter(const QString& pipeFilter) {
     const QStringList parts = pipeFilter.split(u'|');
     QStringList filters;
@@ -293,6 +322,10 @@ ReplyCheck CheckResponse(const QString& reply, std::int32_t length) {
         }
     }
     return {Reply::Other, localized({u"通信エラー発生！", "communication error occurred"})};
+}
+
+QString commandDoneText() {
+    return localized({u"イメージコマンド正常終了", "the image command completed"});
 }
 
 }  // namespace tavorin::image
