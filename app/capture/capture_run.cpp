@@ -131,6 +131,31 @@ int comForPath(const QString& path, QString& made) {
     return 0;
 }
 
+// Enough of a file's identity to tell that it was written: a replaced file
+// is a new inode, one rewritten in place has a new time stamp.
+struct Stamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const Stamp& o) const {
+        return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+Stamp stampOf(const QString& path) {
+    Stamp s;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return s;
+    s.exists = true;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = st.st_size;
+    s.modified = st.st_mtim;
+    return s;
+}
+
 void removeAlias(const QString& alias) {
     if (!alias.isEmpty()) QFile::remove(alias);
 }
@@ -233,6 +258,7 @@ Outcome run(const Request& r, bool progress) {
     if (sent < 0) return fail(statusForLibrary(sent), ErrorMessageText(sent));
     QString reply;
     std::int32_t got = 0;
+    const Stamp before = r.image ? stampOf(r.output) : Stamp{};
     if (r.image) {
         got = RecvImage(h, r.output, reply, 2046, 2, &out.reply);
     } else {
@@ -240,16 +266,19 @@ Outcome run(const Request& r, bool progress) {
     }
     clearProgress();
     out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::int32_t length = 0, received = 0;
+    if (r.image && ImageProgress(h, &length, &received) >= 0 && length > 0 &&
+        !(stampOf(r.output) == before)) {
+        // The whole picture was stored, even when the closing reply that
+        // should follow it then failed to come.
+        out.file = r.output;
+        out.bytes = received;
+    }
     if (got < 0) {
         // A cancel that came from a signal is the signal's, whatever the
         // interrupted call made of it.
         if (g_session.cancel.load()) return fail(kCancelled, ErrorMessageText(OMBRIX_E_CANCELLED));
         return fail(statusForLibrary(got), ErrorMessageText(got));
-    }
-    std::int32_t length = 0, received = 0;
-    if (r.image && ImageProgress(h, &length, &received) >= 0 && length > 0) {
-        out.file = r.output;
-        out.bytes = received;
     }
     const image::ReplyCheck check = image::CheckResponse(reply, got);
     out.status = statusForReply(check.code);
