@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "pty_peer.h"
 #include "vscanner/scanner.h"
 
@@ -37,29 +38,14 @@ class Tool {
   public:
     Tool(const std::vector<std::string>& args, const std::string& dir,
          const std::vector<std::string>& env = {}) {
-        int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(err[1], STDERR_FILENO);
-            if (chdir(dir.c_str()) != 0) _exit(127);
-            // Japanese unless a case asks otherwise, whatever the test's locale.
-            setenv("LC_ALL", "C.UTF-8", 1);
-            for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-            std::vector<char*> argv;
-            std::string exe = CAPTURE_CLI;
-            argv.push_back(exe.data());
-            std::vector<std::string> copy = args;
-            for (auto& a : copy) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(exe.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
+        // Japanese unless a case asks otherwise, whatever the test's locale.
+        std::vector<std::string> environment{"LC_ALL=C.UTF-8"};
+        environment.insert(environment.end(), env.begin(), env.end());
+        const tavorin::test::ChildProcess c =
+            tavorin::test::startChild(CAPTURE_CLI, args, dir, environment, true);
+        pid_ = c.pid;
+        out_ = c.out;
+        err_ = c.err;
     }
     ~Tool() {
         if (pid_ > 0 && !reaped_) {
