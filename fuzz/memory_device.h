@@ -47,6 +47,7 @@ class MemoryDevice final : public Device {
     }
     Wait waitReadable(int) override { return exhausted() ? Wait::Gone : Wait::Ready; }
     Wait waitWritable(int) override { return closed_ ? Wait::Gone : Wait::Ready; }
+    Wait waitOutputDrained(int) override { return closed_ ? Wait::Gone : Wait::Ready; }
     Wait waitArrival(int) override { return Wait::Gone; }
     void wake() override {}
     void close() override { closed_ = true; }

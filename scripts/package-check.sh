@@ -2,10 +2,11 @@
 # Builds the Debian package and proves it on this machine: lintian finds no
 # error or warning; dpkg installs it; the installed program, started from
 # its installed path under Xvfb, loads the installed link library and draws
-# its main window; the installed virtual scanner is opened through the
-# installed library and header by a program compiled here, and
-# tavorin-capture (no GUI library) receives a picture from it; then the package
-# is purged and nothing it brought may remain.
+# its main window; the installed copyright file is the machine-readable MIT
+# one; the installed virtual scanner is opened through the installed library
+# and header by a program compiled here, and tavorin-capture (no GUI
+# library) receives a picture from it; then the package is purged and
+# nothing it brought may remain.
 # Needs root (or sudo): it installs and removes a system package. It refuses
 # to run where a tavorin package, or a stray copy of one of its files, is
 # already there, rather than overwrite or remove what someone else put there.
@@ -35,7 +36,7 @@ name=$(dpkg-deb -f "$deb" Package)
 
 # The tools of this check, and what the package depends on, so that dpkg -i
 # (which fetches nothing) can configure it.
-tools=(lintian xvfb xauth desktop-file-utils librsvg2-bin fontconfig gcc libc6-dev)
+tools=(lintian xvfb xauth desktop-file-utils librsvg2-bin fontconfig gcc libc6-dev python3-debian)
 IFS=',' read -ra depends <<<"$(dpkg-deb -f "$deb" Depends)"
 for d in "${depends[@]}"; do
   tools+=("$(sed -E 's/\|.*//; s/\(.*\)//; s/[[:space:]]//g' <<<"$d")")
@@ -102,6 +103,13 @@ library=$libdir/libOmbrix.so
 cache=$(ldconfig -p)
 cached=$(sed -n '/^[[:space:]]*libOmbrix\.so (/{s/.* => //p;q}' <<<"$cache")
 [ -n "$cached" ] && [ "$cached" -ef "$library" ] || fail "the linker's cache does not list $library (it has '$cached')"
+
+# ---- copyright ----------------------------------------------------------------
+# The installed copyright file is machine-readable and grants what LICENSE
+# grants. The system's own interpreter: it is the one python3-debian is for.
+echo "== copyright"
+/usr/bin/python3 packaging/copyright-check.py "/usr/share/doc/$name/copyright" LICENSE ||
+  fail "/usr/share/doc/$name/copyright is not the machine-readable MIT (Expat) copyright file"
 
 # ---- desktop entry, icon, font -------------------------------------------------
 echo "== desktop entry and icon"
@@ -172,13 +180,23 @@ grep -q '"result":0' <<<"$capture_json" || fail "$capture reported: $capture_jso
 
 # ---- the installed program under Xvfb ---------------------------------------------
 echo "== installed program under Xvfb, screenshot mode"
-mkdir "$work/run" "$work/shots" "$work/ld"
-# The loader's log tells which libOmbrix.so the program picked up: it must
-# find the installed one by name, as nothing lies beside /usr/bin/Tavorin_WIN.
+mkdir "$work/run" "$work/shots" "$work/ld" "$work/home"
+# Started as the menu starts it, by the entry's command line, from a folder
+# that stands for wherever the desktop starts programs, with a home of its
+# own: the settings and the received picture must land in the per-user
+# folder, not there. The loader's log tells which libOmbrix.so the program
+# picked up: it must find the installed one by name, as nothing lies beside
+# /usr/bin/Tavorin_WIN.
+read -ra menu_command <<<"$(sed -n 's/^Exec=//p' "$entry")"
 (cd "$work/run" &&
-  LD_DEBUG=libs LD_DEBUG_OUTPUT="$work/ld/log" TAVORIN_SCREENSHOTS="$work/shots" \
-    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/Tavorin_WIN) ||
+  env -u XDG_DATA_HOME HOME="$work/home" \
+    LD_DEBUG=libs LD_DEBUG_OUTPUT="$work/ld/log" TAVORIN_SCREENSHOTS="$work/shots" \
+    timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" "${menu_command[@]}") ||
   fail "the installed program failed in screenshot mode"
+own=$work/home/.local/share/tavorin
+[ -f "$own/Tavorin.ini" ] || fail "started from the menu, the program kept no Tavorin.ini in $own"
+[ "$(stat -c %a "$own")" = 700 ] || fail "$own is not for its user only (mode $(stat -c %a "$own"))"
+[ -z "$(ls -A "$work/run")" ] || fail "started from the menu, the program wrote into its start folder: $(ls -A "$work/run")"
 # A PNG the size of a window: its signature, then width and height.
 main_png=$work/shots/main.png
 [ -s "$main_png" ] || fail "the installed program wrote no main window picture"

@@ -11,6 +11,7 @@
 #include "frm_image.h"
 #include "qt_dialog.h"
 #include "screenshots.h"
+#include "work_folder.h"
 
 namespace tavorin {
 namespace {
@@ -47,6 +48,10 @@ int runProgram(QApplication& app) {
 
     static QtDialog boxes;
     setDialog(&boxes);
+    // Before the main window reads its settings: they, and the pictures, are
+    // kept where the program works.
+    enterWorkFolder(chooseWorkFolder(app.arguments().mid(1), qEnvironmentVariable("XDG_DATA_HOME"),
+                                     qEnvironmentVariable("HOME")));
     Common common;
     FrmImage main(common);
     installPump();

@@ -5,8 +5,9 @@ class QApplication;
 
 namespace tavorin {
 
-// Installs the dialog seam and the library's message pump, loads the main
-// window and runs until it has unloaded.
+// Installs the dialog seam and the library's message pump, moves into the
+// folder the program works in, loads the main window and runs until it has
+// unloaded.
 int runProgram(QApplication& app);
 
 // The program's font: the windows are laid out in twips for a 9-point face;

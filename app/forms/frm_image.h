@@ -96,6 +96,8 @@ class FrmImage : public QWidget {
     // Selects the stored position (or the default, or the first item) and
     // runs the list's selection handler even when the position stays.
     void SetListIndexOrDefault(QComboBox* list, const QString& stored, std::int16_t defaultIndex);
+    // Shows the stored text (or the default) whole, even past the box's
+    // length limit, which then holds only against making it longer.
     static void SetTextOrDefault(QLineEdit* box, const QString& stored, const QString& fallback);
     void LoadImgSnpFields();
     void LoadImgShpFields();

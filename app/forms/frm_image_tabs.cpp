@@ -31,6 +31,23 @@ int boxWidth(const QWidget& w, int maxLength) {
     return w.fontMetrics().horizontalAdvance(QString(std::clamp(maxLength, 3, 6), u'0')) + 12;
 }
 
+// A number box's length limit stops the user from typing past the field's
+// length; it is no rule about values. A longer text restored from the
+// settings, which are trusted as stored, is shown and stored whole, as
+// Qt would otherwise cut it to the limit and the next store would save it
+// cut. So the loader raises the limit to such a text, and the limit
+// follows the text back down as it gets shorter, never below the field's
+// length: while the text is too long the user can only shorten it.
+void followText(QLineEdit* box, int fieldLength) {
+    const int wanted = std::max(fieldLength, static_cast<int>(box->text().size()));
+    if (wanted >= box->maxLength()) return;
+    // A new limit puts the text back in with the cursor at its end; the
+    // user's place in it is kept.
+    const int cursor = box->cursorPosition();
+    box->setMaxLength(wanted);
+    box->setCursorPosition(cursor);
+}
+
 QLabel* newLabel(const QString& text, QWidget* parent) {
     auto* l = new QLabel(text, parent);
     // A caption is as wide as its text needs; the layouts never squeeze it.
@@ -172,6 +189,8 @@ QWidget* FrmImage::buildTab(Tab tab) {
             auto* box = new QLineEdit(parent);
             box->setMaxLength(f.maxLength);
             box->setFixedWidth(boxWidth(*box, f.maxLength));
+            connect(box, &QLineEdit::textChanged, box,
+                    [box, length = f.maxLength] { followText(box, length); });
             control = box;
             const auto i = static_cast<std::size_t>(f.id.index);
             textSlots(f.id.control)[i] = box;
@@ -365,7 +384,11 @@ void FrmImage::selectListItem(QComboBox* list, int index) {
 }
 
 void FrmImage::SetTextOrDefault(QLineEdit* box, const QString& stored, const QString& fallback) {
-    box->setText(image::textOrDefault(stored, fallback));
+    const QString text = image::textOrDefault(stored, fallback);
+    // Shown whole even where it is longer than the box's limit (see
+    // followText).
+    if (text.size() > box->maxLength()) box->setMaxLength(static_cast<int>(text.size()));
+    box->setText(text);
 }
 
 image::Values FrmImage::values(Tab tab) const {

@@ -26,6 +26,7 @@
 #include "binding.h"
 #include "common.h"
 #include "dialog.h"
+#include "figures.h"
 #include "frm_comsetting.h"
 #include "frm_image.h"
 #include "frm_picture.h"
@@ -178,10 +179,6 @@ Figures runOnce(FrmImage& main, Common& common, PacedScanner& scanner, bool prob
     return f;
 }
 
-const char* verdict(bool held) {
-    return held ? "meets" : "MISSES";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,13 +223,11 @@ int main(int argc, char** argv) {
     const double lineSeconds = double(scanner.bytes()) * kBitsPerChar / kBaud;
     std::printf("IMGSHP of %zu bytes at 115200 8N1 (%.1f s on the line), offscreen\n",
                 scanner.bytes(), lineSeconds);
-    std::printf("  longest event-loop gap during the transfer  %7.1f ms   target <= 20 ms   %s\n",
-                timing.longestGapMs, verdict(timing.longestGapMs <= 20));
-    std::printf("  program CPU during the transfer             %7.2f %%    target < 5 %%      %s\n",
-                load.cpuShare * 100, verdict(load.cpuShare < 0.05));
-    const double latency = std::max(timing.lastByteToViewerMs, load.lastByteToViewerMs);
-    std::printf("  scanner's last byte -> viewer showing       %7.1f ms   target < 100 ms   %s\n",
-                latency, verdict(latency < 100));
+    bench::atMost("longest event-loop gap during the transfer", timing.longestGapMs, "ms", 20);
+    bench::below("program CPU during the transfer", load.cpuShare * 100, "%", 5);
+    bench::below("scanner's last byte -> viewer showing",
+                 std::max(timing.lastByteToViewerMs, load.lastByteToViewerMs), "ms", 100);
+    bench::printFigures();
     std::fflush(stdout);
     main.requestClose(UnloadMode::Program);
     PumpSet(nullptr);

@@ -31,53 +31,17 @@
 #include <thread>
 #include <vector>
 
+#include "figures.h"
 #include "ombrix.h"
 #include "pty_peer.h"
 
 namespace {
 
 using namespace tavorin::test;
+using tavorin::bench::atLeast;
+using tavorin::bench::atMost;
 using Clock = std::chrono::steady_clock;
 constexpr int kCom = 231;
-
-// ---- Figures and their targets ----------------------------------------------
-
-struct Figure {
-    std::string name;
-    double value;
-    std::string unit;
-    bool atMost;  // the target is an upper bound (else a lower one)
-    double target;
-};
-
-std::vector<Figure>& figures() {
-    static std::vector<Figure> all;
-    return all;
-}
-
-void atMost(const std::string& name, double value, const std::string& unit, double target) {
-    figures().push_back({name, value, unit, true, target});
-}
-void atLeast(const std::string& name, double value, const std::string& unit, double target) {
-    figures().push_back({name, value, unit, false, target});
-}
-
-void printFigures() {
-    if (figures().empty()) return;
-    std::printf("\n%-62s %12s   %-16s %s\n", "Figure", "value", "target", "");
-    int missed = 0;
-    for (const Figure& f : figures()) {
-        bool holds = f.atMost ? f.value <= f.target : f.value >= f.target;
-        missed += holds ? 0 : 1;
-        char target[40];
-        std::snprintf(target, sizeof target, "%s %.2f %s", f.atMost ? "<=" : ">=", f.target,
-                      f.unit.c_str());
-        std::printf("%-62s %9.2f %-3s  %-16s %s\n", f.name.c_str(), f.value, f.unit.c_str(), target,
-                    holds ? "holds" : "MISSED");
-    }
-    std::printf("%d of %zu figures meet their targets\n",
-                static_cast<int>(figures().size()) - missed, figures().size());
-}
 
 // ---- Helpers --------------------------------------------------------------
 
@@ -413,12 +377,3 @@ BENCHMARK(ImageThroughput)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    printFigures();
-    return 0;
-}

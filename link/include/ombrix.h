@@ -159,11 +159,16 @@ OMBRIX_API int32_t Ombrix_ComCancel(int32_t handle);
 /* ---- Sending -------------------------------------------------------------- */
 
 /*
- * Sends a scanner command: purges the port in both directions (unread reply
- * bytes are lost), then writes SYN 'M' CR, the `length` bytes of `command`,
- * and '.' unless the command's last byte is '!' or '.'.
+ * Sends a scanner command. First the output of earlier sends is let go: the
+ * call waits until the driver has put it on the line, for at most the 1000 ms
+ * a send is given; only bytes still held after that (a line stopped by flow
+ * control) are discarded. Then the input is purged (unread reply bytes are
+ * lost), and SYN 'M' CR, the `length` bytes of `command`, and '.' unless the
+ * command's last byte is '!' or '.' are written.
  * Returns 0, or OMBRIX_E_PARAM (no command, first byte 0, length < 1),
- * OMBRIX_E_NOT_OPEN, or a failure of Ombrix_DataSend.
+ * OMBRIX_E_NOT_OPEN, OMBRIX_E_CANCELLED (Ombrix_ComCancel while it waits for
+ * the earlier output), OMBRIX_E_COMM (the device has vanished), or a failure
+ * of Ombrix_DataSend.
  */
 OMBRIX_API int32_t Ombrix_CmndSend(int32_t handle, const unsigned char* command, int32_t length);
 

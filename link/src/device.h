@@ -21,6 +21,15 @@ struct LineSettings {
     char parity = 'N';  // 'N', 'E' or 'O'
     bool rtsCts = false;
     bool xonXoff = false;
+
+    // How long `bytes` take to leave on this line: a start bit, the data
+    // bits, a parity bit where there is one and the stop bits each. Rounded
+    // up, so that a wait sized by it never wakes before the bytes are out.
+    int msToSend(int bytes) const {
+        const std::int64_t bits = 1 + dataBits + (parity == 'N' ? 0 : 1) + stopBits;
+        const std::int64_t rate = baud > 0 ? baud : 9600;
+        return static_cast<int>((bytes * bits * 1000 + rate - 1) / rate);
+    }
 };
 
 enum class Io {
@@ -53,6 +62,14 @@ class Device {
 
     // Discards the input queue, the output queue, or both.
     virtual void purge(bool input, bool output) = 0;
+
+    // Waits until the bytes earlier writes handed to the driver have left
+    // its output queue, or until `timeoutMs` passed: Ready once the queue
+    // is empty, Timeout while bytes are still held (a stalled line, flow
+    // control), Woken on interrupt(), Gone once the device has vanished.
+    // A purge of the output would throw such bytes away although the send
+    // that wrote them reported success; a command waits here first.
+    virtual Wait waitOutputDrained(int timeoutMs) = 0;
 
     // Bytes waiting in the input queue; clears a pending line error as a
     // status read does. -1 once the device has vanished or was closed.

@@ -118,6 +118,36 @@ class PosixDevice final : public Device {
         int rts = TIOCM_RTS;
         (void)ioctl(fd_, TIOCMBIS, &dtr);
         (void)ioctl(fd_, line.rtsCts ? TIOCMBIS : TIOCMBIC, &rts);
+        line_ = line;
+    }
+
+    // TIOCOUTQ counts what the driver still holds for the line. tcdrain()
+    // would wait for the same, but cannot be given a limit, and a line held
+    // by flow control never drains. A pseudo-terminal hands every write
+    // straight to the other side and always answers 0; its "output queue"
+    // is the master's unread input, which only a purge of the output could
+    // destroy, and no longer does.
+    Wait waitOutputDrained(int timeoutMs) override {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return Wait::Gone;
+        const std::int64_t deadline = tickMs() + (timeoutMs < 0 ? 0 : timeoutMs);
+        for (;;) {
+            int held = 0;
+            if (ioctl(fd_, TIOCOUTQ, &held) != 0) return Wait::Gone;
+            if (held <= 0) return Wait::Ready;
+            int left = remainingMs(deadline);
+            if (left == 0) return Wait::Timeout;
+            // Sleep about as long as the bytes take at the line's speed, so
+            // that a long queue costs a handful of wake-ups, not a spin.
+            pollfd p = {interruptFd_, POLLIN, 0};
+            int n = ::poll(&p, 1, std::clamp(line_.msToSend(held), 1, left));
+            if (n > 0) {
+                std::uint64_t count;
+                (void)!::read(interruptFd_, &count, sizeof count);
+                return closing_.load() ? Wait::Gone : Wait::Woken;
+            }
+            if (n < 0 && errno != EINTR) return Wait::Gone;
+        }
     }
 
     void purge(bool input, bool output) override {
@@ -306,6 +336,7 @@ class PosixDevice final : public Device {
     std::size_t aheadBegin_ = 0;
     std::size_t aheadEnd_ = 0;
     std::atomic<bool> closing_{false};
+    LineSettings line_;
     int fd_;
     const int wakeFd_;
     // Separate from wakeFd_: the watcher takes its wake-ups back, and must

@@ -91,6 +91,33 @@ class Win32Device final : public Device {
         (void)SetCommState(handle_, &dcb);
         COMMTIMEOUTS none{};
         (void)SetCommTimeouts(handle_, &none);
+        line_ = line;
+    }
+
+    // ClearCommError reports the driver's output count beside the input
+    // count; an emulated port on a pseudo-terminal always reports 0 there,
+    // as the pseudo-terminal itself does. No write of the layer is in flight
+    // here: a send returns only once its write completed or was abandoned.
+    Wait waitOutputDrained(int timeoutMs) override {
+        std::shared_lock lock(mutex_);
+        if (handle_ == INVALID_HANDLE_VALUE) return Wait::Gone;
+        const std::int64_t deadline = tickMs() + (timeoutMs < 0 ? 0 : timeoutMs);
+        for (;;) {
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!ClearCommError(handle_, &errors, &status)) return Wait::Gone;
+            if (status.cbOutQue == 0) return Wait::Ready;
+            std::int64_t left = deadline - tickMs();
+            if (left <= 0) return Wait::Timeout;
+            // The queue is given the time it takes at the line's speed
+            // before it is asked again.
+            auto held = static_cast<int>(std::min<DWORD>(status.cbOutQue, 1 << 20));
+            auto slice =
+                static_cast<DWORD>(std::clamp<std::int64_t>(line_.msToSend(held), 1, left));
+            DWORD r = WaitForSingleObject(interruptEvent_, slice);
+            if (r == WAIT_OBJECT_0) return closing_.load() ? Wait::Gone : Wait::Woken;
+            if (r == WAIT_FAILED) return Wait::Gone;
+        }
     }
 
     void purge(bool input, bool output) override {
@@ -402,6 +429,7 @@ class Win32Device final : public Device {
     const HANDLE wakeEvent_;
     const HANDLE interruptEvent_;
     std::atomic<bool> closing_{false};
+    LineSettings line_;
 
     std::mutex aheadMutex_;
     unsigned char ahead_[4096];

@@ -1,5 +1,7 @@
 // Sending: raw bytes, and commands in the scanner's frame.
 
+#include <algorithm>
+
 #include "port.h"
 
 namespace ombrix {
@@ -62,9 +64,27 @@ OMBRIX_API int32_t Ombrix_CmndSend(int32_t handle, const unsigned char* command,
     }
     Port& p = port(handle);
     if (!p.open()) return OMBRIX_E_NOT_OPEN;
+    std::shared_ptr<Device> dev = p.device;
+    // The bytes of the send before this one (a command, a trigger frame)
+    // may still wait in the driver although that send reported success; a
+    // purge of the output would destroy them. They are given the time a
+    // send is given to leave; only what is still held after it (a line
+    // stopped by flow control) is discarded.
+    p.cancel.store(0);
+    bool drained = false;
+    for (const std::int64_t deadline = tickMs() + kWriteLimitMs;;) {
+        Wait w = dev->waitOutputDrained(
+            static_cast<int>(std::max<std::int64_t>(deadline - tickMs(), 0)));
+        if (w == Wait::Gone) return OMBRIX_E_COMM;
+        if (w == Wait::Ready) drained = true;
+        if (w != Wait::Woken) break;
+        // An interrupt without a cancel behind it was left over from a wait
+        // that has ended; the drain goes on.
+        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+    }
     // Every command starts from an empty input queue: leftovers of an
     // earlier reply would otherwise be taken for this command's answer.
-    p.device->purge(true, true);
+    dev->purge(true, !drained);
 
     static const unsigned char prefix[] = {SYN, 'M', '\r'};
     static const unsigned char terminator[] = {'.'};

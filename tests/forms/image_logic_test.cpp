@@ -302,6 +302,9 @@ TEST(ImageLogic, SettingsTexts) {
         {Tab::Snp, "9,-1,1.5,0,4,,,,,", "0,0,0,0,0,,,,,"},
         // The last text keeps further commas.
         {Tab::Snp, "1,0,0,0,0,1,2,3,4,5,6", "1,0,0,0,0,1,2,3,4,5,6"},
+        // Texts longer than their fields come back whole: a field's length
+        // limits typing, not what the settings hold.
+        {Tab::Snp, "1,0,0,0,0,12345,1234,123,1234,123", "1,0,0,0,0,12345,1234,123,1234,123"},
         // Full valid texts come back unchanged.
         {Tab::Snp, "2,1,1,1,3,100,255,6,125,50", "2,1,1,1,3,100,255,6,125,50"},
         {Tab::Shp, "7,1,2,3,1,1,1,1,0,2,1,75,10,5,20,100,500,100,200,",

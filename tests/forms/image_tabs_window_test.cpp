@@ -8,6 +8,7 @@
 #include <QTabBar>
 #include <QtTest>
 #include <memory>
+#include <vector>
 
 #include "app_start.h"
 #include "common.h"
@@ -266,6 +267,65 @@ class ImageTabsWindowTest : public QObject {
         QCOMPARE(main->TxtImageFile[2]->text(), QString("box.bmp"));
         // BMP restored on the IMGBOX tab: its display box is usable.
         QVERIFY(main->ChkImageDisp[2]->isEnabled());
+    }
+
+    void aRestoredTextLongerThanItsFieldStaysWholeUntilShortened() {
+        // Every text field of the three tabs one character past its length.
+        program.closeProgram();
+        QByteArray ini;
+        std::vector<QString> settings;
+        for (int t = 0; t < image::kTabCount; ++t) {
+            const Tab tab = static_cast<Tab>(t);
+            image::Values v = image::loadFields(tab, QString());
+            const auto fields = image::table(tab).fields;
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                if (fields[i].kind != image::Kind::List) {
+                    v[i].text = QString::number(i % 10).repeated(fields[i].maxLength + 1);
+                }
+            }
+            settings.push_back(image::storeFields(tab, v));
+            static const char* const keys[] = {"IMGSNP=", "IMGSHP=", "IMGBOX="};
+            ini += keys[t] + settings.back().toLatin1() + "\r\n";
+        }
+        {
+            QFile f(kSettingsFile);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(ini);
+        }
+        program.freshProgram();
+        for (int t = 0; t < image::kTabCount; ++t) {
+            for (const image::Field& f : image::table(static_cast<Tab>(t)).fields) {
+                if (QLineEdit* box = main->textOf(f.id)) {
+                    QCOMPARE(box->text().size(), f.maxLength + 1);
+                }
+            }
+        }
+        main->StoreImgSnpFields();
+        main->StoreImgShpFields();
+        main->StoreImgBoxFields();
+        QCOMPARE(common->ImgSnpSetting, settings[0]);
+        QCOMPARE(common->ImgShpSetting, settings[1]);
+        QCOMPARE(common->ImgBoxSetting, settings[2]);
+
+        // The user may shorten it, in place, but not lengthen it; once it
+        // fits, the field's own length holds again.
+        QVERIFY(activate());
+        QLineEdit* exposure = main->TxtImgSnp[0];  // 4 characters
+        FrmImage::SetTextOrDefault(exposure, "12345", QString());
+        QCOMPARE(exposure->text(), QString("12345"));
+        exposure->setFocus(Qt::MouseFocusReason);
+        exposure->setCursorPosition(2);
+        QTest::keyClick(exposure, Qt::Key_9);
+        QCOMPARE(exposure->text(), QString("12345"));
+        QTest::keyClick(exposure, Qt::Key_Backspace);
+        QCOMPARE(exposure->text(), QString("1345"));
+        QCOMPARE(exposure->cursorPosition(), 1);
+        QTest::keyClick(exposure, Qt::Key_9);
+        QCOMPARE(exposure->text(), QString("1345"));
+        QCOMPARE(exposure->maxLength(), 4);
+        // The revert button restores the stored text whole again.
+        main->CmdCancel_Click(0);
+        QCOMPARE(exposure->text().size(), 5);
     }
 
     void everyCaptionFitsAndNoControlsOverlap() {

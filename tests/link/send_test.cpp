@@ -65,6 +65,68 @@ TEST_F(LinkTest, CommandDiscardsStaleInput) {
     EXPECT_EQ(Bytes(buf, buf + 6), bytes("PONG\x06."));
 }
 
+// A command must not throw away the bytes of the send before it, even when
+// the scanner has not read them yet: a late reader leaves them in the line,
+// where a purge of the output would destroy them.
+TEST_F(LinkTest, ACommandKeepsEverySendBeforeItOnTheLine) {
+    int h = openPort();
+    peer->setResponder(nullptr);
+    peer->setReadDelay(5ms);
+    peer->clearWire();
+    const Bytes first = bytes("AB!");
+    const Bytes second = bytes("CD.");
+    const Bytes trigger = {0x16, 'T', '\r'};
+    Bytes expected;
+    auto frame = [&](const Bytes& text) {
+        expected.insert(expected.end(), {0x16, 'M', '\r'});
+        expected.insert(expected.end(), text.begin(), text.end());
+    };
+    int failures = 0;
+    for (int i = 0; i < 200; ++i) {
+        failures += Ombrix_CmndSend(h, first.data(), 3) != OMBRIX_OK;
+        frame(first);
+        failures += Ombrix_CmndSend(h, second.data(), 3) != OMBRIX_OK;
+        frame(second);
+    }
+    for (int i = 0; i < 200; ++i) {
+        failures += Ombrix_DataSend(h, trigger.data(), 3) != OMBRIX_OK;
+        expected.insert(expected.end(), trigger.begin(), trigger.end());
+        failures += Ombrix_CmndSend(h, second.data(), 3) != OMBRIX_OK;
+        frame(second);
+    }
+    EXPECT_EQ(failures, 0);
+    ASSERT_TRUE(peer->waitWire(expected.size(), 10s))
+        << peer->wire().size() << " of " << expected.size() << " bytes arrived";
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(peer->wire() == expected) << "the line carries other bytes than were sent";
+    peer->setReadDelay(0ms);
+}
+
+// Flow control that never lets go: the command still ends within the time a
+// send is given, reports it, and sends nothing it reported as not sent.
+TEST_F(LinkTest, ACommandOnAStoppedLineTimesOut) {
+    int h = openPort(1);
+    peer->setResponder(nullptr);
+    peer->send(Bytes{0x13});
+    std::this_thread::sleep_for(50ms);
+    peer->clearWire();
+    const unsigned char command[] = {'A', 'B'};
+    auto start = Clock::now();
+    EXPECT_EQ(Ombrix_CmndSend(h, command, 2), OMBRIX_E_TIMEOUT);
+    auto ms = msSince(start);
+    EXPECT_GE(ms, 995);
+    EXPECT_LT(ms, 1500);
+    // XON is acted on only once it has been taken from the input, which the
+    // next command's purge would otherwise beat.
+    peer->send(Bytes{0x11});
+    std::this_thread::sleep_for(50ms);
+    const unsigned char next[] = {'C', 'D'};
+    EXPECT_EQ(Ombrix_CmndSend(h, next, 2), OMBRIX_OK);
+    ASSERT_TRUE(peer->waitWire(6, 1000ms));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(peer->wire(), (Bytes{0x16, 'M', '\r', 'C', 'D', '.'}));
+}
+
 TEST_F(LinkTest, OutputHeldByXoffTimesOutWithoutSpinning) {
     int h = openPort(1);
     peer->send(Bytes{0x13});  // XOFF: the slave's output stops

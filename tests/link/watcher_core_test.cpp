@@ -44,6 +44,7 @@ class ScriptedDevice final : public ombrix::Device {
     }
     ombrix::Wait waitReadable(int) override { return ombrix::Wait::Timeout; }
     ombrix::Wait waitWritable(int) override { return ombrix::Wait::Ready; }
+    ombrix::Wait waitOutputDrained(int) override { return ombrix::Wait::Ready; }
     ombrix::Wait waitArrival(int) override {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return arrived_ || woken_ || closed_.load(); });

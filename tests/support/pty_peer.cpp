@@ -231,6 +231,11 @@ void PtyPeer::readLoop() {
         }
         changed_.notify_all();
         for (ssize_t i = 0; i < n; ++i) parse(buffer[i]);
+        // A late reader sleeps on the stop pipe, so that it still ends at once.
+        if (int delay = readDelayMs_.load(); delay > 0) {
+            pollfd stop = {stopPipe_[0], POLLIN, 0};
+            if (poll(&stop, 1, delay) > 0) return;
+        }
     }
 }
 

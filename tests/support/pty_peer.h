@@ -84,6 +84,12 @@ class PtyPeer {
     // Closes the master side: the slave hangs up, as a pulled USB adapter.
     void hangUp();
 
+    // Makes the scanner slow to read: after each read it leaves what the
+    // code under test writes in the line for `delay` before reading again.
+    void setReadDelay(std::chrono::milliseconds delay) {
+        readDelayMs_ = static_cast<int>(delay.count());
+    }
+
   private:
     void readLoop();
     void parse(unsigned char byte);
@@ -106,6 +112,7 @@ class PtyPeer {
     std::string text_;
 
     std::atomic<bool> hungUp_{false};
+    std::atomic<int> readDelayMs_{0};
     std::thread reader_;
 };
 

@@ -79,6 +79,10 @@ class PtyPeer {
     // Closes the master side: the slave hangs up, as a pulled USB adapter.
     void hangUp();
 
+    // Makes the scanner slow to read: after each read it leaves what the
+    // code under test writes in the line for `delay` before reading again.
+    void setReadDelay(std::chrono::milliseconds delay);
+
   private:
     void request(const std::string& line) const;
     void readLoop();

@@ -199,4 +199,8 @@ void PtyPeer::hangUp() {
     request("hangup");
 }
 
+void PtyPeer::setReadDelay(std::chrono::milliseconds delay) {
+    request("lag " + std::to_string(delay.count()));
+}
+
 }  // namespace tavorin::test

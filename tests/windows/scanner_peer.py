@@ -13,6 +13,7 @@ lines, each answered with "ok" once done:
     sync            nothing; every event before the "ok" has been sent
     hangup          close the master side, as a pulled adapter (once
                     everything sent before it is written)
+    lag MS          after each read, leave the line unread for MS ms
 
 T, R and B are hexadecimal. The server tells the test program what the code
 under test wrote ("w B") and each complete command frame ("f"), after it
@@ -23,6 +24,7 @@ import os
 import select
 import socket
 import sys
+import time
 import tty
 
 SYN = 0x16
@@ -42,6 +44,8 @@ class Scanner:
         self.hangup_pending = False
         self.state = 0
         self.text = bytearray()
+        self.lag = 0.0
+        self.next_read = 0.0
 
     def open(self, com):
         self.master, self.slave = os.openpty()
@@ -83,6 +87,8 @@ class Scanner:
         elif verb == b"answer":
             self.answers[bytes.fromhex(words[1].decode())] = bytes.fromhex(
                 words[2].decode() if len(words) > 2 else "")
+        elif verb == b"lag":
+            self.lag = int(words[1]) / 1000.0
         elif verb == b"silent":
             self.answers = {}
         elif verb == b"send":
@@ -158,10 +164,15 @@ def main():
     scanners = {}
     while True:
         readers = [listener] + [s.conn for s in scanners.values()]
-        readers += [s.master for s in scanners.values() if s.master >= 0]
+        now = time.monotonic()
+        readers += [s.master for s in scanners.values() if s.master >= 0 and s.next_read <= now]
         writers = [s.conn for s in scanners.values() if s.outbox]
         writers += [s.master for s in scanners.values() if s.line and s.master >= 0]
-        readable, writable, _ = select.select(readers, writers, [])
+        # A lagging scanner's line is looked at again once its lag is over.
+        lagging = [s.next_read - now for s in scanners.values()
+                   if s.master >= 0 and s.next_read > now]
+        timeout = min(lagging) if lagging else None
+        readable, writable, _ = select.select(readers, writers, [], timeout)
         for s in list(scanners.values()):
             if s.master >= 0 and s.master in readable:
                 try:
@@ -172,6 +183,8 @@ def main():
                     data = b""
                 if data:
                     s.wire(data)
+                    if s.lag:
+                        s.next_read = time.monotonic() + s.lag
             if s.master >= 0 and s.master in writable:
                 s.flush_line()
             if s.conn in readable:
