@@ -9,6 +9,7 @@
 #                                        nothing is beside it, and so does
 #                                        any other program linked to it
 #   /usr/include/ombrix.h                its header, for those programs
+#   /usr/bin/tavorin-capture             the image commands from a script
 #   /usr/bin/tavorin-virtual-scanner     the tool, named after the package
 #                                        so that it is never mistaken for
 #                                        some other simulator
@@ -52,6 +53,11 @@ if(TARGET Tavorin_WIN)
   install(FILES ${_packaging_dir}/tavorin.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   list(APPEND _man_pages Tavorin_WIN.1)
+endif()
+
+if(TARGET tavorin-capture)
+  install(TARGETS tavorin-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  list(APPEND _man_pages tavorin-capture.1)
 endif()
 
 if(TARGET virtual-scanner)
@@ -125,6 +131,9 @@ set(CPACK_PACKAGE_DESCRIPTION
   "Tavorin_WIN connects up to three 2D imaging scanners on serial ports, sends
 menu commands typed in a terminal, composes and sends the image commands
 (IMGSNP, IMGSHP, IMGBOX), receives the picture into a file and shows it.
+.
+tavorin-capture sends the same image commands from a script, a cron job or
+CI, without a display, and receives the picture into a file.
 .
 The package also holds the link library libOmbrix.so that carries every byte
 on the serial line, its C header for programs that link it, and

@@ -4,7 +4,8 @@
 # its installed path under Xvfb, loads the installed link library and draws
 # its main window; the installed copyright file is the machine-readable MIT
 # one; the installed virtual scanner is opened through the installed library
-# and header by a program compiled here; then the package is purged and
+# and header by a program compiled here, and tavorin-capture (no GUI
+# library) receives a picture from it; then the package is purged and
 # nothing it brought may remain.
 # Needs root (or sudo): it installs and removes a system package. It refuses
 # to run where a tavorin package, or a stray copy of one of its files, is
@@ -159,6 +160,23 @@ mkdir "$work/probe-src/debian/ombrix-probe/DEBIAN"
 probe_depends=$(cd "$work/probe-src" && dpkg-shlibdeps -O debian/ombrix-probe/usr/bin/ombrix-probe)
 grep -q "$name (>= [^)]*)" <<<"$probe_depends" ||
   fail "dpkg-shlibdeps gave a program linked to libOmbrix.so no dependency on $name: $probe_depends"
+
+# ---- tavorin-capture ----------------------------------------------------------------
+echo "== installed tavorin-capture and its manual page"
+capture=/usr/bin/tavorin-capture
+[ -x "$capture" ] || fail "$capture is not installed"
+page=/usr/share/man/man1/tavorin-capture.1.gz
+[ -f "$page" ] || fail "$page is not installed"
+zcat "$page" | grep -q '^\.SH EXIT STATUS' || fail "$page has no exit statuses"
+# Meant for machines without a display: nothing of Qt's widgets or GUI.
+if ldd "$capture" | grep -Eq 'libQt6(Widgets|Gui)'; then fail "$capture links Qt's GUI libraries"; fi
+"$capture" --help | grep -q 'Exit status' || fail "$capture --help shows no exit statuses"
+# A small picture from the installed scanner, through the installed library.
+capture_json=$(cd "$work" && "$capture" --port "$port" --line 115200,8,N,1 --ship --pixels 1 \
+  --left 0 --right 159 --top 0 --bottom 119 --output capture.jpg --json) ||
+  fail "$capture did not receive a picture: $capture_json"
+grep -q '"result":0' <<<"$capture_json" || fail "$capture reported: $capture_json"
+[ "$(head -c 2 "$work/capture.jpg" | od -An -tx1 | tr -d ' \n')" = ffd8 ] || fail "$capture wrote no JPEG"
 
 # ---- the installed program under Xvfb ---------------------------------------------
 echo "== installed program under Xvfb, screenshot mode"

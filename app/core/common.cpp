@@ -5,26 +5,34 @@
 #include <QStringList>
 
 #include "dialog.h"
+#include "language.h"
 
 namespace tavorin {
 
+namespace {
+
+// The library's failures as the user is told them; codes without a row
+// have no message.
+struct ErrorText {
+    std::int32_t code;
+    Text text;
+};
+constexpr ErrorText kErrorTexts[] = {
+    {-1, {u"ポートオープンエラー", "port open error"}},
+    {-2, {u"ファイルエラー", "file error"}},
+    {-3, {u"受信タイムアウト", "receive time-out"}},
+    {-4, {u"キャンセル", "cancelled"}},
+    {-5, {u"パラメータエラー", "parameter error"}},
+    {-6, {u"通信エラー", "communication error"}},
+};
+
+}  // namespace
+
 QString ErrorMessageText(std::int32_t code) {
-    switch (code) {
-        case -1:
-            return QStringLiteral("ポートオープンエラー");
-        case -2:
-            return QStringLiteral("ファイルエラー");
-        case -3:
-            return QStringLiteral("受信タイムアウト");
-        case -4:
-            return QStringLiteral("キャンセル");
-        case -5:
-            return QStringLiteral("パラメータエラー");
-        case -6:
-            return QStringLiteral("通信エラー");
-        default:
-            return QString();
+    for (const ErrorText& e : kErrorTexts) {
+        if (e.code == code) return localized(e.text);
     }
+    return QString();
 }
 
 void ShowErrorMessage(std::int32_t code) {
@@ -85,11 +93,15 @@ void applyLine(Common& c, const QString& line) {
 }  // namespace
 
 void LoadSettings(Common& c) {
+    LoadSettings(c, kSettingsFile);
+}
+
+void LoadSettings(Common& c, const QString& path) {
     for (QString& s : c.ComSetting) s.clear();
     c.TermMinimum.clear();
     for (const ImageKey& k : kImageKeys) (c.*k.text).clear();
 
-    QFile file(kSettingsFile);
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return;
     while (!file.atEnd()) {
         QByteArray raw = file.readLine();

@@ -44,12 +44,15 @@ inline const QString kSettingsFile = QStringLiteral("Tavorin.ini");
 // Shows the message for a negative library result through the dialog seam;
 // 0 and above, and codes without a message, show nothing.
 void ShowErrorMessage(std::int32_t code);
-// The message for a code, or an empty text when it has none.
+// The message for a code in the current language (see language.h), or an
+// empty text when it has none.
 QString ErrorMessageText(std::int32_t code);
 
 // Empties every settings text, then reads them from the settings file in the
 // current directory. A missing or unreadable file leaves what was read.
 void LoadSettings(Common& c);
+// The same from the settings file at `path`.
+void LoadSettings(Common& c, const QString& path);
 // Writes the nine lines. The file is replaced whole or not at all: a failed
 // write leaves the previous file as it was. Returns false on failure (the
 // program itself reports nothing).

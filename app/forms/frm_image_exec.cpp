@@ -26,7 +26,6 @@ constexpr std::int32_t kImageMode = 2;
 
 const QString kPleaseWait = QStringLiteral("しばらくお待ちください");
 const QString kPressTrigger = QStringLiteral("トリガボタンを押してください");
-const QString kCommandDone = QStringLiteral("イメージコマンド正常終了");
 
 // Tells the user what the reply means; true for an acknowledgement.
 bool replyAcknowledged(const QString& reply, std::int32_t length) {
@@ -70,20 +69,14 @@ void FrmImage::CmdImgExec_Click(int index) {
 
     ShowImage = false;
     if (tab != Tab::Snp) {
-        QComboBox* formats = tab == Tab::Shp ? CmbImgShp[0] : CmbImgBox[0];
-        const int code = formats->currentData().toInt();
-        const image::Format format = image::formatFor(code);
-        ImageFile = TxtImageFile[static_cast<std::size_t>(index)]->text();
-        if (!ImageFile.isEmpty()) {
-            if (!image::fileNameMatches(ImageFile, format.extension)) {
-                dialog().message(
-                    QStringLiteral("ファイルフォーマットとファイル名が合っていません"));
-                return;
-            }
-        } else {
-            // A bare name: the picture lands in the current directory.
-            ImageFile = MakeImageFileName(CurIdx, format.extension);
+        const int code = image::formatCode(tab, values(tab));
+        const image::ImageFile file = image::imageFileFor(
+            code, TxtImageFile[static_cast<std::size_t>(index)]->text(), CurIdx);
+        if (!file.ok) {
+            dialog().message(file.message);
+            return;
         }
+        ImageFile = file.name;
         ShowImage = ChkImageDisp[static_cast<std::size_t>(index)]->isChecked() && code >= 6;
     }
 
@@ -147,7 +140,7 @@ void FrmImage::CmdImgExec_Click(int index) {
                 dialog().message(QStringLiteral("画像ファイルエラー"));
             }
         } else {
-            dialog().message(kCommandDone);
+            dialog().message(image::commandDoneText());
         }
     }
     c_.WaitState = Wait::None;
@@ -201,7 +194,7 @@ void FrmImage::ImgRecvTimer_Timer() {
         if (r < 0) {
             ShowErrorMessage(r);
         } else if (replyAcknowledged(reply, r)) {
-            dialog().message(kCommandDone);
+            dialog().message(image::commandDoneText());
         }
         terminal.RecvTimer.start();
     }

@@ -505,7 +505,7 @@ void FrmImage::BtnCompute_Click() {
     for (std::size_t i = 0; i < mm.size(); ++i) mm[i] = TxtImgBoxmm[i]->text();
     const image::ComputedArea area = image::computeArea(mm);
     if (!area.ok) {
-        dialog().message(QStringLiteral("数値を入力してください"));
+        dialog().message(image::notANumberText());
         TxtImgBoxmm[0]->setFocus();
         return;
     }

@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <limits>
 
+#include "common.h"
+#include "language.h"
 #include "numbers.h"
 
 namespace tavorin::image {
@@ -11,7 +13,7 @@ namespace {
 constexpr std::int64_t kShortMin = std::numeric_limits<std::int16_t>::min();
 constexpr std::int64_t kShortMax = std::numeric_limits<std::int16_t>::max();
 
-const QString kNotANumber = QStringLiteral("数値を入力してください");
+const Text kNotANumber = {u"数値を入力してください", "enter a number"};
 
 QString text(const char16_t* s) {
     return s ? QString::fromUtf16(s) : QString();
@@ -40,22 +42,44 @@ std::optional<Composed> cropRefusal(const Values& values) {
     };
     auto n = [&](int index) { return LeadingNumber(t(index)); };
     if (!t(4).isEmpty() && !t(5).isEmpty() && n(5) <= n(4)) {
-        return refuse(QStringLiteral("右には左より大きな数値を入力してください"),
+        return refuse(localized({u"右には左より大きな数値を入力してください",
+                                 "the right edge must be greater than the left one"}),
                       {Control::TxtImgShp, 5});
     }
     if (!t(6).isEmpty() && !t(7).isEmpty() && n(7) <= n(6)) {
-        return refuse(QStringLiteral("下には上より大きな数値を入力してください"),
+        return refuse(localized({u"下には上より大きな数値を入力してください",
+                                 "the bottom edge must be greater than the top one"}),
                       {Control::TxtImgShp, 7});
     }
     if (!t(8).isEmpty() &&
         (!t(4).isEmpty() || !t(5).isEmpty() || !t(6).isEmpty() || !t(7).isEmpty())) {
-        return refuse(QStringLiteral("左・右・上・下を指定した場合、マージンは指定できません"),
+        return refuse(localized({u"左・右・上・下を指定した場合、マージンは指定できません",
+                                 "a margin cannot be given together with left, right, top or "
+                                 "bottom"}),
                       {Control::TxtImgShp, 8});
     }
     return std::nullopt;
 }
 
 }  // namespace
+
+QString notANumberText() {
+    return localized(kNotANumber);
+}
+
+QString refusalText(const Field& f) {
+    if (language() != Language::English) return text(f.refusal);
+    // Said from the range the check applies, so that the English text
+    // cannot promise anything else.
+    if (f.kind == Kind::Millimetre) {
+        return f.zeroAllowed ? QStringLiteral("enter a number of 0 or more")
+                             : QStringLiteral("enter a number greater than 0");
+    }
+    if (f.max >= std::numeric_limits<std::int16_t>::max()) {
+        return QStringLiteral("enter a number of %1 or more").arg(f.min);
+    }
+    return QStringLiteral("enter a number from %1 to %2").arg(f.min).arg(f.max);
+}
 
 int itemData(const Field& f, const Value& v) {
     if (v.listIndex < 0 || static_cast<std::size_t>(v.listIndex) >= f.items.size()) return 0;
@@ -70,7 +94,7 @@ Composed makeCommand(Tab tab, const Values& values) {
     // Only the first empty required field is reported.
     for (const Field& f : t.fields) {
         if (f.rule == Rule::Required && valueOf(values, f.id).text.isEmpty()) {
-            return refuse(kNotANumber, f.id);
+            return refuse(notANumberText(), f.id);
         }
     }
     Composed c;
@@ -121,9 +145,9 @@ Checked checkField(const Field& f, const QString& typed) {
         out.message = message;
         return out;
     };
-    if (!IsNumber(typed)) return refuse(kNotANumber);
+    if (!IsNumber(typed)) return refuse(notANumberText());
     const double x = LeadingNumber(typed);
-    const QString refusal = text(f.refusal);
+    const QString refusal = refusalText(f);
     if (f.kind == Kind::Integer) {
         const std::int64_t v = RoundHalfEven(x);
         if (v < kShortMin || v > kShortMax) return refuse(refusal);
@@ -230,6 +254,34 @@ bool fileNameMatches(const QString& fileName, const QString& extension) {
     return fileName.right(4).toUpper() == u'.' + extension;
 }
 
+const Field* formatField(Tab tab) {
+    switch (tab) {
+        case Tab::Shp:
+            return field({Control::CmbImgShp, 0});
+        case Tab::Box:
+            return field({Control::CmbImgBox, 0});
+        default:
+            return nullptr;
+    }
+}
+
+int formatCode(Tab tab, const Values& values) {
+    const Field* f = formatField(tab);
+    return f ? itemData(*f, valueOf(values, f->id)) : 0;
+}
+
+ImageFile imageFileFor(int code, const QString& typed, int slot) {
+    const Format format = formatFor(code);
+    // A bare default name: the picture lands in the current directory.
+    if (typed.isEmpty()) return {true, MakeImageFileName(slot, format.extension), QString()};
+    if (!fileNameMatches(typed, format.extension)) {
+        return {false, QString(),
+                localized({u"ファイルフォーマットとファイル名が合っていません",
+                           "the file name does not end in the file format's extension"})};
+    }
+    return {true, typed, QString()};
+}
+
 QString qtFilter(const QString& pipeFilter) {
     const QStringList parts = pipeFilter.split(u'|');
     QStringList filters;
@@ -253,20 +305,27 @@ QString saveFilter(int code) {
 }
 
 ReplyCheck CheckResponse(const QString& reply, std::int32_t length) {
-    if (length == 0) return {Reply::Nothing, QStringLiteral("レスポンスが受信できませんでした")};
+    if (length == 0) {
+        return {Reply::Nothing,
+                localized({u"レスポンスが受信できませんでした", "no response was received"})};
+    }
     if (length >= 2 && length <= reply.size() && reply[length - 1] == u'.') {
         switch (reply[length - 2].unicode()) {
             case 0x05:
-                return {Reply::Enq, QStringLiteral("コマンドエラー")};
+                return {Reply::Enq, localized({u"コマンドエラー", "command error"})};
             case 0x06:
                 return {Reply::Ack, QString()};
             case 0x15:
-                return {Reply::Nak, QStringLiteral("パラメータエラー")};
+                return {Reply::Nak, localized({u"パラメータエラー", "parameter error"})};
             default:
                 break;
         }
     }
-    return {Reply::Other, QStringLiteral("通信エラー発生！")};
+    return {Reply::Other, localized({u"通信エラー発生！", "communication error occurred"})};
+}
+
+QString commandDoneText() {
+    return localized({u"イメージコマンド正常終了", "the image command completed"});
 }
 
 }  // namespace tavorin::image

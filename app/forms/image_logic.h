@@ -58,7 +58,13 @@ struct Checked {
 // field's decimals once accepted. A value that would not fit the field's
 // length or a 16-bit integer is refused with the field's message and left
 // as typed, so that the field never shows anything but what it holds.
+// Messages are in the current language (language.h).
 Checked checkField(const Field& f, const QString& text);
+// What a field that holds no number (or "計算" without a usable narrow
+// element width) is told, in the current language.
+QString notANumberText();
+// The message a refused value of the field gets, in the current language.
+QString refusalText(const Field& f);
 
 // "計算": the area values in narrow element widths. `ok` false when the
 // narrow element width is unusable (the caller tells the user and focuses
@@ -94,6 +100,19 @@ Format formatFor(int code);
 // True when the name's last four characters, upper-cased, are "." and the
 // extension.
 bool fileNameMatches(const QString& fileName, const QString& extension);
+// The tab's file format list (CmbImgShp (0), CmbImgBox (0)); null for a tab
+// without a file.
+const Field* formatField(Tab tab);
+// The format code the tab's values choose: the item data of that list.
+int formatCode(Tab tab, const Values& values);
+// The file an image of format `code` goes to: the name typed for it, which
+// must end in the format's extension, or else the default name of `slot`.
+struct ImageFile {
+    bool ok = false;
+    QString name;
+    QString message;  // why a typed name is refused
+};
+ImageFile imageFileFor(int code, const QString& typed, int slot);
 // The save dialog's filters in Qt's form: "desc|pattern|desc|pattern"
 // pairs become "desc (pattern);;desc (pattern)".
 QString qtFilter(const QString& pipeFilter);
@@ -108,5 +127,8 @@ struct ReplyCheck {
     QString message;  // what to tell the user; empty for an acknowledgement
 };
 ReplyCheck CheckResponse(const QString& reply, std::int32_t length);
+// What the user is told when an image command succeeded without a picture
+// to show.
+QString commandDoneText();
 
 }  // namespace tavorin::image

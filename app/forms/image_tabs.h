@@ -52,6 +52,7 @@ enum class Rule {
 struct Item {
     std::int16_t data;  // what the command sends for the item
     const char16_t* text;
+    const char* name;  // how a command line names the item
 };
 
 // The fixed modifier a list sends for one item data (flip, rotation).
@@ -99,6 +100,7 @@ struct Field {
     int decimals = 0;  // millimetre fields: digits after the point
     Place place = {Section::Left, 0};
     const char16_t* note = nullptr;  // a second caption line under the label
+    const char* option = nullptr;    // the command line's option for the field
 };
 
 struct TabTable {
@@ -110,6 +112,7 @@ struct TabTable {
     Place displayCheck;  // where the image display check box stands, when the tab has one
     int fileLabel;       // index of LblFname
     int labelCount;      // size of the tab's label array
+    const char* option;  // the command line's option that runs the tab's command
 };
 
 const TabTable& table(Tab tab);

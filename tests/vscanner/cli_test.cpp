@@ -8,6 +8,7 @@
 
 #include <thread>
 
+#include "child_process.h"
 #include "vscanner_fixture.h"
 
 namespace vscanner::test {
@@ -19,22 +20,8 @@ struct Child {
 };
 
 Child spawn(const std::vector<std::string>& args) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        std::vector<char*> argv;
-        std::string exe = VSCANNER_CLI;
-        argv.push_back(exe.data());
-        std::vector<std::string> copy = args;
-        for (auto& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    return {pid, fds[0]};
+    const tavorin::test::ChildProcess c = tavorin::test::startChild(VSCANNER_CLI, args);
+    return {c.pid, c.out};
 }
 
 // Reads stdout until it closes or `limit` passes.

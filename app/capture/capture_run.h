@@ -1,0 +1,57 @@
+// tavorin-capture at work: the request run through the program's binding to
+// the link library, cancelled cleanly by SIGINT or SIGTERM, with a progress
+// bar while the picture arrives, and the outcome as a line or as JSON.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+#include "capture_options.h"
+
+namespace tavorin::capture {
+
+struct Outcome {
+    int status = kAck;
+    QString message;
+    QString command;
+    QString file;  // the image written; empty when none was
+    std::int64_t bytes = 0;
+    double seconds = 0;
+    QByteArray reply;  // the scanner's reply as it came
+};
+
+// Opens the port, sends the command, awaits the reply (the image into
+// `request.output`), closes the port. `progress`: draw a bar on stderr.
+Outcome run(const Request& request, bool progress);
+
+// The ports the connection dialog lists, one a line: COM number, device,
+// name, separated by tabs; or a JSON array of them.
+int listPorts(bool json, QByteArray& out);
+
+QByteArray toJson(const Outcome& outcome);
+
+// The whole tool: reads the arguments, does what they ask, prints the
+// outcome (standard output: the JSON object, the port list or a text
+// reply; standard error: messages and the progress bar) and returns the
+// exit status.
+int capture(const QStringList& args);
+
+// While one lives, SIGINT and SIGTERM cancel the running command instead of
+// ending the process; a second signal ends it at once. Make it before any
+// other thread starts, so that every thread inherits the blocked signals.
+class SignalCancel {
+  public:
+    SignalCancel();
+    ~SignalCancel();
+    SignalCancel(const SignalCancel&) = delete;
+    SignalCancel& operator=(const SignalCancel&) = delete;
+    // Whether a signal asked to cancel.
+    static bool requested();
+
+  private:
+    struct Impl;
+    Impl* impl_;
+};
+
+}  // namespace tavorin::capture
