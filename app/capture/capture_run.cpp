@@ -109,15 +109,14 @@ void pump() {
 int comForPath(const QString& path, QString& made) {
     const QString device = QFileInfo(path).canonicalFilePath();
     if (device.isEmpty()) return 0;
+    // The library's scan makes the port directory as the user's own and
+    // refuses one it must not write to; it also gives a USB device reached
+    // by its persistent name the number the connection dialog shows.
+    if (PortScan() < 0) return 0;
     for (int com = 1; com <= kMaxCom; ++com) {
         const QString name = PortName(com);
         if (!name.isEmpty() && QFileInfo(name).canonicalFilePath() == device) return com;
     }
-    // The library names the port directory in the path of any alias-only
-    // number, whether that alias exists or not.
-    const QString dir = QFileInfo(PortName(kMaxCom)).absolutePath();
-    const QByteArray dirBytes = QFile::encodeName(dir);
-    if (!QFileInfo(dir).isDir() && ::mkdir(dirBytes.constData(), 0700) != 0) return 0;
     const QByteArray target = QFile::encodeName(device);
     for (int com = kFirstAliasOnly; com <= kMaxCom; ++com) {
         const QString alias = PortName(com);
