@@ -226,9 +226,14 @@ Outcome run(const Request& r, bool progress) {
     if (com <= 0) {
         com = comForPath(r.devicePath, alias);
         if (com <= 0) {
+            // A device that is there but cannot be given a number for the
+            // run, because the port directory may not be used, is not
+            // "not found": the user is told which directory and why.
+            const QString warning = PortGet::folderWarning();
             return fail(statusForLibrary(OMBRIX_E_NOT_OPEN),
                         comsetting::openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_NO_DEVICE) +
-                            QStringLiteral(": ") + r.devicePath);
+                            QStringLiteral(": ") + r.devicePath +
+                            (warning.isEmpty() ? QString() : u'\n' + warning));
         }
     }
 
@@ -285,7 +290,7 @@ Outcome run(const Request& r, bool progress) {
     return out;
 }
 
-int listPorts(bool json, QByteArray& out) {
+int listPorts(bool json, QByteArray& out, QString& warning) {
     QuietDialog boxes;
     setDialog(&boxes);
     const bool ok = binding::available();
@@ -296,6 +301,9 @@ int listPorts(bool json, QByteArray& out) {
     }
     QJsonArray ports;
     QString name;
+    // Told once, beside the list rather than in it: a script that reads the
+    // list still reads only ports.
+    warning = PortGet::folderWarning();
     for (int index = 0; index < 256; ++index) {
         const int com = PortGet::EnumComPort(index, name);
         if (com < 0) break;
@@ -351,7 +359,10 @@ int capture(const QStringList& args) {
     }
     if (r.action == Action::List) {
         QByteArray out;
-        const int status = listPorts(r.json, out);
+        QString warning;
+        const int status = listPorts(r.json, out, warning);
+        if (!warning.isEmpty())
+            print(stderr, QStringLiteral("tavorin-capture: %1\n").arg(warning).toLocal8Bit());
         print(status == kAck ? stdout : stderr, out);
         return status;
     }

@@ -26,8 +26,10 @@ struct Outcome {
 Outcome run(const Request& request, bool progress);
 
 // The ports the connection dialog lists, one a line: COM number, device,
-// name, separated by tabs; or a JSON array of them.
-int listPorts(bool json, QByteArray& out);
+// name, separated by tabs; or a JSON array of them. `warning` says why the
+// port directory's aliases are missing from it, when the library ignores
+// that directory; else it is empty.
+int listPorts(bool json, QByteArray& out, QString& warning);
 
 QByteArray toJson(const Outcome& outcome);
 

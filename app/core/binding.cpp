@@ -33,6 +33,7 @@ struct Exports {
     decltype(&Ombrix_PortName) PortName = nullptr;
     decltype(&Ombrix_PortFolder) PortFolder = nullptr;
     decltype(&Ombrix_PortScan) PortScan = nullptr;
+    decltype(&Ombrix_PortFolderCheck) PortFolderCheck = nullptr;
     decltype(&Ombrix_PumpSet) PumpSet = nullptr;
     decltype(&Ombrix_OpenFailure) OpenFailure = nullptr;
 };
@@ -108,6 +109,7 @@ bool load() {
     bindOne(s.handle, "Ombrix_PortName", f.PortName, missing);
     bindOne(s.handle, "Ombrix_PortFolder", f.PortFolder, missing);
     bindOne(s.handle, "Ombrix_PortScan", f.PortScan, missing);
+    bindOne(s.handle, "Ombrix_PortFolderCheck", f.PortFolderCheck, missing);
     bindOne(s.handle, "Ombrix_PumpSet", f.PumpSet, missing);
     bindOne(s.handle, "Ombrix_OpenFailure", f.OpenFailure, missing);
     if (!missing.isEmpty()) {
@@ -230,6 +232,11 @@ QString PortFolder() {
 
 std::int32_t PortScan() {
     return call(&Exports::PortScan);
+}
+
+std::int32_t PortFolderCheck() {
+    if (!load()) return OMBRIX_FOLDER_MISSING;
+    return state().fn.PortFolderCheck();
 }
 
 std::int32_t SendCommand(std::int32_t handle, const QString& command) {

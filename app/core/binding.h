@@ -53,6 +53,9 @@ QString PortName(std::int32_t com);
 QString PortFolder();
 // Lets the library number the USB serial devices present (Ombrix_PortScan).
 std::int32_t PortScan();
+// Whether the library follows the port directory's aliases
+// (OMBRIX_FOLDER_*); OMBRIX_FOLDER_MISSING without a library.
+std::int32_t PortFolderCheck();
 
 // Wrappers that move texts.
 std::int32_t SendCommand(std::int32_t handle, const QString& command);

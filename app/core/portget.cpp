@@ -4,10 +4,29 @@
 #include <vector>
 
 #include "binding.h"
+#include "language.h"
 #include "portget_platform.h"
 
 namespace tavorin::PortGet {
 namespace {
+
+// Why the library ignores the port directory, by its check's answer.
+struct FolderReason {
+    std::int32_t check;
+    Text why;
+};
+constexpr FolderReason kFolderReasons[] = {
+    {OMBRIX_FOLDER_LINK, {u"シンボリックリンクの", "it is a symbolic link"}},
+    {OMBRIX_FOLDER_NOT_DIR, {u"フォルダでない", "it is not a directory"}},
+    {OMBRIX_FOLDER_OWNER, {u"他のユーザーが所有している", "another user owns it"}},
+    {OMBRIX_FOLDER_SHARED, {u"他のユーザーも書き込める", "others may write to it"}},
+    {OMBRIX_FOLDER_UNUSABLE, {u"調べられない", "it cannot be examined"}},
+};
+constexpr Text kFolderIgnored = {
+    u"ポートフォルダ %1 は%2ため使用しません。フォルダを削除するか、"
+    u"XDG_RUNTIME_DIR を自分専用のフォルダに設定してください。",
+    "The port directory %1 is ignored: %2. Remove it, or set XDG_RUNTIME_DIR to a "
+    "private directory of yours."};
 
 Sources g_sources;
 // The snapshot taken by the call for index 0, as the setup API keeps its
@@ -59,6 +78,17 @@ std::int16_t EnumComPort(int index, QString& name) {
     if (com <= 0) return 0;
     name = *friendly;
     return static_cast<std::int16_t>(com);
+}
+
+QString folderWarning(std::int32_t check, const QString& folder) {
+    for (const FolderReason& r : kFolderReasons) {
+        if (r.check == check) return localized(kFolderIgnored).arg(folder, localized(r.why));
+    }
+    return QString();
+}
+
+QString folderWarning() {
+    return folderWarning(PortFolderCheck(), PortFolder());
 }
 
 std::vector<WatchedFolder> watchedFolders() {

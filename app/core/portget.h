@@ -52,6 +52,13 @@ std::vector<WatchedFolder> watchedFolders();
 // when it has none.
 int comNumberOf(const QString& friendlyName);
 
+// What a user must be told when the library ignores the port directory
+// (another user's, one others may write to, a link): which directory, why,
+// and how to mend it, in the current language. Empty while its aliases
+// count, or where there is none.
+QString folderWarning(std::int32_t check, const QString& folder);
+QString folderWarning();
+
 }  // namespace PortGet
 
 }  // namespace tavorin

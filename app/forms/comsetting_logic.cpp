@@ -131,6 +131,8 @@ QString openFailureMessage(std::int32_t code, std::int32_t cause) {
             return text + QStringLiteral("\nポートのデバイスが見つかりません");
         case OMBRIX_OPEN_HELD:
             return text + QStringLiteral("\nポートは他のプログラムが使用中です");
+        case OMBRIX_OPEN_NOT_TTY:
+            return text + QStringLiteral("\nポートの名前がシリアルデバイスを指していません");
         default:
             return text;
     }

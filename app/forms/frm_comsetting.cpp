@@ -96,6 +96,11 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     const QRect noteBox = twipRect(600, 3060, 3735 + 2400, 420);
     note->setGeometry(noteBox.x(), noteBox.y(), noteBox.width(),
                       std::max(noteBox.height(), note->heightForWidth(noteBox.width())));
+    LblPortFolder = new QLabel(this);
+    LblPortFolder->setObjectName(QStringLiteral("LblPortFolder"));
+    LblPortFolder->setWordWrap(true);
+    LblPortFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LblPortFolder->hide();
 
     setTabOrder(CmbPortNo, lists[Baud]);
     for (int i = Baud; i < Postfix; ++i)
@@ -150,7 +155,26 @@ void FrmComSetting::refreshPorts() {
     portWatch_.rearm();
 }
 
+void FrmComSetting::showFolderWarning() {
+    const QString warning = PortGet::folderWarning();
+    const int height = px(3645);
+    if (warning.isEmpty()) {
+        LblPortFolder->hide();
+        setFixedSize(px(7830), height);
+        return;
+    }
+    // The dialog grows by the warning's lines, so that it looks as always
+    // for everyone whose port directory is in order.
+    const QRect box = twipRect(240, 3645 - 60, 7830 - 480, 0);
+    LblPortFolder->setText(warning);
+    const int need = LblPortFolder->heightForWidth(box.width());
+    LblPortFolder->setGeometry(box.x(), box.y(), box.width(), need);
+    LblPortFolder->show();
+    setFixedSize(px(7830), box.y() + need + px(120));
+}
+
 void FrmComSetting::showPorts(bool load) {
+    showFolderWarning();
     std::vector<std::pair<QString, int>> ports;
     for (int index = 0; index <= 255; ++index) {
         QString name;

@@ -30,6 +30,9 @@ class FrmComSetting : public QDialog {
     QLineEdit* TxtTimeout;
     QPushButton* CmdOpen;
     QPushButton* CmdCancel;
+    // Under everything, shown only while the library ignores the port
+    // directory: why the user's aliases are missing from the list.
+    QLabel* LblPortFolder;
 
     // Loads afresh and runs the dialog modally, as each show does.
     void run();
@@ -52,6 +55,7 @@ class FrmComSetting : public QDialog {
 
   private:
     void showPorts(bool load);
+    void showFolderWarning();
 
     Common& c_;
     FrmTerminal& terminal_;

@@ -87,7 +87,21 @@ enum {
     OMBRIX_OPEN_DENIED = 1,    /* the system refused access to the device */
     OMBRIX_OPEN_NO_DEVICE = 2, /* no device behind the COM number */
     OMBRIX_OPEN_HELD = 3,      /* held by another program (or open in this one) */
-    OMBRIX_OPEN_OTHER = 4      /* any other reason: not a serial device, no resources */
+    OMBRIX_OPEN_OTHER = 4,     /* any other reason: no resources, a driver's refusal */
+    OMBRIX_OPEN_NOT_TTY = 5    /* the name leads to something that is no terminal device:
+                                  a regular file, a FIFO, a socket, a directory */
+};
+
+/* Values of Ombrix_PortFolderCheck: whether the port directory's aliases count. */
+enum {
+    OMBRIX_FOLDER_OWN = 0,     /* the user's own, private directory: its aliases are followed */
+    OMBRIX_FOLDER_MISSING = 1, /* not there: the built-in table alone (made when needed) */
+    OMBRIX_FOLDER_LINK = 2,    /* a symbolic link: ignored */
+    OMBRIX_FOLDER_NOT_DIR = 3, /* something other than a directory: ignored */
+    OMBRIX_FOLDER_OWNER = 4,   /* owned by another user: ignored */
+    OMBRIX_FOLDER_SHARED = 5,  /* group or others may write to it: ignored */
+    OMBRIX_FOLDER_UNUSABLE = 6 /* cannot be looked at (a parent without search permission,
+                                  a path too long): ignored */
 };
 
 /* Values of Ombrix_ImageProgress. */
@@ -319,6 +333,12 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
  * /dev/ttyUSB0-31, COM65-96 = /dev/ttyACM0-31. COM97-256 exist only as
  * aliases; for them the alias path is written even when it does not exist.
  * An alias may also be one that Ombrix_PortScan made for a USB device.
+ * The port directory is made, private to the user, when it is missing. Its
+ * aliases count only while it is the user's own (Ombrix_PortFolderCheck
+ * answers OMBRIX_FOLDER_OWN): in a directory that another user owns or may
+ * write to, or that is a link, nothing is followed; every number then names
+ * its built-in device, and COM97-256 name nothing (an empty text, length 0),
+ * so that opening them fails as for a missing device.
  * Returns the length, OMBRIX_E_NO_ROOM for com outside 1..256, or
  * OMBRIX_E_PARAM for a missing buffer or one too small for the path and its zero.
  */
@@ -332,6 +352,18 @@ OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity);
  * Returns OMBRIX_E_PARAM for a missing buffer or one too small.
  */
 OMBRIX_API int32_t Ombrix_PortFolder(char* buffer, int32_t capacity);
+
+/*
+ * Tells whether the port directory (see Ombrix_PortFolder) is one whose
+ * aliases the library follows: OMBRIX_FOLDER_OWN for a directory owned by
+ * the effective user that neither group nor others may write to, and is no
+ * symbolic link; OMBRIX_FOLDER_MISSING when there is none yet; else the
+ * OMBRIX_FOLDER_* value that says why it is ignored, so that a program can
+ * tell the user (remove the directory, or set XDG_RUNTIME_DIR). The same
+ * test guards every alias the library follows or makes. Looks only; makes
+ * nothing. On Windows there is no port directory: OMBRIX_FOLDER_MISSING.
+ */
+OMBRIX_API int32_t Ombrix_PortFolderCheck(void);
 
 /*
  * Gives every USB serial device present that has a persistent name in

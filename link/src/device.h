@@ -138,9 +138,10 @@ class Device {
 };
 
 // Why a device could not be opened. CannotOpen is any reason the others do
-// not name; NoEvent means the device opened but its wake-up machinery could
-// not be made.
-enum class OpenError { None, Denied, NoDevice, Held, CannotOpen, NoEvent };
+// not name; NotTerminal is a name that leads to something other than a
+// terminal device (a regular file, a FIFO, a socket, a directory); NoEvent
+// means the device opened but its wake-up machinery could not be made.
+enum class OpenError { None, Denied, NoDevice, Held, CannotOpen, NotTerminal, NoEvent };
 
 // The file an image is stored in. What the user's path names decides how
 // it is written:

@@ -348,6 +348,15 @@ class PosixDevice final : public Device {
 
 std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
     error = OpenError::CannotOpen;
+    // Only a character device can be a serial line. Anything else is
+    // refused before it is opened: opening a FIFO would release a writer
+    // that waits at its other end, and a regular file or socket would take
+    // the commands meant for a scanner.
+    struct stat st {};
+    if (::stat(path, &st) == 0 && !S_ISCHR(st.st_mode)) {
+        error = OpenError::NotTerminal;
+        return nullptr;
+    }
     // No O_CREAT: a missing device must fail, not become a regular file.
     int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -369,8 +378,11 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
         }
         return nullptr;
     }
-    if (!isatty(fd)) {
+    // The name may have been swapped since the look above, and a character
+    // device may be no terminal (/dev/null): the descriptor decides.
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
         ::close(fd);
+        error = OpenError::NotTerminal;
         return nullptr;
     }
     // TIOCEXCL keeps other ordinary users from opening the tty while we hold

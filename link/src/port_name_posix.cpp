@@ -73,18 +73,29 @@ struct DirCloser {
 };
 using Dir = std::unique_ptr<DIR, DirCloser>;
 
-// The port directory is where the library writes links that decide which
-// device a COM number opens. One that another user made (possible under
-// /tmp) must not be written to: whoever owns it could point the links at
-// a terminal of theirs.
-bool ownDirectory(const std::string& path) {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 022) == 0;
+// Makes the port directory, private to the user, when it is missing, and
+// tells whether it may be used. A directory made by someone else first is
+// left as it is: mkdir() fails on it and the test below judges it.
+std::int32_t usableFolder(const std::string& path) {
+    (void)mkdir(path.c_str(), 0700);
+    return folderTrust(path);
 }
 
 }  // namespace
+
+std::int32_t folderTrust(const std::string& path) {
+    struct stat st {};
+    // lstat(): a link would let whoever may change it choose the directory.
+    if (lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? OMBRIX_FOLDER_MISSING : OMBRIX_FOLDER_UNUSABLE;
+    if (S_ISLNK(st.st_mode)) return OMBRIX_FOLDER_LINK;
+    if (!S_ISDIR(st.st_mode)) return OMBRIX_FOLDER_NOT_DIR;
+    // Another user who owns the directory, or who may write to it, can
+    // point COM<n> at a terminal of theirs and read every command sent.
+    if (st.st_uid != geteuid()) return OMBRIX_FOLDER_OWNER;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return OMBRIX_FOLDER_SHARED;
+    return OMBRIX_FOLDER_OWN;
+}
 
 int builtinNumber(const std::string& kernelName) {
     // The longest family name first, so that "ttyS" does not claim "ttySUSB".
@@ -126,6 +137,12 @@ PortFolders systemFolders() {
 }
 
 std::string comPathIn(std::int32_t com, const PortFolders& folders) {
+    // Nothing in a directory that fails the test is looked at: every number
+    // then means what the built-in table says, and one only an alias could
+    // give means nothing. Once the test passes the directory stays the
+    // user's: no one else may rename or replace it (its parent is the
+    // user's runtime directory or sticky /tmp), nor write into it.
+    if (usableFolder(folders.ports) != OMBRIX_FOLDER_OWN) return builtinPath(com);
     std::string alias = aliasPath(folders.ports, com);
     struct stat st {};
     // An alias wins even when it dangles: opening it then fails, which is
@@ -155,7 +172,7 @@ std::int32_t rememberSerialIdsIn(const PortFolders& folders) {
     }
     // The directory is made even when there is nothing to number yet, so
     // that a program can watch it for the aliases that will come.
-    if (!ownDirectory(folders.ports)) return OMBRIX_E_FILE;
+    if (usableFolder(folders.ports) != OMBRIX_FOLDER_OWN) return OMBRIX_E_FILE;
     if (ids.empty()) return 0;
 
     std::set<int> taken;
@@ -203,6 +220,10 @@ bool portFolder(char* buffer, std::size_t capacity, std::size_t* length) {
 
 std::int32_t rememberSerialIds() {
     return rememberSerialIdsIn(systemFolders());
+}
+
+std::int32_t portFolderCheck() {
+    return folderTrust(portDirectory());
 }
 
 }  // namespace ombrix

@@ -18,4 +18,8 @@ std::int32_t rememberSerialIds() {
     return OMBRIX_OK;
 }
 
+std::int32_t portFolderCheck() {
+    return OMBRIX_FOLDER_MISSING;
+}
+
 }  // namespace ombrix

@@ -17,6 +17,12 @@ namespace ombrix {
 // false when the buffer is too small. Empty where the platform has none.
 bool portFolder(char* buffer, std::size_t capacity, std::size_t* length);
 
+// Whether the port directory may decide where COM numbers lead: one of the
+// OMBRIX_FOLDER_* values. Only the user's own directory, which no one else
+// can write to, is read or written; in any other its aliases count for
+// nothing.
+std::int32_t portFolderCheck();
+
 // Gives every USB serial device present that no alias leads to a COM number
 // of its own, kept as an alias. Returns how many it gave, or a negative
 // result code when the port directory cannot be used.
@@ -31,8 +37,16 @@ struct PortFolders {
 };
 PortFolders systemFolders();
 
-// The path COM `com` opens with these folders: the alias when one exists
-// (even a dangling one), else the built-in device name, else the alias path.
+// The test the port directory must pass before an alias in it is followed
+// or made: a directory (not a link to one), owned by the effective user,
+// that neither group nor others may write to. One of OMBRIX_FOLDER_*.
+std::int32_t folderTrust(const std::string& path);
+
+// The path COM `com` opens with these folders. With a port directory that
+// passes folderTrust() (made, private, when missing): the alias when one
+// exists (even a dangling one), else the built-in device name, else the
+// alias path. With one that fails it, the built-in device name or nothing:
+// another user's aliases must never decide where a number leads.
 std::string comPathIn(std::int32_t com, const PortFolders& folders);
 std::int32_t rememberSerialIdsIn(const PortFolders& folders);
 

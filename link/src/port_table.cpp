@@ -59,6 +59,8 @@ int32_t openFailureOf(OpenError error) {
             return OMBRIX_OPEN_NO_DEVICE;
         case OpenError::Held:
             return OMBRIX_OPEN_HELD;
+        case OpenError::NotTerminal:
+            return OMBRIX_OPEN_NOT_TTY;
         default:
             return OMBRIX_OPEN_OTHER;
     }
@@ -244,6 +246,10 @@ OMBRIX_API int32_t Ombrix_PortFolder(char* buffer, int32_t capacity) {
     std::size_t length = 0;
     if (!portFolder(buffer, static_cast<std::size_t>(capacity), &length)) return OMBRIX_E_PARAM;
     return static_cast<int32_t>(length);
+}
+
+OMBRIX_API int32_t Ombrix_PortFolderCheck(void) {
+    return portFolderCheck();
 }
 
 OMBRIX_API int32_t Ombrix_PortScan(void) {

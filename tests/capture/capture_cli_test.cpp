@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -301,6 +302,35 @@ TEST_F(CaptureCli, PortByDevicePathAndTheListOfPorts) {
 
     Tool missing({"--port", dir() + "/no-such-tty", "--raw", "IMGSHP6F"}, dir());
     EXPECT_EQ(missing.wait(), 11);
+}
+
+// A port directory others may write to is ignored, and the list says so
+// once; the scanner's alias in it is neither listed nor opened, and a
+// second scanner will not register there.
+TEST_F(CaptureCli, APortDirectoryOthersMayWriteIsIgnoredAndTheListSaysWhy) {
+    start();
+    const std::string folder = ports.runtimeDir() + "/ombrix";
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    for (const char* lang : {"LC_ALL=C.UTF-8", "LC_ALL=en_US.UTF-8"}) {
+        Tool list({"--list"}, dir(), {lang});
+        ASSERT_EQ(list.wait(), 0) << list.err();
+        EXPECT_EQ(list.out().find(port() + "\t"), std::string::npos) << list.out();
+        const std::string why =
+            lang[7] == 'e'
+                ? "The port directory " + folder + " is ignored: others may write to it"
+                : "ポートフォルダ " + folder + " は他のユーザーも書き込めるため使用しません";
+        EXPECT_NE(list.err().find(why), std::string::npos) << list.err();
+    }
+    Tool open({"--port", port(), "--raw", "BEPLVL?"}, dir());
+    EXPECT_EQ(open.wait(), 11) << open.err();
+    // Nor is an alias made there for a device named by its path.
+    Tool byPath({"--port", scanner->devicePath(), "--raw", "BEPLVL?"}, dir());
+    EXPECT_EQ(byPath.wait(), 11);
+    EXPECT_NE(byPath.err().find("ポートフォルダ " + folder), std::string::npos) << byPath.err();
+    EXPECT_THROW(vscanner::Scanner{vscanner::Options{}}, std::runtime_error);
+    ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
+    Tool again({"--port", port(), "--raw", "BEPLVL?"}, dir());
+    EXPECT_EQ(again.wait(), 0) << again.err();
 }
 
 }  // namespace

@@ -103,6 +103,8 @@ TEST(ComSettingLogic, WhyAPortDidNotOpen) {
               first + "\nポートは他のプログラムが使用中です");
     EXPECT_EQ(openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_NO_DEVICE),
               first + "\nポートのデバイスが見つかりません");
+    EXPECT_EQ(openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_NOT_TTY),
+              first + "\nポートの名前がシリアルデバイスを指していません");
     const QString denied = openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_DENIED);
     EXPECT_TRUE(denied.startsWith(first + "\n"));
     EXPECT_TRUE(denied.contains("dialout")) << "names the group to join";

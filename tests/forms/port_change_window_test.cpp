@@ -168,6 +168,26 @@ class PortChangeWindowTest : public QObject {
         second = std::make_unique<test::PtyPeer>(*program.ports, kCom + 2);
         QTest::qWait(300);
         QCOMPARE(d.CmbPortNo->count(), entries);
+
+        // A port directory others may write to counts for nothing, and the
+        // dialog says why under everything else; it looks as always again
+        // once the directory is private.
+        const QSize size = d.size();
+        const QByteArray folder = QFile::encodeName(PortFolder());
+        QCOMPARE(chmod(folder.constData(), 0777), 0);
+        d.Form_Load();
+        QCOMPARE(test::ProgramFixture::entryFor(d, kCom), -1);
+        QVERIFY(d.LblPortFolder->isVisibleTo(&d));
+        QVERIFY(d.LblPortFolder->text().contains(
+            QStringLiteral("%1 は他のユーザーも書き込めるため使用しません").arg(PortFolder())));
+        QVERIFY(d.height() > size.height());
+        QVERIFY(d.LblPortFolder->geometry().bottom() < d.height());
+        QCOMPARE(chmod(folder.constData(), 0700), 0);
+        d.Form_Load();
+        QVERIFY(test::ProgramFixture::entryFor(d, kCom) >= 0);
+        QVERIFY(!d.LblPortFolder->isVisibleTo(&d));
+        QCOMPARE(d.size(), size);
+        d.CmdCancel_Click();
     }
 
     void theDialogsListFollowsDeviceNodes() {

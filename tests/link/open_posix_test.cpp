@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include "link_fixture.h"
@@ -47,7 +49,8 @@ TEST_F(LinkTest, AFailedOpenSaysWhyToItsThread) {
     ASSERT_EQ(chmod(peer->slavePath().c_str(), 0600), 0);
     ASSERT_EQ(chown(peer->slavePath().c_str(), 0, 0), 0);
     ASSERT_EQ(chmod(dir.runtimeDir().c_str(), 0755), 0);
-    ASSERT_EQ(chmod((dir.runtimeDir() + "/ombrix").c_str(), 0755), 0);
+    // The port directory must be the child's own for its alias to count.
+    ASSERT_EQ(chown((dir.runtimeDir() + "/ombrix").c_str(), 65534, 65534), 0);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -59,6 +62,82 @@ TEST_F(LinkTest, AFailedOpenSaysWhyToItsThread) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused as a permission, 3: could not drop root";
+}
+
+// An alias that leads to something other than a terminal device is refused
+// before anything is opened or written there.
+TEST_F(LinkTest, AnAliasMustLeadToATerminalDevice) {
+    const std::string file = dir.runtimeDir() + "/file";
+    const std::string fifo = dir.runtimeDir() + "/fifo";
+    const std::string folder = dir.runtimeDir() + "/folder";
+    { std::ofstream(file) << "kept"; }
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    // A reader waits on the FIFO: an open for writing would succeed.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    for (const std::string& target : {file, fifo, folder, std::string("/dev/null")}) {
+        SCOPED_TRACE(target);
+        dir.alias(kCom + 1, target);
+        EXPECT_EQ(Ombrix_PortOpen(kCom + 1, 5, 1, 0, 0, 0), OMBRIX_E_NOT_OPEN);
+        EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_NOT_TTY);
+    }
+    char buffer[16];
+    EXPECT_EQ(read(reader, buffer, sizeof buffer), 0) << "the FIFO never had a writer";
+    close(reader);
+    std::ifstream in(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept");
+}
+
+// Another user who made the port directory (or may write to it) must not
+// decide where a number leads: the pty behind such an alias sees no byte,
+// the open fails as for a missing device, and the built-in table still
+// names the numbers. Run as root, as CI is, to give the directory away.
+TEST_F(LinkTest, AnotherUsersPortDirectoryIsNeverFollowed) {
+    const std::string ports = dir.runtimeDir() + "/ombrix";
+    const std::string moved = dir.runtimeDir() + "/moved";
+    struct Damage {
+        const char* what;
+        std::function<void()> make;
+        std::function<void()> undo;
+        std::int32_t check;
+    };
+    const Damage cases[] = {
+        {"writable by all", [&] { chmod(ports.c_str(), 0777); },
+         [&] { chmod(ports.c_str(), 0700); }, OMBRIX_FOLDER_SHARED},
+        {"another owner", [&] { ASSERT_EQ(chown(ports.c_str(), 65534, 65534), 0); },
+         [&] { ASSERT_EQ(chown(ports.c_str(), getuid(), getgid()), 0); }, OMBRIX_FOLDER_OWNER},
+        {"a link",
+         [&] {
+             rename(ports.c_str(), moved.c_str());
+             symlink(moved.c_str(), ports.c_str());
+         },
+         [&] {
+             unlink(ports.c_str());
+             rename(moved.c_str(), ports.c_str());
+         },
+         OMBRIX_FOLDER_LINK},
+    };
+    char path[256];
+    for (const Damage& d : cases) {
+        SCOPED_TRACE(d.what);
+        d.make();
+        EXPECT_EQ(Ombrix_PortFolderCheck(), d.check);
+        peer->clearWire();
+        EXPECT_EQ(Ombrix_PortOpen(kCom, 5, 1, 0, 0, 0), OMBRIX_E_NOT_OPEN);
+        EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_NO_DEVICE);
+        EXPECT_EQ(Ombrix_PortName(kCom, path, sizeof path), 0);
+        EXPECT_EQ(Ombrix_PortName(3, path, sizeof path), 10);
+        EXPECT_STREQ(path, "/dev/ttyS2");
+        EXPECT_EQ(Ombrix_PortScan(), OMBRIX_E_FILE);
+        std::this_thread::sleep_for(50ms);
+        EXPECT_TRUE(peer->wire().empty()) << "the alias was followed";
+        d.undo();
+        EXPECT_EQ(Ombrix_PortFolderCheck(), OMBRIX_FOLDER_OWN);
+        const int h = Ombrix_PortOpen(kCom, 5, 1, 0, 0, 0);
+        EXPECT_EQ(h, 0) << "the user's own directory counts again";
+        Ombrix_PortClose(h);
+    }
 }
 
 TEST(PortNameTest, AliasesWinOverTheBuiltInTable) {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "ombrix.h"
 #include "port_names.h"
@@ -155,18 +156,71 @@ TEST_F(SerialIdFoldersTest, TheUsersOwnAliasesWin) {
     EXPECT_EQ(nodeOf(98), "ttyUSB0");
 }
 
-TEST_F(SerialIdFoldersTest, APortDirectoryOthersCanWriteIsNotUsed) {
-    plug("usb-Maker_Scanner_A-if00", "ttyACM0");
-    fs::create_directory(folders_.ports);
-    fs::permissions(folders_.ports, fs::perms::all);
-    EXPECT_EQ(ombrix::rememberSerialIdsIn(folders_), OMBRIX_E_FILE);
-    EXPECT_FALSE(fs::exists(aliasOf(65)));
-    // Nor one that is a link to a directory elsewhere.
-    fs::remove(folders_.ports);
-    fs::create_directory(root_ / "elsewhere");
-    fs::create_directory_symlink(root_ / "elsewhere", folders_.ports);
-    EXPECT_EQ(ombrix::rememberSerialIdsIn(folders_), OMBRIX_E_FILE);
-    EXPECT_TRUE(fs::is_empty(root_ / "elsewhere"));
+// Only a directory that is the user's own and that no one else may write to
+// decides where a number leads. In any other nothing is followed or made:
+// the built-in table alone names the numbers, and those only an alias could
+// name are nothing.
+TEST_F(SerialIdFoldersTest, OnlyTheUsersOwnPrivatePortDirectoryCounts) {
+    const fs::path elsewhere = root_ / "elsewhere";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::int32_t check;
+    };
+    auto directory = [&](fs::perms perms) {
+        return [&, perms] {
+            fs::create_directory(folders_.ports);
+            fs::permissions(folders_.ports, perms);
+        };
+    };
+    const Case cases[] = {
+        {"private", directory(fs::perms::owner_all), OMBRIX_FOLDER_OWN},
+        {"readable by others",
+         directory(fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec),
+         OMBRIX_FOLDER_OWN},
+        {"writable by all", directory(fs::perms::all), OMBRIX_FOLDER_SHARED},
+        {"writable by the group", directory(fs::perms::owner_all | fs::perms::group_write),
+         OMBRIX_FOLDER_SHARED},
+        {"another user's",
+         [&] {
+             directory(fs::perms::owner_all)();
+             // Run as root, as CI is; the directory then belongs to nobody.
+             ASSERT_EQ(chown(folders_.ports.c_str(), 65534, 65534), 0) << "needs root";
+         },
+         OMBRIX_FOLDER_OWNER},
+        {"a link to a private directory",
+         [&] {
+             fs::create_directory(elsewhere);
+             fs::permissions(elsewhere, fs::perms::owner_all);
+             fs::create_directory_symlink(elsewhere, folders_.ports);
+         },
+         OMBRIX_FOLDER_LINK},
+        {"a file", [&] { std::ofstream(folders_.ports).put('x'); }, OMBRIX_FOLDER_NOT_DIR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(folders_.ports);
+        fs::remove_all(elsewhere);
+        EXPECT_EQ(ombrix::folderTrust(folders_.ports), OMBRIX_FOLDER_MISSING);
+        c.make();
+        ASSERT_EQ(ombrix::folderTrust(folders_.ports), c.check);
+        const fs::path in = c.check == OMBRIX_FOLDER_LINK ? elsewhere : fs::path(folders_.ports);
+        if (fs::is_directory(in)) {
+            fs::create_symlink(root_ / "dev" / "ttyUSB3", in / "COM5");
+            fs::create_symlink(root_ / "dev" / "ttyUSB3", in / "COM200");
+        }
+        plug("usb-Maker_Scanner_A-if00", "ttyACM0");
+        const bool own = c.check == OMBRIX_FOLDER_OWN;
+        EXPECT_EQ(ombrix::comPathIn(5, folders_), own ? aliasOf(5) : "/dev/ttyS4");
+        EXPECT_EQ(ombrix::comPathIn(200, folders_), own ? aliasOf(200) : "");
+        EXPECT_EQ(ombrix::comPathIn(66, folders_), "/dev/ttyACM1");
+        EXPECT_EQ(ombrix::rememberSerialIdsIn(folders_), own ? 1 : OMBRIX_E_FILE);
+        EXPECT_EQ(fs::exists(in / "COM65"), own) << "a number is given only in an own directory";
+    }
+    // A missing directory is made, private, by the first look.
+    fs::remove_all(folders_.ports);
+    EXPECT_EQ(ombrix::comPathIn(200, folders_), aliasOf(200));
+    EXPECT_EQ(ombrix::folderTrust(folders_.ports), OMBRIX_FOLDER_OWN);
 }
 
 }  // namespace

@@ -22,7 +22,10 @@ PortDirectory::PortDirectory() {
     std::string pattern = (fs::temp_directory_path() / "tavorin-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     runtime_ = pattern;
+    // Private whatever the umask: the library ignores a port directory that
+    // group or others may write to.
     fs::create_directories(runtime_ + "/ombrix");
+    fs::permissions(runtime_ + "/ombrix", fs::perms::owner_all);
     setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
 }
 

@@ -166,6 +166,7 @@ TEST(PortNameTest, AComNumberNamesItsDeviceInTheDeviceNamespace) {
     EXPECT_STREQ(path, "");
     EXPECT_EQ(Ombrix_PortFolder(nullptr, 32), OMBRIX_E_PARAM);
     EXPECT_EQ(Ombrix_PortScan(), 0);
+    EXPECT_EQ(Ombrix_PortFolderCheck(), OMBRIX_FOLDER_MISSING);
 }
 
 }  // namespace

@@ -214,8 +214,26 @@ void Scanner::Impl::open() {
 void Scanner::Impl::registerAlias() {
     const std::string dir = portDirectory();
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    ::chmod(dir.c_str(), 0700);
+    fs::create_directories(fs::path(dir).parent_path(), ec);
+    (void)::mkdir(dir.c_str(), 0700);
+    // The library follows aliases only in a directory that is the user's
+    // own and that no one else may write to; one registered anywhere else
+    // would never be opened, or would sit where another user can read and
+    // redirect it. The scanner keeps the same rule.
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) {
+        throw std::runtime_error("cannot make the port directory " + dir + ": " +
+                                 std::strerror(errno));
+    }
+    const char* why = S_ISLNK(st.st_mode)                  ? "it is a symbolic link"
+                      : !S_ISDIR(st.st_mode)               ? "it is not a directory"
+                      : st.st_uid != geteuid()             ? "another user owns it"
+                      : (st.st_mode & (S_IWGRP | S_IWOTH)) ? "others may write to it"
+                                                           : nullptr;
+    if (why) {
+        throw std::runtime_error("the port directory " + dir + " cannot be used: " + why +
+                                 "; remove it, or set XDG_RUNTIME_DIR to a private directory");
+    }
     auto claim = [&](int n) {
         const std::string path = dir + "/COM" + std::to_string(n);
         if (aliasIsLive(path)) return false;
