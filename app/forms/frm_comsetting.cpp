@@ -96,6 +96,7 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     const QRect noteBox = twipRect(600, 3060, 3735 + 2400, 420);
     note->setGeometry(noteBox.x(), noteBox.y(), noteBox.width(),
                       std::max(noteBox.height(), note->heightForWidth(noteBox.width())));
+    warningTop_ = note->geometry().bottom() + px(90);
     LblPortFolder = new QLabel(this);
     LblPortFolder->setObjectName(QStringLiteral("LblPortFolder"));
     LblPortFolder->setWordWrap(true);
@@ -165,7 +166,7 @@ void FrmComSetting::showFolderWarning() {
     }
     // The dialog grows by the warning's lines, so that it looks as always
     // for everyone whose port directory is in order.
-    const QRect box = twipRect(240, 3645 - 60, 7830 - 480, 0);
+    const QRect box(px(600), warningTop_, px(7830 - 600 - 240), 0);
     LblPortFolder->setText(warning);
     const int need = LblPortFolder->heightForWidth(box.width());
     LblPortFolder->setGeometry(box.x(), box.y(), box.width(), need);

@@ -65,6 +65,7 @@ class FrmComSetting : public QDialog {
     // not change under the click that reads it.
     bool opening_ = false;
     bool refreshPending_ = false;
+    int warningTop_ = 0;
 };
 
 }  // namespace tavorin

@@ -237,7 +237,12 @@ TEST_F(ScannerTest, AHostThatGivesUpInterruptsTheImage) {
     std::this_thread::sleep_for(300ms);
     ASSERT_GT(Ombrix_RecvChk(h), 0);
     ASSERT_EQ(Ombrix_PortClose(h), 0);
+    // The scanner learns that the host gave up only from the greeting, so a
+    // chunk it wrote between the open's purge and that moment may still
+    // spoil the first answer (a loaded machine widens the gap). A scanner
+    // that went on with the picture would spoil the second one too.
     h = open();
+    if (h < 0) h = open();
     EXPECT_GE(h, 0) << "the greeting drowned in the old image";
     EXPECT_EQ(ask(h, "BEPLVL?"), "BEPLVL2\x06.");
 }
