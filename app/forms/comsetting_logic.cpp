@@ -1,5 +1,6 @@
 #include "comsetting_logic.h"
 
+#include <QRegularExpression>
 #include <limits>
 
 #include "common.h"
@@ -119,8 +120,28 @@ TimeoutCheck checkTimeout(const QString& text, int maxLength) {
 
 QString openFailureMessage(std::int32_t code, std::int32_t cause) {
     QString text = ErrorMessageText(code);
-    if (code != OMBRIX_E_NOT_OPEN || text.isEmpty()) return text;
+    if (text.isEmpty()) return text;
+    // A network port's set-up fails with the code of what went wrong (a
+    // malformed name is a parameter error, a server that cannot set the line
+    // a communication error) and still has its cause to tell.
     switch (cause) {
+        case OMBRIX_OPEN_BAD_NAME:
+            return text + QStringLiteral("\nネットワークポートの名前が正しくありません");
+        case OMBRIX_OPEN_NO_COM_CONTROL:
+            return text + QStringLiteral("\nサーバーが通信設定（RFC 2217）に対応していません");
+        case OMBRIX_OPEN_DROPPED:
+            return text + QStringLiteral("\nサーバーが接続を切断しました");
+        default:
+            break;
+    }
+    if (code != OMBRIX_E_NOT_OPEN) return text;
+    switch (cause) {
+        case OMBRIX_OPEN_NO_HOST:
+            return text + QStringLiteral("\nホストが見つかりません");
+        case OMBRIX_OPEN_REFUSED:
+            return text + QStringLiteral("\nホストが接続を拒否しました");
+        case OMBRIX_OPEN_NO_ANSWER:
+            return text + QStringLiteral("\nホストから応答がありません");
         case OMBRIX_OPEN_DENIED:
             // The usual reason on Linux: the serial devices belong to a
             // group the user is not in, and a new group takes a new login.
@@ -152,6 +173,61 @@ OpenArgs openArgs(const Positions& p, std::int32_t timeout) {
     a.description +=
         QStringLiteral(", TIMEOUT-") + QString::number(timeout) + QStringLiteral("(ms)");
     return a;
+}
+
+const std::vector<NetworkKind>& networkKinds() {
+    static const std::vector<NetworkKind> kinds = {
+        {u"RFC 2217（回線設定あり）", "rfc2217"},
+        {u"TCP（データのみ）", "socket"},
+    };
+    return kinds;
+}
+
+QStringList networkKindEntries() {
+    QStringList out;
+    for (const NetworkKind& k : networkKinds()) out << QString::fromUtf16(k.entry);
+    return out;
+}
+
+NetworkPortCheck checkNetworkPort(int kind, const QString& host, const QString& port) {
+    NetworkPortCheck c;
+    const std::vector<NetworkKind>& kinds = networkKinds();
+    const NetworkKind& k = kinds[kind >= 0 && static_cast<std::size_t>(kind) < kinds.size()
+                                     ? static_cast<std::size_t>(kind)
+                                     : 0];
+    QString h = host.trimmed();
+    // What a host may look like is the library's to judge; only what would
+    // make a name of another shape is refused here.
+    if (h.isEmpty() || h.contains(QRegularExpression(QStringLiteral("[\\s/?#@]")))) {
+        c.message = QStringLiteral("ホスト名を入力してください");
+        c.field = NetworkPortCheck::Field::Host;
+        return c;
+    }
+    // An IPv6 address goes in brackets, as in any URL.
+    if (h.contains(u':') && !h.startsWith(u'[')) h = u'[' + h + u']';
+    bool number = false;
+    const int p = port.trimmed().toInt(&number);
+    if (!number || p < 1 || p > 65535) {
+        c.message = QStringLiteral("ポート番号には１～６５５３５の数値を入力してください");
+        c.field = NetworkPortCheck::Field::Port;
+        return c;
+    }
+    c.ok = true;
+    c.name = QStringLiteral("%1://%2:%3").arg(QString::fromLatin1(k.scheme), h).arg(p);
+    return c;
+}
+
+QString networkPortFailure(std::int32_t code, const QString& folderWarning) {
+    switch (code) {
+        case OMBRIX_E_PARAM:
+            return QStringLiteral("ネットワークポートの名前が正しくありません");
+        case OMBRIX_E_NO_ROOM:
+            return QStringLiteral("空いているCOM番号がありません");
+        default:
+            return folderWarning.isEmpty()
+                       ? QStringLiteral("ポートフォルダにネットワークポートを追加できません")
+                       : folderWarning;
+    }
 }
 
 int PortSelection::choose(const std::vector<int>& coms, int current) {
