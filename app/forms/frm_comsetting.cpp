@@ -238,7 +238,7 @@ int FrmComSetting::selectedCom() const {
     return at < 0 ? 0 : CmbPortNo->itemData(at).toInt();
 }
 
-void FrmComSetting::showPortMenu(const QPoint& at) {
+std::unique_ptr<QMenu> FrmComSetting::makePortMenu() {
     std::unique_ptr<QMenu> menu(CmbPortNo->lineEdit()->createStandardContextMenu());
     menu->addSeparator();
     menu->addAction(MnuNetAdd);
@@ -246,7 +246,11 @@ void FrmComSetting::showPortMenu(const QPoint& at) {
     const int com = selectedCom();
     MnuNetAdd->setEnabled(!opening_);
     MnuNetRemove->setEnabled(!opening_ && com > 0 && PortGet::isNetworkName(PortName(com)));
-    menu->exec(CmbPortNo->mapToGlobal(at));
+    return menu;
+}
+
+void FrmComSetting::showPortMenu(const QPoint& at) {
+    makePortMenu()->exec(CmbPortNo->mapToGlobal(at));
 }
 
 void FrmComSetting::MnuNetAdd_Click() {

@@ -7,9 +7,11 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "common.h"
 #include "comsetting_logic.h"
@@ -53,7 +55,9 @@ class FrmComSetting : public QDialog {
     void CmdCancel_Click();
     void MnuNetAdd_Click();
     void MnuNetRemove_Click();
-    // Shows the port list's menu at `at` (in the list's coordinates).
+    // The port list's menu, its items enabled as they apply now; and the
+    // same shown at `at` (in the list's coordinates).
+    std::unique_ptr<QMenu> makePortMenu();
     void showPortMenu(const QPoint& at);
 
     // The position a list stands at: -1 when nothing is selected or the
