@@ -55,6 +55,8 @@ constexpr int kKeepIdleS = 20;
 constexpr int kKeepIntervalS = 5;
 constexpr int kKeepCount = 4;
 constexpr unsigned kUserTimeoutMs = 40000;
+// How long a close waits for the server to end its side of the connection.
+constexpr int kCloseLimitMs = 250;
 // One recv() takes at most this much; a read pulls until the socket is
 // empty.
 constexpr std::size_t kPullBlock = 16384;
@@ -320,6 +322,20 @@ class SocketDevice final : public Device {
         interrupt();
         std::unique_lock lock(mutex_);
         if (fd_ < 0) return;
+        // An orderly end: the server is told no more comes, and what it
+        // still sends (the answer to the last purge) is read until it ends
+        // its side too. A socket closed with bytes unread is reset instead,
+        // and ser2net then holds the port as "in use" for a moment and turns
+        // away the next connection. Bounded, for a server that is gone.
+        (void)::shutdown(fd_, SHUT_WR);
+        const std::int64_t deadline = tickMs() + kCloseLimitMs;
+        for (;;) {
+            pollfd p = {fd_, POLLIN, 0};
+            if (::poll(&p, 1, remainingMs(deadline)) <= 0) break;
+            unsigned char discard[kPullBlock];
+            const ssize_t n = ::recv(fd_, discard, sizeof discard, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
+        }
         ::close(epollFd_);
         ::close(fd_);
         fd_ = -1;
