@@ -360,6 +360,11 @@ class SocketDevice final : public Device {
         }
     }
 
+    void setQuickAck() {
+        int one = 1;
+        (void)setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    }
+
     // Hands the kernel what is held to go out first. False once the
     // connection is gone.
     bool flushLocked() {
@@ -389,6 +394,13 @@ class SocketDevice final : public Device {
                 if (errno != EAGAIN && errno != EWOULDBLOCK) ended_ = true;
                 break;
             }
+            // Acknowledge at once. A server that coalesces its small writes
+            // (Nagle's rule; ser2net does) sends the rest of a reply only
+            // once the first part is acknowledged, and a client that waits
+            // for the reply has nothing to carry the acknowledgement: it
+            // would leave with the delayed-ACK timer, 40 ms later, on every
+            // reply. The kernel drops the setting again by itself.
+            setQuickAck();
             if (!telnet_) {
                 decoded_.insert(decoded_.end(), raw, raw + n);
                 continue;
