@@ -13,4 +13,5 @@ set(LINK_CORE_TESTS
   ${CMAKE_CURRENT_LIST_DIR}/watcher_core_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device_buffers_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/network_name_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/telnet_codec_test.cpp
 )
