@@ -291,9 +291,7 @@ class Parser {
         return std::any_of(args_.begin(), args_.end(),
                            [&](const Arg& a) { return a.name == QLatin1String(name); });
     }
-    Origin remembered(const char* key, const QString& option) const {
-        return {key, option};
-    }
+    Origin remembered(const char* key, const QString& option) const { return {key, option}; }
 
     // ---- Step 1: the words into options ----
 
@@ -305,8 +303,7 @@ class Parser {
         for (qsizetype i = 0; i < words.size(); ++i) {
             const QByteArray& word = words[i];
             if (!word.startsWith("--") || word.size() == 2) {
-                return usage({u"余分な引数があります: %1", "unexpected argument: %1"},
-                             shown(word));
+                return usage({u"余分な引数があります: %1", "unexpected argument: %1"}, shown(word));
             }
             const qsizetype eq = word.indexOf('=');
             Arg arg;
@@ -390,7 +387,8 @@ class Parser {
             return usage({u"--snap、--ship、--box、--raw のどれか一つを指定してください",
                           "give exactly one of --snap, --ship, --box and --raw"});
         }
-        if (raw_ && r.command.isEmpty()) return usage({u"--raw のテキストが空です", "--raw is empty"});
+        if (raw_ && r.command.isEmpty())
+            return usage({u"--raw のテキストが空です", "--raw is empty"});
         r.action = Action::Capture;
         return true;
     }
@@ -508,9 +506,9 @@ class Parser {
     bool takeField(const QString& name, const QString& value) {
         const Field* f = out_.request.tab ? fieldNamed(*out_.request.tab, name) : nullptr;
         if (!f) {
-            return usage({u"--%1 はこのコマンドの項目ではありません",
-                          "--%1 is no field of this command"},
-                         name);
+            return usage(
+                {u"--%1 はこのコマンドの項目ではありません", "--%1 is no field of this command"},
+                name);
         }
         const auto row = static_cast<std::size_t>(image::rowOf(f->id));
         fromFile_[row] = false;
@@ -594,13 +592,14 @@ class Parser {
                         : terminal::recvModeFor(r.command) == terminal::RecvMode::Image;
         r.snap = r.command.startsWith(QLatin1String(image::table(Tab::Snp).keyword));
         if (!r.image && outputGiven_) {
-            return usage({u"このコマンドはファイルを受信しません", "this command receives no file"});
+            return usage(
+                {u"このコマンドはファイルを受信しません", "this command receives no file"});
         }
         if (r.tab == Tab::Snp) {
             const Field* trigger = image::field({image::Control::CmbImgSnp, 3});
             r.waitsForTrigger =
-                image::itemData(*trigger, values_[static_cast<std::size_t>(
-                                              image::rowOf(trigger->id))]) == 1;
+                image::itemData(*trigger,
+                                values_[static_cast<std::size_t>(image::rowOf(trigger->id))]) == 1;
         }
         if (r.com <= 0 && r.devicePath.isEmpty()) {
             return usage({u"--port を指定してください", "give the scanner's port with --port"});
@@ -627,7 +626,8 @@ class Parser {
         }
         for (int i = 0; i < 7; ++i) {
             if (const auto& t = area.box[static_cast<std::size_t>(i)]) {
-                const auto row = static_cast<std::size_t>(image::rowOf({image::Control::TxtImgBox, i}));
+                const auto row =
+                    static_cast<std::size_t>(image::rowOf({image::Control::TxtImgBox, i}));
                 values_[row].text = *t;
                 fromFile_[row] = false;
             }
@@ -712,7 +712,8 @@ QString helpText() {
         "Fields are checked as the program checks them, and refused with a message\n"
         "(Japanese; English under an English locale) before anything is sent; so are the\n"
         "values remembered in --settings. An option's value is the rest of its word after\n"
-        "\"=\", else the next word unless that is an option too (--raw=--json sends \"--json\").\n\n"
+        "\"=\", else the next word unless that is an option too (--raw=--json sends "
+        "\"--json\").\n\n"
         "Options:\n");
     // The right column wrapped at word boundaries to 80 columns.
     auto line = [&](const QString& left, const QString& right) {

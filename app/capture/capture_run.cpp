@@ -287,6 +287,14 @@ SignalCancel::SignalCancel() : impl_(new Impl) {
     // Sent by the destructor to end the thread.
     sigaddset(&impl_->set, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &impl_->set, nullptr);
+    // A signal that came while the program started (held since its first
+    // instruction) is taken now, so that the run it cancels never begins.
+    sigset_t cancels;
+    sigemptyset(&cancels);
+    sigaddset(&cancels, SIGINT);
+    sigaddset(&cancels, SIGTERM);
+    const timespec now{0, 0};
+    if (sigtimedwait(&cancels, nullptr, &now) > 0) g_session.cancel.store(true);
     impl_->thread = std::thread([set = impl_->set] {
         for (;;) {
             int sig = 0;
@@ -493,9 +501,8 @@ int capture(const QList<QByteArray>& args) {
     int outError = 0;
     auto print = [&](FILE* to, const QByteArray& bytes) {
         errno = 0;
-        const bool whole =
-            std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), to) ==
-            static_cast<std::size_t>(bytes.size());
+        const bool whole = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()),
+                                       to) == static_cast<std::size_t>(bytes.size());
         if ((!whole || std::fflush(to) != 0) && to == stdout && outError == 0) {
             outError = errno != 0 ? errno : EIO;
         }

@@ -29,9 +29,8 @@ void blockEarly(int, char**, char**) {
 
 }  // namespace
 
-__attribute__((section(".preinit_array"), used)) static void (*const kBlockEarly)(int, char**,
-                                                                                 char**) =
-    blockEarly;
+__attribute__((section(".preinit_array"),
+               used)) static void (*const kBlockEarly)(int, char**, char**) = blockEarly;
 
 int main(int argc, char** argv) {
     // First, so that every thread started later inherits the blocked

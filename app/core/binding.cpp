@@ -84,12 +84,12 @@ bool load() {
         if (!tryOpen(own)) tryOpen(name);
     }
     if (!s.handle) {
-        dialog().message(localized({u"ライブラリ %1 を読み込めません。\n探した場所: %2\n"
-                                    u"理由: %3\nスキャナとの通信はできません。",
-                                    "The library %1 cannot be loaded.\nLooked in: %2\n"
-                                    "Reason: %3\nNo scanner can be reached."})
-                             .arg(name, looked.join(QStringLiteral(", ")),
-                                  reasons.join(QStringLiteral(" / "))));
+        dialog().message(
+            localized({u"ライブラリ %1 を読み込めません。\n探した場所: %2\n"
+                       u"理由: %3\nスキャナとの通信はできません。",
+                       "The library %1 cannot be loaded.\nLooked in: %2\n"
+                       "Reason: %3\nNo scanner can be reached."})
+                .arg(name, looked.join(QStringLiteral(", ")), reasons.join(QStringLiteral(" / "))));
         return false;
     }
 
