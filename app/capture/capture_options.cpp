@@ -106,21 +106,16 @@ bool isFieldOption(const QString& name) {
     return false;
 }
 
-// The settings text and the remembered file name of a tab.
-QString storedFields(const Common& c, Tab tab) {
-    switch (tab) {
-        case Tab::Snp:
-            return c.ImgSnpSetting;
-        case Tab::Shp:
-            return c.ImgShpSetting;
-        default:
-            return c.ImgBoxSetting;
-    }
+// The settings texts that remember a tab's fields and its file name.
+QString Common::*fieldsText(Tab tab) {
+    return tab == Tab::Snp   ? &Common::ImgSnpSetting
+           : tab == Tab::Shp ? &Common::ImgShpSetting
+                             : &Common::ImgBoxSetting;
 }
-QString storedFile(const Common& c, Tab tab) {
-    return tab == Tab::Shp   ? c.ImgShpFileSetting
-           : tab == Tab::Box ? c.ImgBoxFileSetting
-                             : QString();
+QString Common::*fileText(Tab tab) {
+    return tab == Tab::Shp   ? &Common::ImgShpFileSetting
+           : tab == Tab::Box ? &Common::ImgBoxFileSetting
+                             : nullptr;
 }
 
 QString optionOf(const image::FieldId& id) {
@@ -234,15 +229,19 @@ namespace {
 struct Arg {
     QString name;
     QString value;
-    bool hasValue = false;
 };
+
+// The name in an option word: "left" in "--left" and "--left=5".
+QByteArray nameIn(const QByteArray& word) {
+    const qsizetype eq = word.indexOf('=');
+    return word.mid(2, eq < 0 ? -1 : eq - 2);
+}
 
 // Whether a word names one of the tool's options or fields, with or
 // without a value: "--json", "--left=5".
 bool isOptionWord(const QByteArray& word) {
     if (!word.startsWith("--")) return false;
-    const qsizetype eq = word.indexOf('=');
-    const QString name = QString::fromLatin1(word.mid(2, eq < 0 ? -1 : eq - 2));
+    const QString name = QString::fromLatin1(nameIn(word));
     return optionNamed(name) || isFieldOption(name);
 }
 
@@ -250,8 +249,8 @@ bool isOptionWord(const QByteArray& word) {
 // of the settings file it was remembered in (and the option that would
 // give it instead).
 struct Origin {
-    const char* key = nullptr;  // the settings file's key; null: an option or the default
-    QString option;             // "--jpeg-quality"
+    QString key;     // the settings file's key; empty: an option or the default
+    QString option;  // "--jpeg-quality"
 };
 
 // The command line read in the order of its steps: the words into options,
@@ -281,9 +280,9 @@ class Parser {
     // A refusal of a value, named by where it came from.
     bool refuse(int status, const Origin& from, const QString& why) {
         QString where = from.option;
-        if (from.key) {
+        if (!from.key.isEmpty()) {
             where = localized({u"%1 の %2 (%3)", "%2 in %1 (%3)"})
-                        .arg(settingsFile_, QLatin1String(from.key), from.option);
+                        .arg(settingsFile_, from.key, from.option);
         }
         return fail(status, where.isEmpty() ? why : where + QStringLiteral(": ") + why);
     }
@@ -291,8 +290,6 @@ class Parser {
         return std::any_of(args_.begin(), args_.end(),
                            [&](const Arg& a) { return a.name == QLatin1String(name); });
     }
-    Origin remembered(const char* key, const QString& option) const { return {key, option}; }
-
     // ---- Step 1: the words into options ----
 
     // A value is the rest of its word after "=", else the next word unless
@@ -307,22 +304,21 @@ class Parser {
             }
             const qsizetype eq = word.indexOf('=');
             Arg arg;
-            arg.name = QString::fromLatin1(word.mid(2, eq < 0 ? -1 : eq - 2));
-            arg.hasValue = eq >= 0;
-            QByteArray value = arg.hasValue ? word.mid(eq + 1) : QByteArray();
+            arg.name = QString::fromLatin1(nameIn(word));
+            const bool hasValue = eq >= 0;
+            QByteArray value = hasValue ? word.mid(eq + 1) : QByteArray();
             const Option* o = optionNamed(arg.name);
             const bool needsValue = o ? o->argument != nullptr : isFieldOption(arg.name);
             if (!o && !needsValue) {
                 return usage({u"不明なオプションです: --%1", "unknown option: --%1"},
-                             shown(word.mid(2, eq < 0 ? -1 : eq - 2)));
+                             shown(nameIn(word)));
             }
-            if (needsValue && !arg.hasValue) {
+            if (needsValue && !hasValue) {
                 if (i + 1 >= words.size() || isOptionWord(words[i + 1])) {
                     return usage({u"--%1 には値が必要です", "--%1 needs a value"}, arg.name);
                 }
                 value = words[++i];
-                arg.hasValue = true;
-            } else if (!needsValue && arg.hasValue) {
+            } else if (!needsValue && hasValue) {
                 return usage({u"--%1 は値を取りません", "--%1 takes no value"}, arg.name);
             }
             // A value goes on as the text it spells, or not at all: a name
@@ -421,11 +417,13 @@ class Parser {
         timeoutText_ = record.timeoutText;
         comFromFile_ = lineFromFile_ = flowFromFile_ = timeoutFromFile_ = haveRecord;
         if (r.tab) {
-            values_ = image::loadFields(*r.tab, storedFields(c, *r.tab));
-            fromFile_.assign(values_.size(), !storedFields(c, *r.tab).isEmpty());
-            file_ = storedFile(c, *r.tab);
-            fileKey_ = *r.tab == Tab::Shp ? "IMGSHPFL=" : "IMGBOXFL=";
-            if (garbled.contains(QLatin1String(fileKey_))) fileGarbled_ = true;
+            const QString& fields = c.*fieldsText(*r.tab);
+            values_ = image::loadFields(*r.tab, fields);
+            fromFile_.assign(values_.size(), !fields.isEmpty());
+            if (QString Common::*file = fileText(*r.tab)) {
+                file_ = c.*file;
+                fileGarbled_ = garbled.contains(SettingsKey(file));
+            }
         }
         return true;
     }
@@ -473,7 +471,7 @@ class Parser {
         if (m.hasMatch()) {
             r.com = m.captured(1).toInt();
             r.devicePath.clear();
-            return comInRange(r.com, {nullptr, QString()}, value);
+            return comInRange(r.com, {}, value);
         }
         if (value.isEmpty()) return usage({u"--port が空です", "--port is empty"});
         r.com = 0;
@@ -522,7 +520,7 @@ class Parser {
                                     .arg(name, names.join(u'|')));
         }
         v.text = value;
-        return checkText(*f, v, {nullptr, optionOf(f->id)});
+        return checkText(*f, v, {QString(), optionOf(f->id)});
     }
 
     // A number field checked as when the user leaves it, its text then
@@ -539,38 +537,48 @@ class Parser {
 
     bool check() {
         Request& r = out_.request;
-        // What the settings file gave is checked as the options were.
+        if (compute_ && !computeArea()) return false;
+        // What the settings file gave, and no option or "計算" replaced, is
+        // checked as the options were.
         if (r.tab) {
-            const char* key = storedKey(*r.tab);
+            const QString key = SettingsKey(fieldsText(*r.tab));
             for (std::size_t row = 0; row < values_.size(); ++row) {
                 const Field& f = image::table(*r.tab).fields[row];
                 if (!fromFile_[row] || f.kind == Kind::List) continue;
-                if (!checkText(f, values_[row], remembered(key, optionOf(f.id)))) return false;
+                if (!checkText(f, values_[row], {key, optionOf(f.id)})) return false;
             }
         }
         if (comFromFile_ && r.com != 0 &&
-            !comInRange(r.com, remembered(kScannerKey, QStringLiteral("--port")),
+            !comInRange(r.com, {SettingsKey(0), QStringLiteral("--port")},
                         QStringLiteral("COM%1").arg(r.com))) {
             return false;
         }
-        for (int i = 0; i < 5; ++i) {
-            const comsetting::List list = i < 4 ? kLineOrder[i] : comsetting::Flow;
-            if (!(i < 4 ? lineFromFile_ : flowFromFile_)) continue;
-            const int at = r.line[static_cast<std::size_t>(list)];
-            if (at >= 0 && at < static_cast<int>(comsetting::list(list).choices.size())) continue;
-            return refuse(kUsage,
-                          remembered(kScannerKey, QLatin1String(i < 4 ? "--line" : "--flow")),
+        // A remembered list position outside its list names no setting.
+        const struct {
+            comsetting::List list;
+            bool fromFile;
+            const char* option;
+        } remembered[] = {{comsetting::Baud, lineFromFile_, "--line"},
+                          {comsetting::DataBits, lineFromFile_, "--line"},
+                          {comsetting::Parity, lineFromFile_, "--line"},
+                          {comsetting::StopBits, lineFromFile_, "--line"},
+                          {comsetting::Flow, flowFromFile_, "--flow"}};
+        for (const auto& l : remembered) {
+            const int at = r.line[static_cast<std::size_t>(l.list)];
+            if (!l.fromFile ||
+                (at >= 0 && at < static_cast<int>(comsetting::list(l.list).choices.size()))) {
+                continue;
+            }
+            return refuse(kUsage, {SettingsKey(0), QLatin1String(l.option)},
                           localized(kNoSuchLineSetting).arg(at));
         }
 
-        if (compute_ && !computeArea()) return false;
-
         const comsetting::TimeoutCheck timeout = comsetting::checkTimeout(timeoutText_, 6);
         if (!timeout.ok) {
-            return refuse(kRefused,
-                          timeoutFromFile_ ? remembered(kScannerKey, QStringLiteral("--timeout"))
-                                           : Origin{nullptr, QStringLiteral("--timeout")},
-                          timeout.message);
+            return refuse(
+                kRefused,
+                {timeoutFromFile_ ? SettingsKey(0) : QString(), QStringLiteral("--timeout")},
+                timeout.message);
         }
         r.timeout = timeout.value;
 
@@ -581,7 +589,7 @@ class Parser {
                 if (composed.focus) {
                     from.option = optionOf(*composed.focus);
                     const auto row = static_cast<std::size_t>(image::rowOf(*composed.focus));
-                    if (fromFile_[row]) from.key = storedKey(*r.tab);
+                    if (fromFile_[row]) from.key = SettingsKey(fieldsText(*r.tab));
                 }
                 return refuse(kRefused, from, composed.message);
             }
@@ -621,7 +629,7 @@ class Parser {
         }
         const image::ComputedArea area = image::computeArea(mm);
         if (!area.ok) {
-            return refuse(kRefused, {nullptr, optionOf({image::Control::TxtImgBoxmm, 0})},
+            return refuse(kRefused, {QString(), optionOf({image::Control::TxtImgBoxmm, 0})},
                           image::notANumberText());
         }
         for (int i = 0; i < 7; ++i) {
@@ -646,8 +654,8 @@ class Parser {
                            : MakeImageFileName(0, image::formatFor(code < 0 ? 0 : code).extension);
             return true;
         }
-        const Origin from = outputGiven_ ? Origin{nullptr, QStringLiteral("--output")}
-                                         : remembered(fileKey_, QStringLiteral("--output"));
+        const Origin from{outputGiven_ ? QString() : SettingsKey(fileText(*r.tab)),
+                          QStringLiteral("--output")};
         if (!outputGiven_ && fileGarbled_) {
             return refuse(kRefused, from,
                           localized({u"ファイル名にこのシステムの文字コードにない文字があります",
@@ -661,10 +669,6 @@ class Parser {
         return true;
     }
 
-    static const char* storedKey(Tab tab) {
-        return tab == Tab::Snp ? "IMGSNP=" : tab == Tab::Shp ? "IMGSHP=" : "IMGBOX=";
-    }
-    static constexpr const char* kScannerKey = "SCANNER1=";
     static constexpr comsetting::List kLineOrder[] = {comsetting::Baud, comsetting::DataBits,
                                                       comsetting::Parity, comsetting::StopBits};
     static constexpr Text kNoSuchLineSetting = {u"通信設定にない値です: %1",
@@ -678,7 +682,6 @@ class Parser {
     std::vector<bool> fromFile_;
     image::Values values_;
     QString file_;
-    const char* fileKey_ = nullptr;
     bool fileGarbled_ = false;
     bool outputGiven_ = false;
     bool compute_ = false;

@@ -97,6 +97,18 @@ QString applyLine(Common& c, const QString& line) {
 
 }  // namespace
 
+QString SettingsKey(QString Common::*text) {
+    if (text == &Common::TermMinimum) return kSysSet;
+    for (const ImageKey& k : kImageKeys) {
+        if (k.text == text) return QString::fromUtf16(k.key);
+    }
+    return QString();
+}
+
+QString SettingsKey(int slot) {
+    return kScanner + QChar(u'1' + slot) + u'=';
+}
+
 void LoadSettings(Common& c) {
     LoadSettings(c, kSettingsFile);
 }

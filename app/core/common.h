@@ -50,6 +50,12 @@ void ShowErrorMessage(std::int32_t code);
 // empty text when it has none.
 QString ErrorMessageText(std::int32_t code);
 
+// The settings file's key of one of the texts above ("IMGSHPFL=" for
+// &Common::ImgShpFileSetting), and of a slot's connection ("SCANNER1=" for
+// slot 0): what a message names a remembered value by.
+QString SettingsKey(QString Common::*text);
+QString SettingsKey(int slot);
+
 // Empties every settings text, then reads them from the settings file in the
 // current directory. A missing or unreadable file leaves what was read.
 void LoadSettings(Common& c);
