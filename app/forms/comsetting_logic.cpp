@@ -93,24 +93,24 @@ QString makeRecord(int com, const Positions& positions, std::int32_t timeout) {
 TimeoutCheck checkTimeout(const QString& text, int maxLength) {
     TimeoutCheck c;
     if (!IsNumber(text)) {
-        c.message = kTimeoutNotNumber;
+        c.message = localized(kTimeoutNotNumber);
         return c;
     }
     double v = LeadingNumber(text);
     // Beyond the signed 32-bit range the time-out cannot be held; such a
     // text is as unusable as letters.
     if (v >= 2147483647.5 || v < -2147483648.5) {
-        c.message = kTimeoutNotNumber;
+        c.message = localized(kTimeoutNotNumber);
         return c;
     }
     c.value = static_cast<std::int32_t>(RoundHalfEven(v));
     if (QString::number(c.value).size() > maxLength) {
-        c.message = kTimeoutNotNumber;
+        c.message = localized(kTimeoutNotNumber);
         return c;
     }
     c.rewrite = true;
     if (c.value < 1) {
-        c.message = kTimeoutTooSmall;
+        c.message = localized(kTimeoutTooSmall);
         return c;
     }
     c.ok = true;
@@ -118,24 +118,32 @@ TimeoutCheck checkTimeout(const QString& text, int maxLength) {
 }
 
 QString openFailureMessage(std::int32_t code, std::int32_t cause) {
-    QString text = ErrorMessageText(code);
+    // The second line by the library's reason; a reason without a row adds
+    // nothing to the result code's message.
+    struct CauseLine {
+        std::int32_t cause;
+        Text line;
+    };
+    static constexpr CauseLine kCauses[] = {
+        // The usual reason on Linux: the serial devices belong to a group
+        // the user is not in, and a new group takes a new login.
+        {OMBRIX_OPEN_DENIED,
+         {u"ポートを使う権限がありません（dialout グループに加えて、ログインし直してください）",
+          "no permission to use the port (join the dialout group, then log in again)"}},
+        {OMBRIX_OPEN_NO_DEVICE,
+         {u"ポートのデバイスが見つかりません", "the port's device is not there"}},
+        {OMBRIX_OPEN_HELD,
+         {u"ポートは他のプログラムが使用中です", "another program uses the port"}},
+        {OMBRIX_OPEN_NOT_TTY,
+         {u"ポートの名前がシリアルデバイスを指していません",
+          "the port's name leads to no serial device"}},
+    };
+    const QString text = ErrorMessageText(code);
     if (code != OMBRIX_E_NOT_OPEN || text.isEmpty()) return text;
-    switch (cause) {
-        case OMBRIX_OPEN_DENIED:
-            // The usual reason on Linux: the serial devices belong to a
-            // group the user is not in, and a new group takes a new login.
-            return text + QStringLiteral(
-                              "\nポートを使う権限がありません（dialout グループに加えて、"
-                              "ログインし直してください）");
-        case OMBRIX_OPEN_NO_DEVICE:
-            return text + QStringLiteral("\nポートのデバイスが見つかりません");
-        case OMBRIX_OPEN_HELD:
-            return text + QStringLiteral("\nポートは他のプログラムが使用中です");
-        case OMBRIX_OPEN_NOT_TTY:
-            return text + QStringLiteral("\nポートの名前がシリアルデバイスを指していません");
-        default:
-            return text;
+    for (const CauseLine& c : kCauses) {
+        if (c.cause == cause) return text + u'\n' + localized(c.line);
     }
+    return text;
 }
 
 OpenArgs openArgs(const Positions& p, std::int32_t timeout) {
