@@ -15,9 +15,12 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVORIN_BUIL
 cmake --build "$build" -j"$(nproc)" --target Tavorin_WIN virtual-scanner Ombrix
 
 pids=()
+logs=
 cleanup() {
   for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  # The scanners' output is only needed while they start.
+  if [ -n "$logs" ]; then rm -rf "$logs"; fi
 }
 trap cleanup EXIT INT TERM
 

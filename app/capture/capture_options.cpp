@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "binding.h"
 #include "common.h"
 #include "numbers.h"
 #include "ombrix.h"
@@ -30,9 +31,12 @@ constexpr StatusRow kStatuses[] = {
     {kOtherReply,
      {u"ACK・NAK・ENQ のどれでもないレスポンス", "a reply that is neither ACK, NAK nor ENQ"}},
     {kNoLibrary, {u"リンクライブラリを読み込めない", "the link library could not be loaded"}},
+    {kOutputLost, {u"標準出力に書き込めない", "standard output could not be written"}},
     {11, {u"ポートを開けない", "the port could not be opened"}},
     {12, {u"ファイルを作成・書き込みできない", "the image file could not be written"}},
-    {13, {u"受信タイムアウト", "receive time-out"}},
+    {13,
+     {u"受信タイムアウト (全体が届いた画像は残す)",
+      "receive time-out (a picture that came whole is kept)"}},
     {kCancelled, {u"キャンセル (SIGINT・SIGTERM を含む)", "cancelled (also by SIGINT or SIGTERM)"}},
     {15, {u"ライブラリへのパラメータエラー", "parameter error in the library"}},
     {16,
@@ -47,11 +51,14 @@ struct Option {
     const char* name;
     const char* argument;  // null for a flag
     const char* help;
+    bool path = false;  // its value is a file's name, taken as the system gives it
 };
 constexpr Option kOptions[] = {
-    {"port", "COM<n>|PATH",
-     "the scanner's port: a COM number as the library resolves it, or a device path such as "
-     "/dev/ttyUSB0 or /dev/serial/by-id/... (default: the port of SCANNER1 in --settings)"},
+    {"port", "COM<n>|PATH|URL",
+     "the scanner's port: a COM number as the library resolves it, a device path such as "
+     "/dev/ttyUSB0 or /dev/serial/by-id/..., or a network port rfc2217://HOST:PORT or "
+     "socket://HOST:PORT (default: the port of SCANNER1 in --settings)",
+     true},
     {"line", "BAUD,DATA,PARITY,STOP",
      "line settings, e.g. 115200,8,N,1 (default: SCANNER1's in --settings, else the connection "
      "dialog's first choices; see below)"},
@@ -63,14 +70,18 @@ constexpr Option kOptions[] = {
     {"box", nullptr, "send IMGBOX, composed from the サインキャプチャ(IMGBOX) options below"},
     {"raw", "TEXT", "send TEXT as typed (any command; an image reply goes to --output)"},
     {"settings", "FILE",
-     "start from the fields, file name and connection remembered in the program's Tavorin.ini"},
+     "start from the fields, file name and connection remembered in the program's Tavorin.ini; "
+     "they are checked as the options are",
+     true},
     {"compute", nullptr, "IMGBOX: the \"計算\" button: the area values from the -mm options"},
     {"output", "FILE",
      "where the image goes, written whole or not at all (default: the program's default name, "
-     "Tavorin_Image1.<EXT>, in the current directory)"},
+     "Tavorin_Image1.<EXT>, in the current directory); a picture that came whole is kept even "
+     "when the scanner's closing reply then fails to come",
+     true},
     {"json", nullptr,
-     "print one JSON object at the end: result, message, command, file, bytes, seconds, "
-     "bytes_per_s, reply"},
+     "print one JSON object at the end: result, message, command, file (the picture written, "
+     "also when a failure followed it), bytes, seconds, bytes_per_s, reply"},
     {"help", nullptr, "show this text"},
 };
 
@@ -96,34 +107,16 @@ bool isFieldOption(const QString& name) {
     return false;
 }
 
-Parsed failure(int status, const QString& message) {
-    Parsed p;
-    p.status = status;
-    p.message = message;
-    return p;
+// The settings texts that remember a tab's fields and its file name.
+QString Common::*fieldsText(Tab tab) {
+    return tab == Tab::Snp   ? &Common::ImgSnpSetting
+           : tab == Tab::Shp ? &Common::ImgShpSetting
+                             : &Common::ImgBoxSetting;
 }
-Parsed usage(const Text& text) {
-    return failure(kUsage, localized(text));
-}
-Parsed usage(const Text& text, const QString& arg) {
-    return failure(kUsage, localized(text).arg(arg));
-}
-
-// The settings text and the remembered file name of a tab.
-QString storedFields(const Common& c, Tab tab) {
-    switch (tab) {
-        case Tab::Snp:
-            return c.ImgSnpSetting;
-        case Tab::Shp:
-            return c.ImgShpSetting;
-        default:
-            return c.ImgBoxSetting;
-    }
-}
-QString storedFile(const Common& c, Tab tab) {
-    return tab == Tab::Shp   ? c.ImgShpFileSetting
-           : tab == Tab::Box ? c.ImgBoxFileSetting
-                             : QString();
+QString Common::*fileText(Tab tab) {
+    return tab == Tab::Shp   ? &Common::ImgShpFileSetting
+           : tab == Tab::Box ? &Common::ImgBoxFileSetting
+                             : nullptr;
 }
 
 QString optionOf(const image::FieldId& id) {
@@ -139,19 +132,24 @@ QString leadingToken(const char* piece) {
     return m.hasMatch() ? m.captured() : QString();
 }
 
-// What a number field accepts, said from its row.
+// What a number field accepts, said from the limits its check applies.
 QString acceptedRange(const Field& f) {
-    if (f.kind == Kind::Millimetre)
-        return f.zeroAllowed ? QStringLiteral(">= 0") : QStringLiteral("> 0");
-    if (f.max >= std::numeric_limits<std::int16_t>::max())
-        return QStringLiteral(">= %1").arg(f.min);
-    return QStringLiteral("%1..%2").arg(f.min).arg(f.max);
+    const image::Limits l = image::limits(f);
+    if (l.aboveLeast) return QStringLiteral("> %1, <= %2").arg(l.least, l.most);
+    return QStringLiteral("%1..%2").arg(l.least, l.most);
 }
 
 }  // namespace
 
 std::span<const StatusRow> statuses() {
     return kStatuses;
+}
+
+QString statusMeaning(int status) {
+    for (const StatusRow& s : kStatuses) {
+        if (s.status == status) return localized(s.meaning);
+    }
+    return QString();
 }
 
 int statusForLibrary(std::int32_t code) {
@@ -226,264 +224,500 @@ int rawFormatCode(const QString& command) {
     return -1;
 }
 
-Parsed parse(const QStringList& args) {
-    // The arguments as (name, value) pairs; "--name=value" or "--name value".
-    struct Arg {
-        QString name;
-        QString value;
-        bool hasValue;
-    };
-    std::vector<Arg> list;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (!a.startsWith(QStringLiteral("--")) || a.size() == 2) {
-            return usage({u"余分な引数があります: %1", "unexpected argument: %1"}, a);
-        }
-        Arg arg;
-        const qsizetype eq = a.indexOf(u'=');
-        arg.name = a.mid(2, eq < 0 ? -1 : eq - 2);
-        arg.hasValue = eq >= 0;
-        if (arg.hasValue) arg.value = a.mid(eq + 1);
-        const Option* o = optionNamed(arg.name);
-        const bool needsValue = o ? o->argument != nullptr : isFieldOption(arg.name);
-        if (!o && !needsValue) {
-            return usage({u"不明なオプションです: --%1", "unknown option: --%1"}, arg.name);
-        }
-        if (needsValue && !arg.hasValue) {
-            if (i + 1 >= args.size()) {
-                return usage({u"--%1 には値が必要です", "--%1 needs a value"}, arg.name);
-            }
-            arg.value = args[++i];
-            arg.hasValue = true;
-        } else if (!needsValue && arg.hasValue) {
-            return usage({u"--%1 は値を取りません", "--%1 takes no value"}, arg.name);
-        }
-        list.push_back(arg);
+namespace {
+
+// One option as it was read: "--name=value" or "--name value".
+struct Arg {
+    QString name;
+    QString value;
+};
+
+// The name in an option word: "left" in "--left" and "--left=5".
+QByteArray nameIn(const QByteArray& word) {
+    const qsizetype eq = word.indexOf('=');
+    return word.mid(2, eq < 0 ? -1 : eq - 2);
+}
+
+// Whether a word names one of the tool's options or fields, with or
+// without a value: "--json", "--left=5".
+bool isOptionWord(const QByteArray& word) {
+    if (!word.startsWith("--")) return false;
+    const QString name = QString::fromLatin1(nameIn(word));
+    return optionNamed(name) || isFieldOption(name);
+}
+
+// Where a value came from, as a message names it: the option, or the line
+// of the settings file it was remembered in (and the option that would
+// give it instead).
+struct Origin {
+    QString key;     // the settings file's key; empty: an option or the default
+    QString option;  // "--jpeg-quality"
+};
+
+// The command line read in the order of its steps: the words into options,
+// the action they ask for, the remembered state they start from, the
+// options over it, and the checks of what results. Each step either moves
+// the request on or ends the parse with a status and a message.
+class Parser {
+  public:
+    Parsed run(const QList<QByteArray>& words) {
+        if (!readArguments(words) || !pickAction()) return out_;
+        if (out_.request.action != Action::Capture) return out_;
+        if (startFromSettings() && applyOptions()) check();
+        return out_;
     }
 
-    Parsed out;
-    Request& r = out.request;
-    auto has = [&](const char* name) {
-        return std::any_of(list.begin(), list.end(),
+  private:
+    // Ends the parse.
+    bool fail(int status, const QString& message) {
+        out_.status = status;
+        out_.message = message;
+        return false;
+    }
+    bool usage(const Text& text) { return fail(kUsage, localized(text)); }
+    bool usage(const Text& text, const QString& arg) {
+        return fail(kUsage, localized(text).arg(arg));
+    }
+    // A refusal of a value, named by where it came from.
+    bool refuse(int status, const Origin& from, const QString& why) {
+        QString where = from.option;
+        if (!from.key.isEmpty()) {
+            where = localized({u"%1 の %2 (%3)", "%2 in %1 (%3)"})
+                        .arg(settingsFile_, from.key, from.option);
+        }
+        return fail(status, where.isEmpty() ? why : where + QStringLiteral(": ") + why);
+    }
+    bool has(const char* name) const {
+        return std::any_of(args_.begin(), args_.end(),
                            [&](const Arg& a) { return a.name == QLatin1String(name); });
-    };
-    if (list.empty() || has("help")) {
-        r.action = Action::Help;
-        return out;
     }
-    r.json = has("json");
+    // ---- Step 1: the words into options ----
 
-    // Which command: exactly one of the tabs' options or --raw, unless the
-    // ports are listed.
-    int commands = 0;
-    bool raw = false;
-    for (const Arg& a : list) {
-        for (int t = 0; t < image::kTabCount; ++t) {
-            if (a.name == QLatin1String(image::table(static_cast<Tab>(t)).option)) {
-                r.tab = static_cast<Tab>(t);
+    // A value is the rest of its word after "=", else the next word unless
+    // that word is itself an option: a forgotten value must not swallow the
+    // option after it ("--raw --json" would send "--json" and still print
+    // JSON). "--raw=--json" sends such a text.
+    bool readArguments(const QList<QByteArray>& words) {
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            const QByteArray& word = words[i];
+            if (!word.startsWith("--") || word.size() == 2) {
+                return usage({u"余分な引数があります: %1", "unexpected argument: %1"}, shown(word));
+            }
+            const qsizetype eq = word.indexOf('=');
+            Arg arg;
+            arg.name = QString::fromLatin1(nameIn(word));
+            const bool hasValue = eq >= 0;
+            QByteArray value = hasValue ? word.mid(eq + 1) : QByteArray();
+            const Option* o = optionNamed(arg.name);
+            const bool needsValue = o ? o->argument != nullptr : isFieldOption(arg.name);
+            if (!o && !needsValue) {
+                return usage({u"不明なオプションです: --%1", "unknown option: --%1"},
+                             shown(nameIn(word)));
+            }
+            if (needsValue && !hasValue) {
+                if (i + 1 >= words.size() || isOptionWord(words[i + 1])) {
+                    return usage({u"--%1 には値が必要です", "--%1 needs a value"}, arg.name);
+                }
+                value = words[++i];
+            } else if (!needsValue && hasValue) {
+                return usage({u"--%1 は値を取りません", "--%1 takes no value"}, arg.name);
+            }
+            // A value goes on as the text it spells, or not at all: a name
+            // or command with bytes that are no text of the locale would
+            // be created or sent as something else.
+            const std::optional<QString> text =
+                o && o->path ? fileNameOfBytes(value) : textOfBytes(value);
+            if (!text) {
+                return fail(kUsage, localized({u"--%1 の値はこのシステムの文字コードの文字列では"
+                                               u"ないため、そのままでは使えません: %2",
+                                               "the value of --%1 is no text in this system's "
+                                               "encoding and cannot be used as it is: %2"})
+                                        .arg(arg.name, shown(value)));
+            }
+            arg.value = *text;
+            args_.push_back(arg);
+        }
+        out_.request.json = has("json");
+        return true;
+    }
+
+    // Bytes as a message can show them: text as it reads, any other byte
+    // by its code, as the terminal shows a reply.
+    static QString shown(const QByteArray& bytes) {
+        if (const std::optional<QString> text = textOfBytes(bytes)) return *text;
+        return terminal::render(bytes).text;
+    }
+
+    // ---- Step 2: the action ----
+
+    // Exactly one of the tabs' options or --raw, unless help or the list
+    // of ports is asked for.
+    bool pickAction() {
+        Request& r = out_.request;
+        if (args_.empty() || has("help")) {
+            r.action = Action::Help;
+            return true;
+        }
+        int commands = 0;
+        for (const Arg& a : args_) {
+            for (int t = 0; t < image::kTabCount; ++t) {
+                if (a.name == QLatin1String(image::table(static_cast<Tab>(t)).option)) {
+                    r.tab = static_cast<Tab>(t);
+                    ++commands;
+                }
+            }
+            if (a.name == QLatin1String("raw")) {
+                raw_ = true;
+                r.command = a.value;
                 ++commands;
             }
         }
-        if (a.name == QLatin1String("raw")) {
-            raw = true;
-            r.command = a.value;
-            ++commands;
+        if (has("list")) {
+            if (commands > 0) {
+                return usage({u"--list はコマンドと一緒に指定できません",
+                              "--list cannot be combined with a command"});
+            }
+            r.action = Action::List;
+            return true;
         }
-    }
-    if (has("list")) {
-        if (commands > 0) {
-            return usage({u"--list はコマンドと一緒に指定できません",
-                          "--list cannot be combined with a command"});
+        if (commands != 1) {
+            return usage({u"--snap、--ship、--box、--raw のどれか一つを指定してください",
+                          "give exactly one of --snap, --ship, --box and --raw"});
         }
-        r.action = Action::List;
-        return out;
-    }
-    if (commands != 1) {
-        return usage({u"--snap、--ship、--box、--raw のどれか一つを指定してください",
-                      "give exactly one of --snap, --ship, --box and --raw"});
-    }
-    if (raw && r.command.isEmpty()) return usage({u"--raw のテキストが空です", "--raw is empty"});
-
-    // Where everything starts: the remembered texts of --settings, or the
-    // first-start state of the tab and the connection dialog.
-    Common remembered;
-    for (const Arg& a : list) {
-        if (a.name != QLatin1String("settings")) continue;
-        QFileInfo info(a.value);
-        if (!info.isFile() || !info.isReadable()) {
-            return usage({u"設定ファイルを読めません: %1", "cannot read the settings file %1"},
-                         a.value);
-        }
-        LoadSettings(remembered, a.value);
-    }
-    const comsetting::Record record = comsetting::parseRecord(remembered.ComSetting[0]);
-    r.com = record.com;
-    r.line = record.positions;
-    QString timeoutText = record.timeoutText;
-    image::Values values;
-    QString file;
-    if (r.tab) {
-        values = image::loadFields(*r.tab, storedFields(remembered, *r.tab));
-        file = storedFile(remembered, *r.tab);
+        if (raw_ && r.command.isEmpty())
+            return usage({u"--raw のテキストが空です", "--raw is empty"});
+        r.action = Action::Capture;
+        return true;
     }
 
-    bool outputGiven = false;
-    bool compute = false;
-    for (const Arg& a : list) {
-        const QString& n = a.name;
-        if (n == QLatin1String("port")) {
-            static const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
-                                                    QRegularExpression::CaseInsensitiveOption);
-            const QRegularExpressionMatch m = comName.match(a.value);
-            if (m.hasMatch()) {
-                r.com = m.captured(1).toInt();
-                r.devicePath.clear();
-                if (r.com < 1 || r.com > 256) {
-                    return usage({u"COM 番号は 1～256 です: %1", "COM numbers are 1 to 256: %1"},
+    // ---- Step 3: where everything starts ----
+
+    // The remembered texts of --settings (the last one named), or the
+    // first-start state of the tab and the connection dialog. What comes
+    // from the file is marked so, to be checked once the options have had
+    // their say.
+    bool startFromSettings() {
+        Common c;
+        QStringList garbled;
+        for (const Arg& a : args_) {
+            if (a.name != QLatin1String("settings")) continue;
+            QFileInfo info(a.value);
+            if (!info.isFile() || !info.isReadable()) {
+                return usage({u"設定ファイルを読めません: %1", "cannot read the settings file %1"},
+                             a.value);
+            }
+            garbled.clear();
+            LoadSettings(c, a.value, &garbled);
+            settingsFile_ = a.value;
+        }
+        Request& r = out_.request;
+        const comsetting::Record record = comsetting::parseRecord(c.ComSetting[0]);
+        const bool haveRecord = !settingsFile_.isEmpty() && !c.ComSetting[0].isEmpty();
+        r.com = record.com;
+        r.line = record.positions;
+        timeoutText_ = record.timeoutText;
+        comFromFile_ = lineFromFile_ = flowFromFile_ = timeoutFromFile_ = haveRecord;
+        if (r.tab) {
+            const QString& fields = c.*fieldsText(*r.tab);
+            values_ = image::loadFields(*r.tab, fields);
+            fromFile_.assign(values_.size(), !fields.isEmpty());
+            if (QString Common::*file = fileText(*r.tab)) {
+                file_ = c.*file;
+                fileGarbled_ = garbled.contains(SettingsKey(file));
+            }
+        }
+        return true;
+    }
+
+    // ---- Step 4: the options over it ----
+
+    bool applyOptions() {
+        for (const Arg& a : args_) {
+            const QString& n = a.name;
+            if (n == QLatin1String("port")) {
+                if (!takePort(a.value)) return false;
+            } else if (n == QLatin1String("line")) {
+                if (!takeLine(a.value)) return false;
+            } else if (n == QLatin1String("flow")) {
+                const int at = choiceIndex(comsetting::Flow, a.value);
+                if (at < 0) {
+                    return usage({u"ハンドシェイクにない値です: %1", "no such flow control: %1"},
                                  a.value);
                 }
-            } else if (a.value.isEmpty()) {
-                return usage({u"--port が空です", "--port is empty"});
-            } else {
-                r.com = 0;
-                r.devicePath = a.value;
-            }
-        } else if (n == QLatin1String("line")) {
-            const QStringList parts = a.value.split(u',');
-            constexpr comsetting::List order[] = {comsetting::Baud, comsetting::DataBits,
-                                                  comsetting::Parity, comsetting::StopBits};
-            if (parts.size() != 4) {
-                return usage({u"--line は 速度,データビット,パリティ,ストップビット です: %1",
-                              "--line is BAUD,DATA,PARITY,STOP: %1"},
-                             a.value);
-            }
-            for (int i = 0; i < 4; ++i) {
-                const int at = choiceIndex(order[i], parts[i]);
-                if (at < 0) {
-                    return usage({u"通信設定にない値です: %1", "no such line setting: %1"},
-                                 parts[i]);
-                }
-                r.line[static_cast<std::size_t>(order[i])] = at;
-            }
-        } else if (n == QLatin1String("flow")) {
-            const int at = choiceIndex(comsetting::Flow, a.value);
-            if (at < 0) {
-                return usage({u"ハンドシェイクにない値です: %1", "no such flow control: %1"},
-                             a.value);
-            }
-            r.line[comsetting::Flow] = at;
-        } else if (n == QLatin1String("timeout")) {
-            timeoutText = a.value;
-        } else if (n == QLatin1String("output")) {
-            r.output = a.value;
-            outputGiven = true;
-        } else if (n == QLatin1String("compute")) {
-            compute = true;
-        } else if (!optionNamed(n)) {
-            const Field* f = r.tab ? fieldNamed(*r.tab, n) : nullptr;
-            if (!f) {
-                return usage({u"--%1 はこのコマンドの項目ではありません",
-                              "--%1 is no field of this command"},
-                             n);
-            }
-            image::Value& v = values[static_cast<std::size_t>(image::rowOf(f->id))];
-            if (f->kind == Kind::List) {
-                v.listIndex = itemIndex(*f, a.value);
-                if (v.listIndex < 0) {
-                    QStringList names;
-                    for (const image::Item& item : f->items) names << QLatin1String(item.name);
-                    return failure(
-                        kUsage, localized({u"--%1 の値は次のどれかです: %2", "--%1 is one of: %2"})
-                                    .arg(n, names.join(u'|')));
-                }
-            } else {
-                // As the field checks itself when the user leaves it.
-                const image::Checked checked = image::checkField(*f, a.value);
-                if (!checked.accepted) {
-                    return failure(kRefused, QStringLiteral("--") + n + QStringLiteral(": ") +
-                                                 checked.message);
-                }
-                v.text = checked.text;
+                out_.request.line[comsetting::Flow] = at;
+                flowFromFile_ = false;
+            } else if (n == QLatin1String("timeout")) {
+                timeoutText_ = a.value;
+                timeoutFromFile_ = false;
+            } else if (n == QLatin1String("output")) {
+                file_ = a.value;
+                outputGiven_ = true;
+            } else if (n == QLatin1String("compute")) {
+                compute_ = true;
+            } else if (!optionNamed(n)) {
+                if (!takeField(n, a.value)) return false;
             }
         }
+        return true;
     }
 
-    if (compute) {
-        if (r.tab != Tab::Box) {
+    // The port: a COM number, or a device path or network port name for
+    // which one is found when the port is opened. Every spelling of a port is told apart here.
+    bool takePort(const QString& value) {
+        Request& r = out_.request;
+        static const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch m = comName.match(value);
+        comFromFile_ = false;
+        if (m.hasMatch()) {
+            r.com = m.captured(1).toInt();
+            r.devicePath.clear();
+            return comInRange(r.com, {}, value);
+        }
+        if (value.isEmpty()) return usage({u"--port が空です", "--port is empty"});
+        r.com = 0;
+        r.devicePath = value;
+        return true;
+    }
+    bool comInRange(int com, const Origin& from, const QString& spelled) {
+        if (com >= 1 && com <= 256) return true;
+        return refuse(kUsage, from,
+                      localized({u"COM 番号は 1～256 です: %1", "COM numbers are 1 to 256: %1"})
+                          .arg(spelled));
+    }
+
+    bool takeLine(const QString& value) {
+        const QStringList parts = value.split(u',');
+        if (parts.size() != 4) {
+            return usage({u"--line は 速度,データビット,パリティ,ストップビット です: %1",
+                          "--line is BAUD,DATA,PARITY,STOP: %1"},
+                         value);
+        }
+        for (int i = 0; i < 4; ++i) {
+            const int at = choiceIndex(kLineOrder[i], parts[i]);
+            if (at < 0) return usage(kNoSuchLineSetting, parts[i]);
+            out_.request.line[static_cast<std::size_t>(kLineOrder[i])] = at;
+        }
+        lineFromFile_ = false;
+        return true;
+    }
+
+    bool takeField(const QString& name, const QString& value) {
+        const Field* f = out_.request.tab ? fieldNamed(*out_.request.tab, name) : nullptr;
+        if (!f) {
+            return usage(
+                {u"--%1 はこのコマンドの項目ではありません", "--%1 is no field of this command"},
+                name);
+        }
+        const auto row = static_cast<std::size_t>(image::rowOf(f->id));
+        fromFile_[row] = false;
+        image::Value& v = values_[row];
+        if (f->kind == Kind::List) {
+            v.listIndex = itemIndex(*f, value);
+            if (v.listIndex >= 0) return true;
+            QStringList names;
+            for (const image::Item& item : f->items) names << QLatin1String(item.name);
+            return fail(kUsage, localized({u"--%1 の値は次のどれかです: %2", "--%1 is one of: %2"})
+                                    .arg(name, names.join(u'|')));
+        }
+        v.text = value;
+        return checkText(*f, v, {QString(), optionOf(f->id)});
+    }
+
+    // A number field checked as when the user leaves it, its text then
+    // shown as the check left it; the refusal names the limits the check
+    // applies, since the caller cannot see the field.
+    bool checkText(const Field& f, image::Value& v, const Origin& from) {
+        const image::Checked checked = image::checkField(f, v.text, image::Wording::Limits);
+        if (!checked.accepted) return refuse(kRefused, from, checked.message);
+        v.text = checked.text;
+        return true;
+    }
+
+    // ---- Step 5: the checks of what results ----
+
+    bool check() {
+        Request& r = out_.request;
+        if (compute_ && !computeArea()) return false;
+        // What the settings file gave, and no option or "計算" replaced, is
+        // checked as the options were.
+        if (r.tab) {
+            const QString key = SettingsKey(fieldsText(*r.tab));
+            for (std::size_t row = 0; row < values_.size(); ++row) {
+                const Field& f = image::table(*r.tab).fields[row];
+                if (!fromFile_[row] || f.kind == Kind::List) continue;
+                if (!checkText(f, values_[row], {key, optionOf(f.id)})) return false;
+            }
+        }
+        if (comFromFile_ && r.com != 0 &&
+            !comInRange(r.com, {SettingsKey(0), QStringLiteral("--port")},
+                        QStringLiteral("COM%1").arg(r.com))) {
+            return false;
+        }
+        // A remembered list position outside its list names no setting.
+        const struct {
+            comsetting::List list;
+            bool fromFile;
+            const char* option;
+        } remembered[] = {{comsetting::Baud, lineFromFile_, "--line"},
+                          {comsetting::DataBits, lineFromFile_, "--line"},
+                          {comsetting::Parity, lineFromFile_, "--line"},
+                          {comsetting::StopBits, lineFromFile_, "--line"},
+                          {comsetting::Flow, flowFromFile_, "--flow"}};
+        for (const auto& l : remembered) {
+            const int at = r.line[static_cast<std::size_t>(l.list)];
+            if (!l.fromFile ||
+                (at >= 0 && at < static_cast<int>(comsetting::list(l.list).choices.size()))) {
+                continue;
+            }
+            return refuse(kUsage, {SettingsKey(0), QLatin1String(l.option)},
+                          localized(kNoSuchLineSetting).arg(at));
+        }
+
+        const comsetting::TimeoutCheck timeout = comsetting::checkTimeout(timeoutText_, 6);
+        if (!timeout.ok) {
+            return refuse(
+                kRefused,
+                {timeoutFromFile_ ? SettingsKey(0) : QString(), QStringLiteral("--timeout")},
+                timeout.message);
+        }
+        r.timeout = timeout.value;
+
+        if (r.tab) {
+            const image::Composed composed = image::makeCommand(*r.tab, values_);
+            if (!composed.ok) {
+                Origin from;
+                if (composed.focus) {
+                    from.option = optionOf(*composed.focus);
+                    const auto row = static_cast<std::size_t>(image::rowOf(*composed.focus));
+                    if (fromFile_[row]) from.key = SettingsKey(fieldsText(*r.tab));
+                }
+                return refuse(kRefused, from, composed.message);
+            }
+            r.command = composed.command;
+        }
+        // A raw command awaits what the terminal would await for it.
+        r.image = r.tab ? *r.tab != Tab::Snp
+                        : terminal::recvModeFor(r.command) == terminal::RecvMode::Image;
+        r.snap = r.command.startsWith(QLatin1String(image::table(Tab::Snp).keyword));
+        if (!r.image && outputGiven_) {
+            return usage(
+                {u"このコマンドはファイルを受信しません", "this command receives no file"});
+        }
+        if (r.tab == Tab::Snp) {
+            const Field* trigger = image::field({image::Control::CmbImgSnp, 3});
+            r.waitsForTrigger =
+                image::itemData(*trigger,
+                                values_[static_cast<std::size_t>(image::rowOf(trigger->id))]) == 1;
+        }
+        if (r.com <= 0 && r.devicePath.isEmpty()) {
+            return usage({u"--port を指定してください", "give the scanner's port with --port"});
+        }
+        if (r.image) return chooseOutput();
+        return true;
+    }
+
+    // The "計算" button: the area values from the millimetre fields.
+    bool computeArea() {
+        if (out_.request.tab != Tab::Box) {
             return usage({u"--compute は --box だけのものです", "--compute belongs to --box"});
         }
         std::array<QString, 6> mm;
         for (int i = 0; i < 6; ++i) {
             mm[static_cast<std::size_t>(i)] =
-                values[static_cast<std::size_t>(image::rowOf({image::Control::TxtImgBoxmm, i}))]
+                values_[static_cast<std::size_t>(image::rowOf({image::Control::TxtImgBoxmm, i}))]
                     .text;
         }
         const image::ComputedArea area = image::computeArea(mm);
         if (!area.ok) {
-            return failure(kRefused, optionOf({image::Control::TxtImgBoxmm, 0}) +
-                                         QStringLiteral(": ") + image::notANumberText());
+            return refuse(kRefused, {QString(), optionOf({image::Control::TxtImgBoxmm, 0})},
+                          image::notANumberText());
         }
         for (int i = 0; i < 7; ++i) {
             if (const auto& t = area.box[static_cast<std::size_t>(i)]) {
-                values[static_cast<std::size_t>(image::rowOf({image::Control::TxtImgBox, i}))]
-                    .text = *t;
+                const auto row =
+                    static_cast<std::size_t>(image::rowOf({image::Control::TxtImgBox, i}));
+                values_[row].text = *t;
+                fromFile_[row] = false;
             }
         }
+        return true;
     }
 
-    const comsetting::TimeoutCheck timeout = comsetting::checkTimeout(timeoutText, 6);
-    if (!timeout.ok) return failure(kRefused, QStringLiteral("--timeout: ") + timeout.message);
-    r.timeout = timeout.value;
-
-    if (r.tab) {
-        const image::Composed composed = image::makeCommand(*r.tab, values);
-        if (!composed.ok) {
-            const QString where = composed.focus ? optionOf(*composed.focus) : QString();
-            return failure(kRefused, where.isEmpty()
-                                         ? composed.message
-                                         : where + QStringLiteral(": ") + composed.message);
+    // Where the picture goes: the name given or remembered for the tab,
+    // which must fit the format, else the program's default name.
+    bool chooseOutput() {
+        Request& r = out_.request;
+        if (!r.tab) {
+            const int code = rawFormatCode(r.command);
+            r.output = outputGiven_
+                           ? file_
+                           : MakeImageFileName(0, image::formatFor(code < 0 ? 0 : code).extension);
+            return true;
         }
-        r.command = composed.command;
-    }
-    // A raw command awaits what the terminal would await for it.
-    r.image =
-        r.tab ? *r.tab != Tab::Snp : terminal::recvModeFor(r.command) == terminal::RecvMode::Image;
-    r.snap = r.command.startsWith(QLatin1String(image::table(Tab::Snp).keyword));
-    if (!r.image && outputGiven) {
-        return usage({u"このコマンドはファイルを受信しません", "this command receives no file"});
-    }
-    if (r.tab == Tab::Snp) {
-        const Field* trigger = image::field({image::Control::CmbImgSnp, 3});
-        r.waitsForTrigger =
-            image::itemData(*trigger,
-                            values[static_cast<std::size_t>(image::rowOf(trigger->id))]) == 1;
-    }
-    if (r.com <= 0 && r.devicePath.isEmpty()) {
-        return usage({u"--port を指定してください", "give the scanner's port with --port"});
-    }
-    if (!r.image) return out;
-    if (r.tab) {
-        const image::ImageFile chosen = image::imageFileFor(image::formatCode(*r.tab, values),
-                                                            outputGiven ? r.output : file, 0);
-        if (!chosen.ok) return failure(kRefused, chosen.message);
+        const Origin from{outputGiven_ ? QString() : SettingsKey(fileText(*r.tab)),
+                          QStringLiteral("--output")};
+        if (!outputGiven_ && fileGarbled_) {
+            return refuse(kRefused, from,
+                          localized({u"ファイル名にこのシステムの文字コードにない文字があります",
+                                     "the file name holds bytes that are no text in this "
+                                     "system's encoding"}));
+        }
+        const image::ImageFile chosen =
+            image::imageFileFor(image::formatCode(*r.tab, values_), file_, 0);
+        if (!chosen.ok) return refuse(kRefused, from, chosen.message);
         r.output = chosen.name;
-    } else if (!outputGiven) {
-        const int code = rawFormatCode(r.command);
-        r.output = MakeImageFileName(0, image::formatFor(code < 0 ? 0 : code).extension);
+        return true;
     }
-    return out;
+
+    static constexpr comsetting::List kLineOrder[] = {comsetting::Baud, comsetting::DataBits,
+                                                      comsetting::Parity, comsetting::StopBits};
+    static constexpr Text kNoSuchLineSetting = {u"通信設定にない値です: %1",
+                                                "no such line setting: %1"};
+
+    std::vector<Arg> args_;
+    Parsed out_;
+    bool raw_ = false;
+    QString settingsFile_;
+    // Per row of the tab's table: the value is the settings file's.
+    std::vector<bool> fromFile_;
+    image::Values values_;
+    QString file_;
+    bool fileGarbled_ = false;
+    bool outputGiven_ = false;
+    bool compute_ = false;
+    QString timeoutText_;
+    bool comFromFile_ = false;
+    bool lineFromFile_ = false;
+    bool flowFromFile_ = false;
+    bool timeoutFromFile_ = false;
+};
+
+}  // namespace
+
+Parsed parse(const QList<QByteArray>& args) {
+    return Parser().run(args);
+}
+
+Parsed parse(const QStringList& args) {
+    QList<QByteArray> bytes;
+    for (const QString& a : args) bytes << a.toLocal8Bit();
+    return parse(bytes);
 }
 
 QString helpText() {
     QString h = QStringLiteral(
-        "Usage: tavorin-capture --port COM<n>|PATH (--snap|--ship|--box) [FIELD OPTIONS] "
+        "Usage: tavorin-capture --port COM<n>|PATH|URL (--snap|--ship|--box) [FIELD OPTIONS] "
         "[options]\n"
-        "       tavorin-capture --port COM<n>|PATH --raw TEXT [options]\n"
+        "       tavorin-capture --port COM<n>|PATH|URL --raw TEXT [options]\n"
         "       tavorin-capture --list [--json]\n\n"
         "Sends one image command to a 2D imaging scanner on a serial port, as the program\n"
         "Tavorin_WIN composes and sends it, and receives the picture into a file.\n"
-        "Fields are checked as the program checks them, and refused with its message\n"
-        "(Japanese; English under an English locale) before anything is sent.\n\n"
+        "Fields are checked as the program checks them, and refused with a message\n"
+        "(Japanese; English under an English locale) before anything is sent; so are the\n"
+        "values remembered in --settings. An option's value is the rest of its word after\n"
+        "\"=\", else the next word unless that is an option too (--raw=--json sends "
+        "\"--json\").\n\n"
         "Options:\n");
     // The right column wrapped at word boundaries to 80 columns.
     auto line = [&](const QString& left, const QString& right) {
@@ -555,8 +789,14 @@ QString helpText() {
         "  tavorin-capture --settings Tavorin.ini --box --json\n"
         "      the signature area as the program's IMGBOX tab was last used, on its port,\n"
         "      and a JSON report on standard output\n\n"
+        "The picture file is written whole or not at all: a transfer that fails or is\n"
+        "cancelled before the picture is whole leaves the file as it was. A picture that\n"
+        "came whole is kept even when the scanner's closing reply then fails to come: the\n"
+        "status is that failure's (13 for a time-out), the message says the picture was\n"
+        "kept, and the JSON's \"file\" names it.\n\n"
         "A progress bar appears on standard error when it is a terminal. SIGINT and\n"
-        "SIGTERM cancel the transfer: the port is left usable and no partial file remains.\n");
+        "SIGTERM cancel the transfer: the port is left usable and no partial file remains.\n"
+        "A second signal ends the program at once, with status 14.\n");
     return h;
 }
 

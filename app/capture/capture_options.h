@@ -4,6 +4,8 @@
 // so that a script and the operator's desktop can never compose differently.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -27,6 +29,7 @@ enum Status : int {
     kNoReply = 6,     // the scanner's reply was empty
     kOtherReply = 7,  // a reply that is neither ACK, NAK nor ENQ
     kNoLibrary = 8,   // the link library could not be loaded
+    kOutputLost = 9,  // standard output could not be written
     // 10 + the library's failure: 11 port, 12 file, 13 time-out,
     // 14 cancelled (also by SIGINT or SIGTERM), 15 parameter,
     // 16 communication, 17 no room, 18 busy; 19 any other failure.
@@ -41,6 +44,8 @@ std::span<const StatusRow> statuses();
 // The status of a negative library result.
 int statusForLibrary(std::int32_t code);
 int statusForReply(image::Reply reply);
+// What a status means, in the current language.
+QString statusMeaning(int status);
 
 enum class Action { Help, List, Capture };
 
@@ -74,8 +79,10 @@ struct Parsed {
     QString message;    // why it is not
     Request request;
 };
-// Reads the arguments (without the program's name). Settings files named
-// by --settings are read here.
+// Reads the arguments (without the program's name) as the system passed
+// them. Settings files named by --settings are read here.
+Parsed parse(const QList<QByteArray>& args);
+// The same for arguments that are texts already (in the locale's encoding).
 Parsed parse(const QStringList& args);
 
 // A list option's value: the item whose name or caption it is, or -1.

@@ -1,8 +1,11 @@
 #include "capture_run.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -11,9 +14,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "binding.h"
@@ -36,11 +43,70 @@ constexpr int kMaxCom = 256;
 struct Session {
     std::atomic<std::int32_t> handle{-1};
     std::atomic<bool> cancel{false};
+    // A second signal: end at once.
+    std::atomic<bool> hurry{false};
     bool progress = false;
     Clock::time_point lastDraw;
     bool drawn = false;
 };
 Session g_session;
+
+// The run's temporary alias for a device named by its path. It is removed
+// on every way out, the fast one a second signal takes included, which may
+// start on the signal thread: so its path is kept in a buffer of its own,
+// and making it and removing it take one lock.
+class TempAlias {
+  public:
+    // symlink() refuses a name someone else holds, also one taken between
+    // our looking and our making it.
+    bool make(const QByteArray& target, const QByteArray& alias) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (alias.size() >= static_cast<qsizetype>(path_.size())) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        if (::symlink(target.constData(), alias.constData()) != 0) return false;
+        std::memcpy(path_.data(), alias.constData(), static_cast<std::size_t>(alias.size()) + 1);
+        armed_ = true;
+        return true;
+    }
+    void remove() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        removeLocked();
+    }
+    // For the process's end: the lock stays taken, so that no alias is
+    // made after this one is gone.
+    void removeForExit() {
+        mutex_.lock();
+        removeLocked();
+    }
+
+  private:
+    void removeLocked() {
+        if (armed_) ::unlink(path_.data());
+        armed_ = false;
+    }
+    std::mutex mutex_;
+    std::array<char, PATH_MAX> path_{};
+    bool armed_ = false;
+};
+TempAlias g_alias;
+
+// The line a fast end prints, made ready in the user's language before
+// anything can be cancelled.
+std::array<char, 256> g_cancelLine{};
+std::atomic<std::size_t> g_cancelLineSize{0};
+
+// The end a second signal asks for: nothing left behind, nothing more
+// waited for.
+[[noreturn]] void endNow() {
+    g_alias.removeForExit();
+    const std::size_t n = g_cancelLineSize.load();
+    if (n > 0 && ::write(STDERR_FILENO, g_cancelLine.data(), n) < 0) {
+        // Nothing more can be told.
+    }
+    ::_exit(kCancelled);
+}
 
 // The binding tells a missing library through the dialog seam: here the
 // message becomes the outcome's.
@@ -83,6 +149,13 @@ void clearProgress() {
 void pump() {
     const std::int32_t h = g_session.handle.load();
     if (g_session.cancel.load()) {
+        // A second signal ends the process here, where the library holds
+        // no partial file: outside a transfer, or once a failed one has
+        // dropped its temporary and only drains the line.
+        if (g_session.hurry.load() &&
+            (h < 0 || ImageProgress(h, nullptr, nullptr) != OMBRIX_IMAGE_RUNNING)) {
+            endNow();
+        }
         if (h < 0) {
             // The open's greeting: its record is not known yet, and this
             // process has no other.
@@ -103,63 +176,109 @@ void pump() {
     if (g_session.progress && h >= 0) drawProgress(h);
 }
 
+// The first line of a port failure: the library's message, with what was
+// being opened.
+QString portFailure(const QString& first, const QString& port) {
+    return first + QStringLiteral(": ") + port;
+}
+
 // A COM number whose device is `path`: one the library already resolves to
-// it, or else an alias made for it in the port directory (`made` is then
-// its path, to be removed afterwards). 0 when there is none.
-int comForPath(const QString& path, QString& made) {
-    const QString device = QFileInfo(path).canonicalFilePath();
-    if (device.isEmpty()) return 0;
+// it, or else a temporary alias made for it in the port directory. When
+// there is none, `why` says what stands in the way.
+int comForPath(const QString& path, QString& why) {
+    // A network port's name stands as it is, both as what an alias leads
+    // to and as the alias's link text; the open judges whether it is
+    // well-formed and says why when it is not.
+    const bool network = PortGet::isNetworkName(path);
+    const QString device = network ? path : QFileInfo(path).canonicalFilePath();
+    if (device.isEmpty()) {
+        why = portFailure(comsetting::openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_NO_DEVICE),
+                          path);
+        return 0;
+    }
+    const QString notOpened = portFailure(ErrorMessageText(OMBRIX_E_NOT_OPEN), path);
     // The library's scan makes the port directory as the user's own and
     // refuses one it must not write to; it also gives a USB device reached
     // by its persistent name the number the connection dialog shows.
-    if (PortScan() < 0) return 0;
+    if (PortScan() < 0) {
+        // The device is there: what is missing is a number for it, because
+        // the port directory may not be used (the user is told which and
+        // why), or cannot be made.
+        const QString warning = PortGet::folderWarning();
+        why = notOpened + u'\n' +
+              (warning.isEmpty() ? localized({u"ポートフォルダ %1 を作れません",
+                                              "the port directory %1 cannot be made"})
+                                       .arg(PortFolder())
+                                 : warning);
+        return 0;
+    }
     for (int com = 1; com <= kMaxCom; ++com) {
         const QString name = PortName(com);
-        if (!name.isEmpty() && QFileInfo(name).canonicalFilePath() == device) return com;
+        if (name.isEmpty()) continue;
+        if (network ? name == device : QFileInfo(name).canonicalFilePath() == device) return com;
     }
     const QByteArray target = QFile::encodeName(device);
+    int error = EEXIST;
     for (int com = kFirstAliasOnly; com <= kMaxCom; ++com) {
-        const QString alias = PortName(com);
-        // symlink() refuses a name someone else holds, also one taken
-        // between the two of us looking.
-        if (::symlink(target.constData(), QFile::encodeName(alias).constData()) == 0) {
-            made = alias;
-            return com;
-        }
+        if (g_alias.make(target, QFile::encodeName(PortName(com)))) return com;
+        error = errno;
+        if (error != EEXIST) break;
     }
+    why = notOpened + u'\n' +
+          (error == EEXIST
+               ? localized({u"ポートフォルダ %1 の COM%2～COM%3 に空きがありません",
+                            "no COM number from %2 to %3 is free in the port directory %1"})
+                     .arg(PortFolder())
+                     .arg(kFirstAliasOnly)
+                     .arg(kMaxCom)
+               : QString::fromLocal8Bit(std::strerror(error)));
     return 0;
 }
 
-// Enough of a file's identity to tell that it was written: a replaced file
-// is a new inode, one rewritten in place has a new time stamp.
-struct Stamp {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    bool operator==(const Stamp& o) const {
-        return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
-    }
-};
-Stamp stampOf(const QString& path) {
-    Stamp s;
+// Why the picture file at `path` could not be written, as the system says
+// it: the file or folder refused (a directory at its name, no permission, a
+// FIFO without a reader, a read-only disk), or a full disk. Only looks:
+// nothing is created or truncated. Empty when no cause shows.
+QString whyNotWritable(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return s;
-    s.exists = true;
-    s.device = st.st_dev;
-    s.inode = st.st_ino;
-    s.size = st.st_size;
-    s.modified = st.st_mtim;
-    return s;
+    int error = 0;
+    if (::stat(name.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            error = EISDIR;
+        } else {
+            const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            if (fd < 0) error = errno;
+            if (fd >= 0) ::close(fd);
+        }
+    } else if (errno != ENOENT) {
+        error = errno;
+    }
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (error == 0 && st.st_mode == 0 && ::access(folder.constData(), W_OK | X_OK) != 0) {
+        error = errno;
+    }
+    struct statvfs fs {};
+    if (error == 0 && ::statvfs(folder.constData(), &fs) == 0 && fs.f_bavail == 0) error = ENOSPC;
+    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
 }
 
-void removeAlias(const QString& alias) {
-    if (!alias.isEmpty()) QFile::remove(alias);
+// The message of a failed library call: the program's text for the code,
+// or, for a code it shows nothing for, what the exit status means.
+QString failureText(std::int32_t code) {
+    const QString text = ErrorMessageText(code);
+    return text.isEmpty() ? statusMeaning(statusForLibrary(code)) : text;
 }
 
 }  // namespace
+
+void blockCancelSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 
 struct SignalCancel::Impl {
     sigset_t set;
@@ -173,15 +292,34 @@ SignalCancel::SignalCancel() : impl_(new Impl) {
     // Sent by the destructor to end the thread.
     sigaddset(&impl_->set, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &impl_->set, nullptr);
+    // A signal that came while the program started (held since its first
+    // instruction) is taken now, so that the run it cancels never begins.
+    sigset_t cancels;
+    sigemptyset(&cancels);
+    sigaddset(&cancels, SIGINT);
+    sigaddset(&cancels, SIGTERM);
+    const timespec now{0, 0};
+    if (sigtimedwait(&cancels, nullptr, &now) > 0) g_session.cancel.store(true);
     impl_->thread = std::thread([set = impl_->set] {
         for (;;) {
             int sig = 0;
             if (sigwait(&set, &sig) != 0 || sig == SIGUSR2) return;
-            if (g_session.cancel.exchange(true)) _exit(kCancelled);
+            const bool second = g_session.cancel.exchange(true);
+            if (second) g_session.hurry.store(true);
             // Ombrix_ComCancel is the one export another thread may call: a
             // wait of the main thread ends at once, pump or none.
             const std::int32_t h = g_session.handle.load();
             if (h >= 0) ComCancel(h);
+            if (!second) continue;
+            // The main thread ends at its next pump, or finishes on its own
+            // and ends this thread; should it do neither (a write that does
+            // not return), the process ends from here.
+            sigset_t stop;
+            sigemptyset(&stop);
+            sigaddset(&stop, SIGUSR2);
+            const timespec grace{0, 200'000'000};
+            if (sigtimedwait(&stop, nullptr, &grace) == SIGUSR2) return;
+            endNow();
         }
     });
 }
@@ -189,7 +327,9 @@ SignalCancel::SignalCancel() : impl_(new Impl) {
 SignalCancel::~SignalCancel() {
     pthread_kill(impl_->thread.native_handle(), SIGUSR2);
     impl_->thread.join();
-    pthread_sigmask(SIG_UNBLOCK, &impl_->set, nullptr);
+    // The signals stay blocked: one that came after the thread's last look
+    // would otherwise end the process by its default action now, after the
+    // command was cancelled and reported. Blocked, it is dropped at exit.
     delete impl_;
 }
 
@@ -214,27 +354,24 @@ Outcome run(const Request& r, bool progress) {
         out.message = message;
         return out;
     };
+    const QString cancelled = ErrorMessageText(OMBRIX_E_CANCELLED);
+    // A signal that came before the port is touched leaves it untouched.
+    if (g_session.cancel.load()) return fail(kCancelled, cancelled);
 
     if (!binding::available()) return fail(kNoLibrary, boxes.messages.join(u'\n'));
 
-    QString alias;
     struct AliasGuard {
-        QString& path;
-        ~AliasGuard() { removeAlias(path); }
-    } aliasGuard{alias};
+        ~AliasGuard() { g_alias.remove(); }
+    } aliasGuard;
     int com = r.com;
+    QString port = QStringLiteral("COM%1").arg(com);
     if (com <= 0) {
-        com = comForPath(r.devicePath, alias);
-        if (com <= 0) {
-            // A device that is there but cannot be given a number for the
-            // run, because the port directory may not be used, is not
-            // "not found": the user is told which directory and why.
-            const QString warning = PortGet::folderWarning();
-            return fail(statusForLibrary(OMBRIX_E_NOT_OPEN),
-                        comsetting::openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_NO_DEVICE) +
-                            QStringLiteral(": ") + r.devicePath +
-                            (warning.isEmpty() ? QString() : u'\n' + warning));
-        }
+        QString why;
+        com = comForPath(r.devicePath, why);
+        if (com <= 0) return fail(statusForLibrary(OMBRIX_E_NOT_OPEN), why);
+        port = r.devicePath;
+    } else if (const QString device = PortName(com); !device.isEmpty()) {
+        port += QStringLiteral(" (") + device + u')';
     }
 
     g_session.progress = progress;
@@ -243,8 +380,17 @@ Outcome run(const Request& r, bool progress) {
     const std::int32_t h =
         PortOpen(com, line.baud, line.dataBits, line.stopBits, line.parity, line.flow);
     if (h < 0) {
-        if (h == OMBRIX_E_CANCELLED) return fail(kCancelled, ErrorMessageText(h));
-        return fail(statusForLibrary(h), comsetting::openFailureMessage(h, OpenFailure()));
+        if (h == OMBRIX_E_CANCELLED || g_session.cancel.load()) return fail(kCancelled, cancelled);
+        QString message = comsetting::openFailureMessage(h, OpenFailure());
+        if (message.isEmpty()) message = failureText(h);
+        message = portFailure(message, port);
+        // A number the port directory would have given is missing while
+        // the library ignores that directory: the user is told why.
+        if (const QString warning = PortGet::folderWarning();
+            h == OMBRIX_E_NOT_OPEN && !warning.isEmpty()) {
+            message += u'\n' + warning;
+        }
+        return fail(statusForLibrary(h), message);
     }
     g_session.handle.store(h);
     struct Close {
@@ -255,36 +401,51 @@ Outcome run(const Request& r, bool progress) {
     // program's window does; the first byte of anything else comes within
     // the library's first-byte time-out.
     TimeoutSet(h, r.snap ? 0 : -1, r.timeout);
-    if (g_session.cancel.load()) return fail(kCancelled, ErrorMessageText(OMBRIX_E_CANCELLED));
+    if (g_session.cancel.load()) return fail(kCancelled, cancelled);
 
     const Clock::time_point start = Clock::now();
     const std::int32_t sent = SendCommand(h, r.command);
-    if (sent < 0) return fail(statusForLibrary(sent), ErrorMessageText(sent));
+    if (sent < 0) return fail(statusForLibrary(sent), failureText(sent));
     QString reply;
     std::int32_t got = 0;
-    const Stamp before = r.image ? stampOf(r.output) : Stamp{};
+    constexpr std::int32_t kCapacity = 2046;
+    const FileStamp before = r.image ? fileStamp(r.output) : FileStamp{};
     if (r.image) {
-        got = RecvImage(h, r.output, reply, 2046, 2, &out.reply);
+        got = RecvImage(h, r.output, reply, kCapacity, 2, &out.reply);
     } else {
-        got = RecvResponse(h, reply, 2046, &out.reply);
+        got = RecvResponse(h, reply, kCapacity, &out.reply);
     }
     clearProgress();
     out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::int32_t length = 0, received = 0;
-    if (r.image && ImageProgress(h, &length, &received) >= 0 && length > 0 &&
-        !(stampOf(r.output) == before)) {
-        // The whole picture was stored, even when the closing reply that
+    if (r.image && ImageProgress(h, &length, &received) >= 0 &&
+        (got >= 0 || image::pictureKept(got, received, !(fileStamp(r.output) == before)))) {
+        // The whole picture was stored, also when the closing reply that
         // should follow it then failed to come.
-        out.file = r.output;
+        if (received > 0) out.file = r.output;
         out.bytes = received;
     }
     if (got < 0) {
         // A cancel that came from a signal is the signal's, whatever the
         // interrupted call made of it.
-        if (g_session.cancel.load()) return fail(kCancelled, ErrorMessageText(OMBRIX_E_CANCELLED));
-        return fail(statusForLibrary(got), ErrorMessageText(got));
+        const std::int32_t code = g_session.cancel.load() ? OMBRIX_E_CANCELLED : got;
+        QString message = failureText(code);
+        if (code == OMBRIX_E_NO_ROOM) {
+            message = localized({u"スキャナのレスポンスが %1 バイトを超えました",
+                                 "the scanner's reply is longer than %1 bytes"})
+                          .arg(kCapacity);
+        } else if (code == OMBRIX_E_FILE) {
+            message = portFailure(message, r.output);
+            if (const QString why = whyNotWritable(r.output); !why.isEmpty()) {
+                message += QStringLiteral(": ") + why;
+            }
+        }
+        if (!out.file.isEmpty()) message += u'\n' + image::pictureKeptText(out.file);
+        return fail(statusForLibrary(code), message);
     }
-    const image::ReplyCheck check = image::CheckResponse(reply, got);
+    // Read as the terminal reads a reply: by its ACK, NAK or ENQ, whether
+    // it ends in '.' or '!'.
+    const image::ReplyCheck check = image::classifyReply(out.reply);
     out.status = statusForReply(check.code);
     out.message = check.code == image::Reply::Ack ? image::commandDoneText() : check.message;
     return out;
@@ -333,42 +494,77 @@ QByteArray toJson(const Outcome& o) {
     return QJsonDocument(j).toJson(QJsonDocument::Compact) + '\n';
 }
 
-int capture(const QStringList& args) {
+int capture(const QList<QByteArray>& args) {
     const Parsed parsed = parse(args);
     const Request& r = parsed.request;
-    // Asked for whether or not the rest of the line could be read.
-    const bool json = args.contains(QStringLiteral("--json"));
-    auto print = [](FILE* to, const QByteArray& bytes) {
-        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), to);
-        std::fflush(to);
+    // Asked for whether or not the rest of the line could be read; a word
+    // "--json" is never another option's value.
+    const bool json = args.contains(QByteArrayLiteral("--json"));
+    // Standard output is checked, so that a report lost to a full disk or a
+    // closed pipe does not pass for one given; standard error has nowhere
+    // else to go.
+    int outError = 0;
+    auto print = [&](FILE* to, const QByteArray& bytes) {
+        errno = 0;
+        const bool whole = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()),
+                                       to) == static_cast<std::size_t>(bytes.size());
+        if ((!whole || std::fflush(to) != 0) && to == stdout && outError == 0) {
+            outError = errno != 0 ? errno : EIO;
+        }
     };
+    auto tell = [&](const QString& message) {
+        print(stderr, QStringLiteral("tavorin-capture: %1\n").arg(message).toLocal8Bit());
+    };
+    auto finish = [&](int status) {
+        errno = 0;
+        if (outError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+            outError = errno != 0 ? errno : EIO;
+        }
+        if (outError == 0) return status;
+        tell(localized({u"標準出力に書き込めません: %1", "cannot write standard output: %1"})
+                 .arg(QString::fromLocal8Bit(std::strerror(outError))));
+        return static_cast<int>(kOutputLost);
+    };
+
+    const QByteArray cancelLine =
+        (QStringLiteral("tavorin-capture: ") + ErrorMessageText(OMBRIX_E_CANCELLED) + u'\n')
+            .toLocal8Bit()
+            .left(static_cast<qsizetype>(g_cancelLine.size()));
+    std::memcpy(g_cancelLine.data(), cancelLine.constData(),
+                static_cast<std::size_t>(cancelLine.size()));
+    g_cancelLineSize.store(static_cast<std::size_t>(cancelLine.size()));
+
     if (parsed.status != kAck) {
-        print(stderr, QStringLiteral("tavorin-capture: %1\n").arg(parsed.message).toLocal8Bit());
-        if (parsed.status == kUsage) print(stderr, "Try 'tavorin-capture --help'.\n");
+        tell(parsed.message);
+        if (parsed.status == kUsage) {
+            print(stderr, localized({u"使い方は 'tavorin-capture --help' で表示されます。",
+                                     "Try 'tavorin-capture --help'."})
+                                  .toLocal8Bit() +
+                              '\n');
+        }
         if (json) {
             Outcome o;
             o.status = parsed.status;
             o.message = parsed.message;
             print(stdout, toJson(o));
         }
-        return parsed.status;
+        return finish(parsed.status);
     }
     if (r.action == Action::Help) {
         print(stdout, helpText().toLocal8Bit());
-        return kAck;
+        return finish(kAck);
     }
     if (r.action == Action::List) {
         QByteArray out;
         QString warning;
         const int status = listPorts(r.json, out, warning);
-        if (!warning.isEmpty())
-            print(stderr, QStringLiteral("tavorin-capture: %1\n").arg(warning).toLocal8Bit());
+        if (!warning.isEmpty()) tell(warning);
         print(status == kAck ? stdout : stderr, out);
-        return status;
+        return finish(status);
     }
     const Outcome o = run(r, isatty(STDERR_FILENO) == 1);
     QString line = o.message;
-    if (!o.file.isEmpty()) line += QStringLiteral(": ") + o.file;
+    if (o.status == kAck && !o.file.isEmpty()) line += QStringLiteral(": ") + o.file;
     print(stderr, line.toLocal8Bit() + '\n');
     if (r.json) {
         print(stdout, toJson(o));
@@ -376,7 +572,7 @@ int capture(const QStringList& args) {
         // A reply that is no picture is what the caller asked for.
         print(stdout, terminal::render(o.reply).text.toLocal8Bit() + '\n');
     }
-    return o.status;
+    return finish(o.status);
 }
 
 }  // namespace tavorin::capture

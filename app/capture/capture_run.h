@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -33,15 +34,23 @@ int listPorts(bool json, QByteArray& out, QString& warning);
 
 QByteArray toJson(const Outcome& outcome);
 
-// The whole tool: reads the arguments, does what they ask, prints the
-// outcome (standard output: the JSON object, the port list or a text
-// reply; standard error: messages and the progress bar) and returns the
-// exit status.
-int capture(const QStringList& args);
+// The whole tool: reads the arguments (as the system passed them, without
+// the program's name), does what they ask, prints the outcome (standard
+// output: the JSON object, the port list or a text reply; standard error:
+// messages and the progress bar) and returns the exit status. A standard
+// output that could not be written makes it kOutputLost.
+int capture(const QList<QByteArray>& args);
+
+// Blocks SIGINT and SIGTERM in the calling thread, and so in every thread
+// it starts later: they then wait for SignalCancel instead of ending the
+// process by their default action.
+void blockCancelSignals();
 
 // While one lives, SIGINT and SIGTERM cancel the running command instead of
-// ending the process; a second signal ends it at once. Make it before any
-// other thread starts, so that every thread inherits the blocked signals.
+// ending the process; a second signal ends it at once (status kCancelled),
+// removing the run's temporary alias first. Make it before any other thread
+// starts, so that every thread inherits the blocked signals; they stay
+// blocked after it is gone, until the process ends.
 class SignalCancel {
   public:
     SignalCancel();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dialog.h"
+#include "language.h"
 #include "library_loader.h"
 
 namespace tavorin {
@@ -86,8 +87,10 @@ bool load() {
     }
     if (!s.handle) {
         dialog().message(
-            QStringLiteral("ライブラリ %1 を読み込めません。\n探した場所: %2\n"
-                           "理由: %3\nスキャナとの通信はできません。")
+            localized({u"ライブラリ %1 を読み込めません。\n探した場所: %2\n"
+                       u"理由: %3\nスキャナとの通信はできません。",
+                       "The library %1 cannot be loaded.\nLooked in: %2\n"
+                       "Reason: %3\nNo scanner can be reached."})
                 .arg(name, looked.join(QStringLiteral(", ")), reasons.join(QStringLiteral(" / "))));
         return false;
     }
@@ -117,8 +120,10 @@ bool load() {
     bindOne(s.handle, "Ombrix_PumpSet", f.PumpSet, missing);
     bindOne(s.handle, "Ombrix_OpenFailure", f.OpenFailure, missing);
     if (!missing.isEmpty()) {
-        dialog().message(QStringLiteral("ライブラリ %1 に次の関数がありません: %2\n"
-                                        "スキャナとの通信はできません。")
+        dialog().message(localized({u"ライブラリ %1 に次の関数がありません: %2\n"
+                                    u"スキャナとの通信はできません。",
+                                    "The library %1 lacks these functions: %2\n"
+                                    "No scanner can be reached."})
                              .arg(name, missing.join(QStringLiteral(", "))));
         // A library that lacks one export is not the library this program
         // was built for; none of it is used.
@@ -290,6 +295,18 @@ std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& re
     std::int32_t r =
         call(&Exports::ImageRecv, handle, path.constData(), buffer.data(), capacity, mode);
     return finishReply(r, buffer, reply, raw);
+}
+
+std::optional<QString> textOfBytes(const QByteArray& bytes) {
+    QString text = QString::fromLocal8Bit(bytes);
+    if (text.toLocal8Bit() != bytes) return std::nullopt;
+    return text;
+}
+
+std::optional<QString> fileNameOfBytes(const QByteArray& bytes) {
+    QString name = QFile::decodeName(bytes);
+    if (QFile::encodeName(name) != bytes) return std::nullopt;
+    return name;
 }
 
 QString replyText(const unsigned char* bytes, std::int32_t count) {

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 #include "ombrix.h"
 
@@ -73,6 +74,14 @@ std::int16_t RecvData(std::int32_t handle, QString& data, std::int32_t capacity,
                       const QString& start, const QString& end, QByteArray* raw = nullptr);
 std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& reply,
                        std::int32_t capacity, std::int32_t mode, QByteArray* raw = nullptr);
+
+// The text `bytes` spell in the locale's encoding, which the wrappers send
+// back as those same bytes; nothing when they spell no such text (bytes
+// that are no character of the encoding), since sending or naming anything
+// else in their place would be a silent substitute.
+std::optional<QString> textOfBytes(const QByteArray& bytes);
+// The same for a file's name, as the system gives it.
+std::optional<QString> fileNameOfBytes(const QByteArray& bytes);
 
 // Reply bytes as text in the locale's encoding; ASCII and control bytes
 // become the characters of the same codes.

@@ -1,6 +1,7 @@
 #include "common.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -48,9 +49,9 @@ const QString kSysSet = QStringLiteral("SYSSET=V1.00 ");
 const QString kScanner = QStringLiteral("SCANNER");
 
 // Strips the line end: CR LF as written, a bare LF from an edited file.
-QString chomp(QByteArray line) {
+QByteArray chomp(QByteArray line) {
     while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
-    return QString::fromLocal8Bit(line);
+    return line;
 }
 
 // The image tabs' texts, in the order they are written; a line is tested
@@ -67,36 +68,52 @@ const ImageKey kImageKeys[] = {
     {u"IMGBOXFL=", &Common::ImgBoxFileSetting},
 };
 
-void applyLine(Common& c, const QString& line) {
+// Applies one line; returns the key it was read under, or an empty text
+// for a line that sets nothing.
+QString applyLine(Common& c, const QString& line) {
     if (line.startsWith(kSysSet)) {
         c.TermMinimum = line.mid(kSysSet.size());
-        return;
+        return kSysSet;
     }
     if (line.startsWith(kScanner)) {
         const qsizetype at = kScanner.size();  // "SCANNER" n "="
         for (int n = 1; n <= kSlotCount; ++n) {
             if (line.size() > at + 1 && line[at] == QChar(u'0' + n) && line[at + 1] == u'=') {
                 c.ComSetting[static_cast<std::size_t>(n - 1)] = line.mid(at + 2);
+                return line.left(at + 2);
             }
         }
-        return;
+        return QString();
     }
     for (const ImageKey& k : kImageKeys) {
         const QString key = QString::fromUtf16(k.key);
         if (line.startsWith(key)) {
             c.*k.text = line.mid(key.size());
-            return;
+            return key;
         }
     }
+    return QString();
 }
 
 }  // namespace
+
+QString SettingsKey(QString Common::*text) {
+    if (text == &Common::TermMinimum) return kSysSet;
+    for (const ImageKey& k : kImageKeys) {
+        if (k.text == text) return QString::fromUtf16(k.key);
+    }
+    return QString();
+}
+
+QString SettingsKey(int slot) {
+    return kScanner + QChar(u'1' + slot) + u'=';
+}
 
 void LoadSettings(Common& c) {
     LoadSettings(c, kSettingsFile);
 }
 
-void LoadSettings(Common& c, const QString& path) {
+void LoadSettings(Common& c, const QString& path, QStringList* garbled) {
     for (QString& s : c.ComSetting) s.clear();
     c.TermMinimum.clear();
     for (const ImageKey& k : kImageKeys) (c.*k.text).clear();
@@ -106,7 +123,10 @@ void LoadSettings(Common& c, const QString& path) {
     while (!file.atEnd()) {
         QByteArray raw = file.readLine();
         if (raw.isEmpty() && file.error() != QFileDevice::NoError) return;
-        applyLine(c, chomp(raw));
+        const QByteArray line = chomp(raw);
+        const QString text = QString::fromLocal8Bit(line);
+        const QString key = applyLine(c, text);
+        if (garbled && !key.isEmpty() && text.toLocal8Bit() != line) *garbled << key;
     }
 }
 
@@ -136,6 +156,18 @@ bool SaveSettings(const Common& c) {
 
 QString MakeImageFileName(int slot, const QString& extension) {
     return QStringLiteral("Tavorin_Image") + QString::number(slot + 1) + u'.' + extension;
+}
+
+FileStamp fileStamp(const QString& path) {
+    const QFileInfo info(path);
+    FileStamp s;
+    if (!info.exists()) return s;
+    s.exists = true;
+    s.size = info.size();
+    s.modified = info.lastModified();
+    s.changed = info.metadataChangeTime();
+    s.born = info.birthTime();
+    return s;
 }
 
 }  // namespace tavorin

@@ -2,7 +2,9 @@
 // messages, the settings file and the default image file names.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 
@@ -48,11 +50,21 @@ void ShowErrorMessage(std::int32_t code);
 // empty text when it has none.
 QString ErrorMessageText(std::int32_t code);
 
+// The settings file's key of one of the texts above ("IMGSHPFL=" for
+// &Common::ImgShpFileSetting), and of a slot's connection ("SCANNER1=" for
+// slot 0): what a message names a remembered value by.
+QString SettingsKey(QString Common::*text);
+QString SettingsKey(int slot);
+
 // Empties every settings text, then reads them from the settings file in the
 // current directory. A missing or unreadable file leaves what was read.
 void LoadSettings(Common& c);
-// The same from the settings file at `path`.
-void LoadSettings(Common& c, const QString& path);
+// The same from the settings file at `path`. `garbled`, when given,
+// receives the key ("IMGSHPFL=" ...) of every line whose bytes are no text
+// of the locale's encoding: such a line is read with stand-ins for the bytes
+// it could not decode, and a caller that must not use a changed text (a file
+// name) can refuse it.
+void LoadSettings(Common& c, const QString& path, QStringList* garbled = nullptr);
 // Writes the nine lines. The file is replaced whole or not at all: a failed
 // write leaves the previous file as it was. Returns false on failure (the
 // program itself reports nothing).
@@ -60,5 +72,18 @@ bool SaveSettings(const Common& c);
 
 // "Tavorin_Image" + (slot + 1) + "." + extension, in the current directory.
 QString MakeImageFileName(int slot, const QString& extension);
+
+// Enough of a file's state to tell afterwards whether something wrote it: a
+// picture that replaced the file (a new file) or was rewritten into it
+// changes its size or its times.
+struct FileStamp {
+    bool exists = false;
+    qint64 size = 0;
+    QDateTime modified;
+    QDateTime changed;  // the status change: a rename over the name sets it too
+    QDateTime born;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+FileStamp fileStamp(const QString& path);
 
 }  // namespace tavorin

@@ -94,24 +94,24 @@ QString makeRecord(int com, const Positions& positions, std::int32_t timeout) {
 TimeoutCheck checkTimeout(const QString& text, int maxLength) {
     TimeoutCheck c;
     if (!IsNumber(text)) {
-        c.message = kTimeoutNotNumber;
+        c.message = localized(kTimeoutNotNumber);
         return c;
     }
     double v = LeadingNumber(text);
     // Beyond the signed 32-bit range the time-out cannot be held; such a
     // text is as unusable as letters.
     if (v >= 2147483647.5 || v < -2147483648.5) {
-        c.message = kTimeoutNotNumber;
+        c.message = localized(kTimeoutNotNumber);
         return c;
     }
     c.value = static_cast<std::int32_t>(RoundHalfEven(v));
     if (QString::number(c.value).size() > maxLength) {
-        c.message = kTimeoutNotNumber;
+        c.message = localized(kTimeoutNotNumber);
         return c;
     }
     c.rewrite = true;
     if (c.value < 1) {
-        c.message = kTimeoutTooSmall;
+        c.message = localized(kTimeoutTooSmall);
         return c;
     }
     c.ok = true;
@@ -119,44 +119,46 @@ TimeoutCheck checkTimeout(const QString& text, int maxLength) {
 }
 
 QString openFailureMessage(std::int32_t code, std::int32_t cause) {
-    QString text = ErrorMessageText(code);
+    // The second line by the library's reason; a reason without a row adds
+    // nothing to the result code's message. The library gives a reason only
+    // to an open that failed for it, whatever code that failure has: a
+    // network port's malformed name is a parameter error, a server that
+    // cannot set the line a communication error.
+    struct CauseLine {
+        std::int32_t cause;
+        Text line;
+    };
+    static constexpr CauseLine kCauses[] = {
+        // The usual reason on Linux: the serial devices belong to a group
+        // the user is not in, and a new group takes a new login.
+        {OMBRIX_OPEN_DENIED,
+         {u"ポートを使う権限がありません（dialout グループに加えて、ログインし直してください）",
+          "no permission to use the port (join the dialout group, then log in again)"}},
+        {OMBRIX_OPEN_NO_DEVICE,
+         {u"ポートのデバイスが見つかりません", "the port's device is not there"}},
+        {OMBRIX_OPEN_HELD,
+         {u"ポートは他のプログラムが使用中です", "another program uses the port"}},
+        {OMBRIX_OPEN_NOT_TTY,
+         {u"ポートの名前がシリアルデバイスを指していません",
+          "the port's name leads to no serial device"}},
+        {OMBRIX_OPEN_BAD_NAME,
+         {u"ネットワークポートの名前が正しくありません", "the network port's name is malformed"}},
+        {OMBRIX_OPEN_NO_HOST, {u"ホストが見つかりません", "no such host"}},
+        {OMBRIX_OPEN_REFUSED, {u"ホストが接続を拒否しました", "the host refused the connection"}},
+        {OMBRIX_OPEN_NO_ANSWER,
+         {u"ホストから応答がありません", "the host did not answer within 5 seconds"}},
+        {OMBRIX_OPEN_NO_COM_CONTROL,
+         {u"サーバーが通信設定（RFC 2217）に対応していません",
+          "the server cannot set the serial line (no RFC 2217)"}},
+        {OMBRIX_OPEN_DROPPED,
+         {u"サーバーが接続を切断しました", "the server closed the connection"}},
+    };
+    const QString text = ErrorMessageText(code);
     if (text.isEmpty()) return text;
-    // A network port's set-up fails with the code of what went wrong (a
-    // malformed name is a parameter error, a server that cannot set the line
-    // a communication error) and still has its cause to tell.
-    switch (cause) {
-        case OMBRIX_OPEN_BAD_NAME:
-            return text + QStringLiteral("\nネットワークポートの名前が正しくありません");
-        case OMBRIX_OPEN_NO_COM_CONTROL:
-            return text + QStringLiteral("\nサーバーが通信設定（RFC 2217）に対応していません");
-        case OMBRIX_OPEN_DROPPED:
-            return text + QStringLiteral("\nサーバーが接続を切断しました");
-        default:
-            break;
+    for (const CauseLine& c : kCauses) {
+        if (c.cause == cause) return text + u'\n' + localized(c.line);
     }
-    if (code != OMBRIX_E_NOT_OPEN) return text;
-    switch (cause) {
-        case OMBRIX_OPEN_NO_HOST:
-            return text + QStringLiteral("\nホストが見つかりません");
-        case OMBRIX_OPEN_REFUSED:
-            return text + QStringLiteral("\nホストが接続を拒否しました");
-        case OMBRIX_OPEN_NO_ANSWER:
-            return text + QStringLiteral("\nホストから応答がありません");
-        case OMBRIX_OPEN_DENIED:
-            // The usual reason on Linux: the serial devices belong to a
-            // group the user is not in, and a new group takes a new login.
-            return text + QStringLiteral(
-                              "\nポートを使う権限がありません（dialout グループに加えて、"
-                              "ログインし直してください）");
-        case OMBRIX_OPEN_NO_DEVICE:
-            return text + QStringLiteral("\nポートのデバイスが見つかりません");
-        case OMBRIX_OPEN_HELD:
-            return text + QStringLiteral("\nポートは他のプログラムが使用中です");
-        case OMBRIX_OPEN_NOT_TTY:
-            return text + QStringLiteral("\nポートの名前がシリアルデバイスを指していません");
-        default:
-            return text;
-    }
+    return text;
 }
 
 OpenArgs openArgs(const Positions& p, std::int32_t timeout) {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "language.h"
+
 namespace tavorin::comsetting {
 
 enum List { Baud, DataBits, StopBits, Parity, Flow, Prefix, Postfix, kListCount };
@@ -82,7 +84,7 @@ OpenArgs openArgs(const Positions& positions, std::int32_t timeout);
 
 // What the user is told when a port does not open: the library's message
 // for the code, and for a device that could not be had, a second line that
-// names the cause (and, for a refusal, the fix).
+// names the cause (and, for a refusal, the fix). In the current language.
 QString openFailureMessage(std::int32_t code, std::int32_t cause);
 
 // A port on the network, as the user describes it to the dialog: which
@@ -114,8 +116,11 @@ QString networkPortFailure(std::int32_t code, const QString& folderWarning);
 constexpr int kFirstNetworkCom = 100;
 
 inline const QString kSelectPort = QStringLiteral("ポートを選択してください");
-inline const QString kTimeoutNotNumber = QStringLiteral("タイムアウトには数値を入力してください");
-inline const QString kTimeoutTooSmall =
-    QStringLiteral("タイムアウトには１以上の数値を入力してください");
+// The time-out check's refusals; checkTimeout() words them in the current
+// language.
+inline constexpr Text kTimeoutNotNumber = {u"タイムアウトには数値を入力してください",
+                                           "enter a number for the time-out"};
+inline constexpr Text kTimeoutTooSmall = {u"タイムアウトには１以上の数値を入力してください",
+                                          "enter a time-out of 1 or more"};
 
 }  // namespace tavorin::comsetting

@@ -113,7 +113,17 @@ void FrmImage::CmdImgExec_Click(int index) {
     progress.LblMessage->setText(kPleaseWait);
     progress.show();
     QString reply;
+    const FileStamp before = fileStamp(ImageFile);
     const std::int16_t r = RecvImage(port, ImageFile, reply, kImageReplyCapacity, kImageMode);
+    // The library stores a picture that came whole before it reads the
+    // closing reply, and keeps it when that reply then fails: the user is
+    // told, so that the file is not taken for the one from before.
+    std::int32_t length = 0, received = 0;
+    ImageProgress(port, &length, &received);
+    const bool kept = image::pictureKept(r, received, !(fileStamp(ImageFile) == before));
+    auto tellKept = [&] {
+        if (kept) dialog().message(image::pictureKeptText(ImageFile));
+    };
     progress.unloadByProgram();
     // The slot's terminal may have been closed by the program while the
     // transfer ran; the port it could not close then is closed now.
@@ -123,10 +133,14 @@ void FrmImage::CmdImgExec_Click(int index) {
         SetImageControlsEnabled(true);
         return;
     }
-    if (r < 0 && endSlotIfLineLost(slot, port, r)) return;
+    if (r < 0 && endSlotIfLineLost(slot, port, r)) {
+        tellKept();
+        return;
+    }
     if (r == OMBRIX_E_TIMEOUT) dialog().message(QStringLiteral("設定を再確認してください。"));
     if (r < 0) {
         ShowErrorMessage(r);
+        tellKept();
     } else if (replyAcknowledged(reply, r)) {
         if (ShowImage) {
             // A fresh viewer for every picture.

@@ -1,11 +1,15 @@
 #include "image_logic.h"
 
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "common.h"
 #include "language.h"
 #include "numbers.h"
+#include "ombrix.h"
+#include "terminal_logic.h"
 
 namespace tavorin::image {
 namespace {
@@ -14,6 +18,22 @@ constexpr std::int64_t kShortMin = std::numeric_limits<std::int16_t>::min();
 constexpr std::int64_t kShortMax = std::numeric_limits<std::int16_t>::max();
 
 const Text kNotANumber = {u"数値を入力してください", "enter a number"};
+// The wording of a closed range, which most fields' own texts follow.
+const Text kRange = {u"%1～%2の範囲の数値を入力してください", "enter a number from %1 to %2"};
+const Text kAboveZeroUpTo = {u"０よりも大きく%1以下の数値を入力してください",
+                             "enter a number greater than 0 and not above %1"};
+
+const Text kParameterError = {u"パラメータエラー", "parameter error"};
+const Text kCommandError = {u"コマンドエラー", "command error"};
+const Text kOtherReply = {u"通信エラー発生！", "communication error occurred"};
+const Text kNoReply = {u"レスポンスが受信できませんでした", "no response was received"};
+
+// The largest value whose text fits `length` characters: all nines, with
+// `decimals` of them after a decimal point when there are any.
+double longestValue(int length, int decimals) {
+    const int whole = decimals > 0 ? length - decimals - 1 : length;
+    return std::pow(10.0, whole) - std::pow(10.0, -decimals);
+}
 
 QString text(const char16_t* s) {
     return s ? QString::fromUtf16(s) : QString();
@@ -61,24 +81,40 @@ std::optional<Composed> cropRefusal(const Values& values) {
     return std::nullopt;
 }
 
+// What a field accepts, said from the check itself.
+QString limitsText(const Field& f) {
+    const Limits l = limits(f);
+    return l.aboveLeast ? localized(kAboveZeroUpTo).arg(l.most)
+                        : localized(kRange).arg(l.least, l.most);
+}
+
 }  // namespace
+
+Limits limits(const Field& f) {
+    if (f.kind == Kind::Millimetre) {
+        const QString most = FixedDecimal(longestValue(f.maxLength, f.decimals), f.decimals);
+        return {QStringLiteral("0"), most, !f.zeroAllowed};
+    }
+    std::int64_t most = std::min<std::int64_t>(f.max, kShortMax);
+    std::int64_t least = std::max<std::int64_t>(f.min, kShortMin);
+    if (f.maxLength > 0) {
+        most = std::min(most, static_cast<std::int64_t>(longestValue(f.maxLength, 0)));
+        // A minus sign takes one of the characters.
+        least = std::max(least, -static_cast<std::int64_t>(longestValue(f.maxLength - 1, 0)));
+    }
+    return {QString::number(least), QString::number(most), false};
+}
 
 QString notANumberText() {
     return localized(kNotANumber);
 }
 
 QString refusalText(const Field& f) {
+    // The windows speak only Japanese, with each field's own text; the
+    // English is said from the limits the check applies, so that it cannot
+    // promise anything else.
     if (language() != Language::English) return text(f.refusal);
-    // Said from the range the check applies, so that the English text
-    // cannot promise anything else.
-    if (f.kind == Kind::Millimetre) {
-        return f.zeroAllowed ? QStringLiteral("enter a number of 0 or more")
-                             : QStringLiteral("enter a number greater than 0");
-    }
-    if (f.max >= std::numeric_limits<std::int16_t>::max()) {
-        return QStringLiteral("enter a number of %1 or more").arg(f.min);
-    }
-    return QStringLiteral("enter a number from %1 to %2").arg(f.min).arg(f.max);
+    return limitsText(f);
 }
 
 int itemData(const Field& f, const Value& v) {
@@ -136,7 +172,7 @@ Composed MakeImgBoxCommand(const Values& values) {
     return makeCommand(Tab::Box, values);
 }
 
-Checked checkField(const Field& f, const QString& typed) {
+Checked checkField(const Field& f, const QString& typed, Wording wording) {
     Checked out;
     out.text = typed;
     if (typed.isEmpty() || f.kind == Kind::List) return out;
@@ -147,7 +183,7 @@ Checked checkField(const Field& f, const QString& typed) {
     };
     if (!IsNumber(typed)) return refuse(notANumberText());
     const double x = LeadingNumber(typed);
-    const QString refusal = refusalText(f);
+    const QString refusal = wording == Wording::Limits ? limitsText(f) : refusalText(f);
     if (f.kind == Kind::Integer) {
         const std::int64_t v = RoundHalfEven(x);
         if (v < kShortMin || v > kShortMax) return refuse(refusal);
@@ -305,27 +341,48 @@ QString saveFilter(int code) {
 }
 
 ReplyCheck CheckResponse(const QString& reply, std::int32_t length) {
-    if (length == 0) {
-        return {Reply::Nothing,
-                localized({u"レスポンスが受信できませんでした", "no response was received"})};
-    }
+    if (length == 0) return {Reply::Nothing, localized(kNoReply)};
     if (length >= 2 && length <= reply.size() && reply[length - 1] == u'.') {
         switch (reply[length - 2].unicode()) {
             case 0x05:
-                return {Reply::Enq, localized({u"コマンドエラー", "command error"})};
+                return {Reply::Enq, localized(kCommandError)};
             case 0x06:
                 return {Reply::Ack, QString()};
             case 0x15:
-                return {Reply::Nak, localized({u"パラメータエラー", "parameter error"})};
+                return {Reply::Nak, localized(kParameterError)};
             default:
                 break;
         }
     }
-    return {Reply::Other, localized({u"通信エラー発生！", "communication error occurred"})};
+    return {Reply::Other, localized(kOtherReply)};
+}
+
+ReplyCheck classifyReply(const QByteArray& reply) {
+    if (reply.isEmpty()) return {Reply::Nothing, localized(kNoReply)};
+    switch (terminal::render(reply).ack) {
+        case terminal::Acked:
+            return {Reply::Ack, QString()};
+        case terminal::Refused:
+            if (reply.contains('\x05')) return {Reply::Enq, localized(kCommandError)};
+            return {Reply::Nak, localized(kParameterError)};
+        default:
+            return {Reply::Other, localized(kOtherReply)};
+    }
 }
 
 QString commandDoneText() {
     return localized({u"イメージコマンド正常終了", "the image command completed"});
+}
+
+bool pictureKept(std::int32_t result, std::int32_t received, bool fileChanged) {
+    return result < 0 && result != OMBRIX_E_FILE && received > 0 && fileChanged;
+}
+
+QString pictureKeptText(const QString& file) {
+    return localized({u"画像は %1 に保存しましたが、スキャナの終了応答がありませんでした",
+                      "the picture was stored whole in %1, but the scanner's closing reply did "
+                      "not come"})
+        .arg(file);
 }
 
 }  // namespace tavorin::image

@@ -6,6 +6,7 @@
 // reply). Everything is driven by the tab tables of image_tabs.h.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -59,12 +60,27 @@ struct Checked {
 // length or a 16-bit integer is refused with the field's message and left
 // as typed, so that the field never shows anything but what it holds.
 // Messages are in the current language (language.h).
-Checked checkField(const Field& f, const QString& text);
+//
+// `Wording::Window` refuses with the field's own text, as the window has
+// always shown it ("１以上の数値を入力してください" also for a value above the
+// 16-bit range). `Wording::Limits` names the limits the check applies, the
+// field's length included, for a caller who cannot see the field.
+enum class Wording { Window, Limits };
+Checked checkField(const Field& f, const QString& text, Wording wording = Wording::Window);
 // What a field that holds no number (or "計算" without a usable narrow
 // element width) is told, in the current language.
 QString notANumberText();
 // The message a refused value of the field gets, in the current language.
 QString refusalText(const Field& f);
+// The values a number field's check accepts: its range cut to what its
+// length can hold, as decimal texts. `aboveLeast`: the least value itself
+// is refused (a millimetre length that must be above 0).
+struct Limits {
+    QString least;
+    QString most;
+    bool aboveLeast = false;
+};
+Limits limits(const Field& f);
 
 // "計算": the area values in narrow element widths. `ok` false when the
 // narrow element width is unusable (the caller tells the user and focuses
@@ -127,8 +143,20 @@ struct ReplyCheck {
     QString message;  // what to tell the user; empty for an acknowledgement
 };
 ReplyCheck CheckResponse(const QString& reply, std::int32_t length);
+// The same answers for reply bytes read as the terminal reads them: an ACK
+// with no NAK or ENQ is an acknowledgement whatever ends the reply ('.' or
+// '!'); an ENQ refuses the command, else a NAK refuses a parameter.
+ReplyCheck classifyReply(const QByteArray& reply);
 // What the user is told when an image command succeeded without a picture
 // to show.
 QString commandDoneText();
+// Whether an image transfer that failed with `result` left its picture in
+// the file: the library stores a picture that came whole before it reads
+// the closing reply, so a failure after image bytes came that finds the file
+// written (`fileChanged`) kept it. A file error never keeps one.
+bool pictureKept(std::int32_t result, std::int32_t received, bool fileChanged);
+// What the user is told besides the failure when the picture came whole
+// and was stored in `file`, but its closing reply did not follow.
+QString pictureKeptText(const QString& file);
 
 }  // namespace tavorin::image

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 
 #include "child_process.h"
 #include "pty_peer.h"
+#include "ser2net_server.h"
 #include "vscanner/scanner.h"
 
 namespace {
@@ -37,13 +39,15 @@ using Clock = std::chrono::steady_clock;
 // One run of the tool: started, then reaped with what it printed.
 class Tool {
   public:
+    Tool(const Tool&) = delete;
+    Tool& operator=(const Tool&) = delete;
     Tool(const std::vector<std::string>& args, const std::string& dir,
-         const std::vector<std::string>& env = {}) {
+         const std::vector<std::string>& env = {}, const std::string& exe = CAPTURE_CLI) {
         // Japanese unless a case asks otherwise, whatever the test's locale.
         std::vector<std::string> environment{"LC_ALL=C.UTF-8"};
         environment.insert(environment.end(), env.begin(), env.end());
         const tavorin::test::ChildProcess c =
-            tavorin::test::startChild(CAPTURE_CLI, args, dir, environment, true);
+            tavorin::test::startChild(exe, args, dir, environment, true);
         pid_ = c.pid;
         out_ = c.out;
         err_ = c.err;
@@ -81,6 +85,16 @@ class Tool {
         readFrom(out_, stdout_);
         readFrom(err_, stderr_);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // True once the child runs the tool's own program (its exec is done).
+    bool waitForExec(const std::string& exe, std::chrono::milliseconds limit = 5s) const {
+        const std::string link = "/proc/" + std::to_string(pid_) + "/exe";
+        for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+            std::error_code ec;
+            if (std::filesystem::read_symlink(link, ec) == std::filesystem::path(exe)) return true;
+            std::this_thread::sleep_for(200us);
+        }
+        return false;
     }
     const std::string& out() const { return stdout_; }
     const std::string& err() const { return stderr_; }
@@ -200,7 +214,10 @@ TEST_F(CaptureCli, FaultsGiveTheirStatusesAndLeaveTheFileAsItWas) {
         {vscanner::Fault::Garbage, 7, "communication error occurred", false},
         {vscanner::Fault::StopMidImage, 13, "receive time-out", false},
         {vscanner::Fault::HangUpMidImage, 16, "communication error", false},
-        {vscanner::Fault::DropClosing, 13, "receive time-out", true},
+        {vscanner::Fault::DropClosing, 13,
+         "receive time-out\nthe picture was stored whole in x.jpg, but the scanner's closing "
+         "reply did not come",
+         true},
     };
     for (const Row& row : rows) {
         vscanner::Options o;
@@ -272,10 +289,18 @@ TEST_F(CaptureCli, ARefusedFieldSendsNothing) {
         EXPECT_EQ(t.wait(), 3) << args[3];
         EXPECT_NE(t.err().find("tavorin-capture: "), std::string::npos);
     }
-    Tool usage({"--port", "COM241", "--ship", "--flip", "upside-down"}, dir());
-    EXPECT_EQ(usage.wait(), 2);
+    // Bytes that are no text of the locale are neither sent nor made a
+    // file's name in some other form.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", "COM241", "--ship", "--flip", "upside-down"},
+          {"--port", "COM241", "--raw", "IMG\xff\xfeZ"},
+          {"--port", "COM241", "--raw", "IMGSHP6F", "--output", "\xff\xfe.JPG"}}) {
+        Tool usage(args, dir());
+        EXPECT_EQ(usage.wait(), 2) << args[3];
+    }
     std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(peer.wire().empty()) << "the port was opened";
+    EXPECT_TRUE(files().isEmpty()) << files().join(", ").toStdString();
 }
 
 TEST_F(CaptureCli, PortByDevicePathAndTheListOfPorts) {
@@ -323,14 +348,248 @@ TEST_F(CaptureCli, APortDirectoryOthersMayWriteIsIgnoredAndTheListSaysWhy) {
     }
     Tool open({"--port", port(), "--raw", "BEPLVL?"}, dir());
     EXPECT_EQ(open.wait(), 11) << open.err();
-    // Nor is an alias made there for a device named by its path.
+    // Nor is an alias made there for a device named by its path, which is
+    // there all the same: the directory is what stands in the way.
     Tool byPath({"--port", scanner->devicePath(), "--raw", "BEPLVL?"}, dir());
     EXPECT_EQ(byPath.wait(), 11);
-    EXPECT_NE(byPath.err().find("ポートフォルダ " + folder), std::string::npos) << byPath.err();
+    EXPECT_NE(byPath.err().find("ポートオープンエラー: " + scanner->devicePath() +
+                                "\nポートフォルダ " + folder),
+              std::string::npos)
+        << byPath.err();
+    EXPECT_EQ(byPath.err().find("見つかりません"), std::string::npos) << byPath.err();
+    // A port directory whose name is too long to be looked at.
+    const std::string tooLong = dir() + "/" + std::string(300, 'x');
+    Tool longName({"--port", scanner->devicePath(), "--raw", "BEPLVL?"}, dir(),
+                  {"XDG_RUNTIME_DIR=" + tooLong});
+    EXPECT_EQ(longName.wait(), 11);
+    EXPECT_NE(longName.err().find("ポートフォルダ " + tooLong + "/ombrix は調べられない"),
+              std::string::npos)
+        << longName.err();
+    EXPECT_EQ(longName.err().find("見つかりません"), std::string::npos) << longName.err();
     EXPECT_THROW(vscanner::Scanner{vscanner::Options{}}, std::runtime_error);
     ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
     Tool again({"--port", port(), "--raw", "BEPLVL?"}, dir());
     EXPECT_EQ(again.wait(), 0) << again.err();
+}
+
+// Every failure says what failed, in the user's language: the port and
+// why it did not open, the file and the system's reason, a reply too long.
+TEST_F(CaptureCli, FailuresSayWhatFailedInTheUsersLanguage) {
+    start();
+    ASSERT_TRUE(QDir(work.path()).mkdir("folder"));
+    QFile plain(path("plain"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    ASSERT_EQ(mkfifo(path("fifo").toLocal8Bit().constData(), 0600), 0);
+    ports.alias(250, dir() + "/gone");
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+        bool held = false;  // another program holds the scanner's port
+    };
+    const Row rows[] = {
+        {{"--port", port(), "--ship", "--timeout", "0"},
+         3,
+         "--timeout: enter a time-out of 1 or more"},
+        {{"--port", "COM250", "--raw", "BEPLVL?"},
+         11,
+         "port open error\nthe port's device is not there: COM250 (" + ports.aliasPath(250) + ")"},
+        {{"--port", port(), "--raw", "BEPLVL?"}, 11, "another program uses the port", true},
+        {{"--port", dir() + "/folder", "--raw", "BEPLVL?"},
+         11,
+         "the port's name leads to no serial device: " + dir() + "/folder"},
+        {{"--port", dir() + "/plain", "--raw", "BEPLVL?"},
+         11,
+         "the port's name leads to no serial device: " + dir() + "/plain"},
+        {{"--port", dir() + "/fifo", "--raw", "BEPLVL?"},
+         11,
+         "the port's name leads to no serial device: " + dir() + "/fifo"},
+        {{"--port", port(), "--raw", std::string(2100, 'A')},
+         17,
+         "the scanner's reply is longer than 2046 bytes"},
+        {{"--port", port(), "--raw", "IMGSHP6F", "--output", dir() + "/none/x.jpg"},
+         12,
+         "file error: " + dir() + "/none/x.jpg: No such file or directory"},
+        {{"--port", port(), "--raw", "IMGSHP6F", "--output", dir() + "/folder"},
+         12,
+         "file error: " + dir() + "/folder: Is a directory"},
+    };
+    for (const Row& row : rows) {
+        int lock = -1;
+        if (row.held) {
+            lock = open(scanner->devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+        }
+        std::vector<std::string> args = row.args;
+        args.push_back("--json");
+        Tool t(args, dir(), {"LC_ALL=en_US.UTF-8"});
+        EXPECT_EQ(t.wait(), row.status) << args[1] << " " << args[2] << ": " << t.err();
+        if (lock >= 0) close(lock);
+        EXPECT_NE(t.err().find(row.says), std::string::npos) << row.says << "\n" << t.err();
+        EXPECT_NE(t.json()["message"].toString().toStdString().find(row.says), std::string::npos)
+            << t.out();
+    }
+    // A greeting and a command for each of the three rows that reach it.
+    EXPECT_EQ(scanner->commandsServed(), 6u);
+    scanner.reset();
+
+    // A library that lacks the exports, where the tool looks first.
+    const QString bin = path("bin");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(QFile::copy(CAPTURE_CLI, bin + "/tavorin-capture"));
+    ASSERT_TRUE(QFile::copy(SLOW_START_LIBRARY, bin + "/libOmbrix.so"));
+    Tool none({"--port", "COM5", "--raw", "BEPLVL?", "--json"}, dir(), {"LC_ALL=en_US.UTF-8"},
+              (bin + "/tavorin-capture").toStdString());
+    EXPECT_EQ(none.wait(), 8) << none.err();
+    EXPECT_NE(none.err().find("lacks these functions"), std::string::npos) << none.err();
+    EXPECT_NE(none.json()["message"].toString().toStdString().find("No scanner can be reached"),
+              std::string::npos);
+}
+
+// The status follows the reply's ACK, NAK or ENQ, whichever byte ends it.
+TEST_F(CaptureCli, RepliesCountByTheirAckNakOrEnqWhateverEndsThem) {
+    tavorin::test::PtyPeer peer(ports, 242);
+    const tavorin::test::Bytes picture = tavorin::test::bytes("not really a JPEG");
+    peer.setResponder([&](const std::string& text, char end) {
+        using tavorin::test::bytes;
+        if (text == "BEPBEP?") return tavorin::test::PtyPeer::standardGreeting();
+        const std::string closing(1, end);
+        if (text == "IMGSHP") {
+            return tavorin::test::PtyPeer::imageReply("x", picture, "IMGSHP\x06" + closing);
+        }
+        if (text == "BEPLVL?") return bytes("BEPLVL2\x06" + closing);
+        if (text == "BEPLVL9") return bytes("BEPLVL9\x15" + closing);
+        return bytes(text + "\x05" + closing);
+    });
+    struct Row {
+        const char* command;
+        int status;
+    };
+    const Row rows[] = {
+        {"BEPLVL?!", 0}, {"BEPLVL?", 0}, {"BEPLVL9!", 4}, {"XYZ!", 5}, {"IMGSHP!", 0},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args{"--port", "COM242", "--raw", row.command};
+        if (std::string(row.command).rfind("IMG", 0) == 0) {
+            args.insert(args.end(), {"--output", "x.jpg"});
+        }
+        Tool t(args, dir());
+        EXPECT_EQ(t.wait(), row.status) << row.command << ": " << t.err();
+    }
+    QFile file(path("x.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), std::string(picture.begin(), picture.end()));
+}
+
+// A standard output that takes nothing makes the run a failure, whatever
+// was to be printed.
+TEST_F(CaptureCli, OutputThatCannotBeWrittenIsAFailure) {
+    start();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"},
+          {"--list"},
+          {"--list", "--json"},
+          {"--port", port(), "--raw", "BEPLVL?"},
+          {"--port", port(), "--raw", "BEPLVL?", "--json"},
+          {"--port", port(), "--ship", "--left", "x", "--json"}}) {
+        std::vector<std::string> shell{"-c", "exec \"$0\" \"$@\" >/dev/full", CAPTURE_CLI};
+        shell.insert(shell.end(), args.begin(), args.end());
+        Tool t(shell, dir(), {"LC_ALL=en_US.UTF-8"}, "/bin/sh");
+        EXPECT_EQ(t.wait(), 9) << args.back() << ": " << t.err();
+        EXPECT_NE(t.err().find("tavorin-capture: cannot write standard output: No space left "
+                               "on device"),
+                  std::string::npos)
+            << t.err();
+    }
+}
+
+// Two signals close together mid-picture: the process ends at once with
+// the cancel's status, and the alias made for the device's path is gone.
+TEST_F(CaptureCli, ASecondSignalEndsAtOnceAndLeavesNothingBehind) {
+    vscanner::Options paced;
+    paced.pace = true;
+    start(paced);
+    std::filesystem::remove(ports.aliasPath(scanner->com()));
+    Tool t({"--port", scanner->devicePath(), "--line", "9600,8,N,1", "--ship"}, dir());
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_FALSE(std::filesystem::is_empty(ports.runtimeDir() + "/ombrix")) << "no alias made";
+    kill(t.pid(), SIGINT);
+    std::this_thread::sleep_for(5ms);
+    kill(t.pid(), SIGINT);
+    EXPECT_EQ(t.wait(2s), 14) << t.err();
+    EXPECT_TRUE(std::filesystem::is_empty(ports.runtimeDir() + "/ombrix"));
+    EXPECT_TRUE(files().isEmpty()) << files().join(", ").toStdString();
+    scanner.reset();
+
+    // The second signal as the greeting ends, after the first cancelled
+    // it: still the cancel, never death by the signal.
+    vscanner::Options mute;
+    mute.fault = vscanner::Fault::NoGreeting;
+    start(mute);
+    // The greeting's wait notices the first within about 10 ms; the gaps
+    // cover that time, and the end of the process after it.
+    for (int round = 0; round < 26; ++round) {
+        const auto gap = std::chrono::milliseconds(round / 2);
+        Tool greeting({"--port", port(), "--raw", "BEPLVL?"}, dir());
+        std::this_thread::sleep_for(150ms);
+        kill(greeting.pid(), SIGINT);
+        std::this_thread::sleep_for(gap);
+        kill(greeting.pid(), SIGINT);
+        EXPECT_EQ(greeting.wait(5s), 14) << gap.count() << " ms: " << greeting.err();
+        EXPECT_NE(greeting.err().find("キャンセル"), std::string::npos) << greeting.err();
+    }
+}
+
+// A signal while the tool is still starting (its libraries initialise
+// before main) cancels the run instead of killing the process.
+TEST_F(CaptureCli, ASignalWhileTheToolStartsCancelsIt) {
+    start();
+    const std::uint64_t served = scanner->commandsServed();
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    Tool t({"--port", port(), "--raw", "BEPLVL?"}, dir(),
+           {std::string("LD_PRELOAD=") + SLOW_START_LIBRARY, "TAVORIN_TEST_START_DELAY_MS=1500",
+            // The preloaded library comes before the sanitizer's runtime.
+            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"});
+    ASSERT_TRUE(t.waitForExec(CAPTURE_CLI));
+    std::this_thread::sleep_for(500ms);
+    kill(t.pid(), SIGINT);
+    EXPECT_EQ(t.wait(10s), 14) << t.err();
+    EXPECT_EQ(scanner->commandsServed(), served) << "the port was opened";
+}
+
+// A scanner behind ser2net, named by its network port: the picture comes
+// as from a serial port, the far line runs at the speed asked for (the
+// strict scanner is silent at any other), and the run leaves no alias.
+TEST_F(CaptureCli, ANetworkPortTakenByItsName) {
+    vscanner::Options o;
+    o.strictLine = vscanner::LineSettings{115200, 8, 'N', 1};
+    start(o);
+    auto aliases = [&] {
+        const auto entries = std::filesystem::directory_iterator(ports.runtimeDir() + "/ombrix");
+        return std::distance(std::filesystem::begin(entries), std::filesystem::end(entries));
+    };
+    tavorin::test::Ser2net rfc(scanner->devicePath(), tavorin::test::Ser2net::Kind::Rfc2217);
+    Tool ship({"--port", rfc.url(), "--line", "115200,8,N,1", "--ship", "--format", "jpeg",
+               "--output", "n.jpg"},
+              dir());
+    ASSERT_EQ(ship.wait(), 0) << ship.err();
+    EXPECT_EQ(imageSize(path("n.jpg")), QSize(640, 480));
+    EXPECT_EQ(aliases(), 1) << "only the scanner's own";
+    rfc.stop();
+
+    // The bare stream sends no settings: ser2net's own must match.
+    tavorin::test::Ser2net raw(scanner->devicePath(), tavorin::test::Ser2net::Kind::Raw,
+                               "115200n81");
+    Tool ask({"--port", raw.url(), "--raw", "BEPLVL?"}, dir());
+    ASSERT_EQ(ask.wait(), 0) << ask.err();
+    EXPECT_EQ(ask.out(), "BEPLVL2<ACK>.\n");
+
+    Tool bad({"--port", "rfc2217://127.0.0.1", "--raw", "BEPLVL?"}, dir(), {"LC_ALL=en_US.UTF-8"});
+    EXPECT_EQ(bad.wait(), 15);
+    EXPECT_NE(bad.err().find("the network port's name is malformed"), std::string::npos)
+        << bad.err();
+    EXPECT_EQ(aliases(), 1) << "only the scanner's own";
 }
 
 }  // namespace

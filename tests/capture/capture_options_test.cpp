@@ -69,6 +69,8 @@ TEST(CaptureOptions, ComposesWhatTheTabsCompose) {
         {"--raw IMGBOX2P0F1D3S9H9W0X0Y", "IMGBOX2P0F1D3S9H9W0X0Y", "Tavorin_Image1.KIM"},
         {"--raw IMGSHP6F --output x.jpg", "IMGSHP6F", "x.jpg"},
         {"--raw BEPLVL?", "BEPLVL?", ""},
+        // An option word is no value, but the rest of a word after "=" is.
+        {"--raw=--json", "--json", ""},
     };
     for (const Row& row : rows) {
         const Parsed p = parseLine(QStringLiteral("--port COM5 ") + QString::fromUtf8(row.args));
@@ -103,20 +105,29 @@ TEST(CaptureOptions, RefusesWithTheTabsOwnChecksAndDistinctStatuses) {
          "--margin: 左・右・上・下を指定した場合、マージンは指定できません", nullptr},
         {"--box --aspect 3 --height 200 --width 400 --x-offset 0", kRefused,
          "--y-offset: 数値を入力してください", nullptr},
-        {"--box --resolution 0", kRefused, "--resolution: 0以上の数値を入力してください",
-         "--resolution: enter a number of 1 or more"},
-        {"--box --narrow-mm 0", kRefused, "--narrow-mm: ０よりも大きい数値を入力してください",
-         "--narrow-mm: enter a number greater than 0"},
+        // The limits the check applies, the field's length and the 16-bit
+        // range included, rather than the window's "0 or more".
+        {"--box --resolution 0", kRefused, "--resolution: 1～99の範囲の数値を入力してください",
+         "--resolution: enter a number from 1 to 99"},
+        {"--box --aspect 32768", kRefused, "--aspect: 1～32767の範囲の数値を入力してください",
+         "--aspect: enter a number from 1 to 32767"},
+        {"--box --narrow-mm 0", kRefused,
+         "--narrow-mm: ０よりも大きく999999.999以下の数値を入力してください",
+         "--narrow-mm: enter a number greater than 0 and not above 999999.999"},
+        {"--box --area-x-mm 1e308", kRefused,
+         "--area-x-mm: 0～9999999.99の範囲の数値を入力してください",
+         "--area-x-mm: enter a number from 0 to 9999999.99"},
         {"--box --compute --barcode-height-mm 10", kRefused, "--narrow-mm: 数値を入力してください",
          nullptr},
         {"--snap --tries 12.7", kRefused, "--tries: 0～10の範囲の数値を入力してください", nullptr},
         {"--ship --jpeg-quality 99999", kRefused,
          "--jpeg-quality: 0～100の範囲の数値を入力してください", nullptr},
         {"--ship --format bmp --output x.jpg", kRefused,
-         "ファイルフォーマットとファイル名が合っていません",
-         "the file name does not end in the file format's extension"},
+         "--output: ファイルフォーマットとファイル名が合っていません",
+         "--output: the file name does not end in the file format's extension"},
         {"--ship --timeout 0", kRefused,
-         "--timeout: タイムアウトには１以上の数値を入力してください", nullptr},
+         "--timeout: タイムアウトには１以上の数値を入力してください",
+         "--timeout: enter a time-out of 1 or more"},
         {"--ship --flip sideways", kUsage, "--flip の値は次のどれかです: none|vertical|horizontal",
          "--flip is one of: none|vertical|horizontal"},
         {"--snap --jpeg-quality 50", kUsage, "--jpeg-quality はこのコマンドの項目ではありません",
@@ -125,6 +136,10 @@ TEST(CaptureOptions, RefusesWithTheTabsOwnChecksAndDistinctStatuses) {
          nullptr},
         {"--ship --colour red", kUsage, "不明なオプションです: --colour", nullptr},
         {"--ship --left", kUsage, "--left には値が必要です", nullptr},
+        // A forgotten value does not swallow the option after it.
+        {"--raw --json --left 5", kUsage, "--raw には値が必要です", "--raw needs a value"},
+        {"--ship --output --json", kUsage, "--output には値が必要です", nullptr},
+        {"--ship --left --right=5", kUsage, "--left には値が必要です", nullptr},
         {"--json=yes --ship", kUsage, "--json は値を取りません", nullptr},
         {"--ship --line 115200,9,N,1", kUsage, "通信設定にない値です: 9", nullptr},
         {"--ship --line 115200,8,N", kUsage, nullptr, nullptr},
@@ -227,6 +242,84 @@ TEST(CaptureOptions, SettingsFileGivesTheRememberedTabConnectionAndFile) {
     ASSERT_EQ(p.status, kAck) << p.message.toStdString();
     EXPECT_EQ(p.request.command.toStdString(), "IMGBOX2P6F8D3S200H400W0X10Y");
     EXPECT_EQ(p.request.output.toStdString(), "Tavorin_Image1.JPG");
+}
+
+// A remembered value the options leave in place is checked as its option
+// would be, and a refusal names the file and its line.
+TEST(CaptureOptions, RememberedValuesAreCheckedAsOptionsAndNameTheirFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString ini = dir.filePath("Tavorin.ini");
+    struct Row {
+        const char* lines;
+        const char* args;
+        int status;
+        const char* message;  // %1: the settings file
+    };
+    const Row rows[] = {
+        {"SCANNER1=300,9,1,0,0,0,0,0,100", "--raw BEPLVL?", kUsage,
+         "%1 の SCANNER1= (--port): COM 番号は 1～256 です: COM300"},
+        {"SCANNER1=300,9,1,0,0,0,0,0,100", "--raw BEPLVL? --port COM5", kAck, nullptr},
+        {"SCANNER1=5,9,1,0,0,0,0,0,0", "--raw BEPLVL?", kRefused,
+         "%1 の SCANNER1= (--timeout): タイムアウトには１以上の数値を入力してください"},
+        {"SCANNER1=5,12,1,0,0,0,0,0,100", "--raw BEPLVL?", kUsage,
+         "%1 の SCANNER1= (--line): 通信設定にない値です: 12"},
+        {"IMGSHP=6,0,0,0,0,0,0,0,0,1,0,abc,,,,,,,,", "--ship --port COM5", kRefused,
+         "%1 の IMGSHP= (--jpeg-quality): 数値を入力してください"},
+        {"IMGSHP=6,0,0,0,0,0,0,0,0,1,0,500,,,,,,,,", "--ship --port COM5", kRefused,
+         "%1 の IMGSHP= (--jpeg-quality): 0～100の範囲の数値を入力してください"},
+        {"IMGSHP=6,0,0,0,0,0,0,0,0,1,0,abc,,,,,,,,", "--ship --port COM5 --jpeg-quality 50", kAck,
+         nullptr},
+        {"IMGSHP=6,0,0,0,0,0,0,0,0,1,0,,,,,500,500,,,", "--ship --port COM5", kRefused,
+         "%1 の IMGSHP= (--right): 右には左より大きな数値を入力してください"},
+        {"IMGSHPFL=pic.bmp", "--ship --port COM5", kRefused,
+         "%1 の IMGSHPFL= (--output): ファイルフォーマットとファイル名が合っていません"},
+        // "テスト.JPG" in Shift-JIS: bytes that are no text of this locale.
+        {"IMGSHPFL=\x83\x65\x83\x58\x83\x67.JPG", "--ship --port COM5", kRefused,
+         "%1 の IMGSHPFL= (--output): ファイル名にこのシステムの文字コードにない文字があります"},
+        {"IMGSHPFL=\x83\x65\x83\x58\x83\x67.JPG", "--ship --port COM5 --output a.jpg", kAck,
+         nullptr},
+    };
+    for (const Row& row : rows) {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(row.lines) + "\r\n");
+        f.close();
+        const Parsed p = parse(QStringList{"--settings", ini} + split(QString::fromUtf8(row.args)));
+        EXPECT_EQ(p.status, row.status) << row.lines << ": " << p.message.toStdString();
+        if (row.message) {
+            EXPECT_EQ(p.message.toStdString(),
+                      QString::fromUtf8(row.message).arg(ini).toStdString())
+                << row.lines;
+        }
+    }
+    English english;
+    const Parsed p = parse({"--settings", ini, "--ship", "--port", "COM5"});
+    EXPECT_EQ(p.message.toStdString(),
+              ("IMGSHPFL= in " + ini +
+               " (--output): the file name holds bytes that are no text in this system's encoding")
+                  .toStdString());
+}
+
+// Names and commands go on as the bytes given, or are refused: never as a
+// stand-in for bytes the locale's encoding cannot read.
+TEST(CaptureOptions, ValuesAreTheBytesGivenOrRefused) {
+    const Parsed ok = parse(QList<QByteArray>{"--port", "COM5", "--raw", "IMGSHP6F\xef\xbd\xb1",
+                                              "--output", "\xc3\xbc.JPG"});
+    ASSERT_EQ(ok.status, kAck) << ok.message.toStdString();
+    EXPECT_EQ(QFile::encodeName(ok.request.output), QByteArray("\xc3\xbc.JPG"));
+    EXPECT_EQ(ok.request.command.toLocal8Bit(), QByteArray("IMGSHP6F\xef\xbd\xb1"));
+    const QList<QByteArray> refused[] = {
+        {"--port", "COM5", "--raw", "IMG\xff\xfeZ"},
+        {"--port", "COM5", "--raw", "IMGSHP6F", "--output", "\xff\xfe.JPG"},
+        {"--settings", "\xff.ini", "--ship"},
+        {"--port", "/dev/tty\xff", "--ship"},
+    };
+    for (const QList<QByteArray>& args : refused) {
+        const Parsed p = parse(args);
+        EXPECT_EQ(p.status, kUsage) << args.join(' ').toStdString();
+        EXPECT_TRUE(p.message.contains("<FF>")) << p.message.toStdString();
+    }
 }
 
 TEST(CaptureOptions, LanguageFollowsTheLocaleAndJapaneseStaysTheDefault) {

@@ -171,15 +171,15 @@ TEST(ComSettingLogic, TimeoutCheck) {
         {"2.5", true, true, 2, ""},
         {"100", true, true, 100, ""},
         {" 250 ", true, true, 250, ""},
-        {"0.4", false, true, 0, kTimeoutTooSmall},
-        {"-3", false, true, -3, kTimeoutTooSmall},
-        {"", false, false, 0, kTimeoutNotNumber},
-        {"abc", false, false, 0, kTimeoutNotNumber},
-        {"12ab", false, false, 0, kTimeoutNotNumber},
+        {"0.4", false, true, 0, localized(kTimeoutTooSmall)},
+        {"-3", false, true, -3, localized(kTimeoutTooSmall)},
+        {"", false, false, 0, localized(kTimeoutNotNumber)},
+        {"abc", false, false, 0, localized(kTimeoutNotNumber)},
+        {"12ab", false, false, 0, localized(kTimeoutNotNumber)},
         // The box holds six characters: what it cannot show is not used.
         {"999999", true, true, 999999, ""},
-        {"1e6", false, false, 0, kTimeoutNotNumber},
-        {"-1e5", false, false, 0, kTimeoutNotNumber},
+        {"1e6", false, false, 0, localized(kTimeoutNotNumber)},
+        {"-1e5", false, false, 0, localized(kTimeoutNotNumber)},
     };
     for (const Row& r : rows) {
         TimeoutCheck c = checkTimeout(QString::fromLatin1(r.text), 6);

@@ -92,7 +92,7 @@ class FitWindowTest : public QObject {
     void aTimeOutTheBoxCannotShowIsNotUsed() {
         vscanner::Scanner scanner({});
         openSlot(scanner.com(), "1e6");
-        QCOMPARE(boxes.messages, QStringList{comsetting::kTimeoutNotNumber});
+        QCOMPARE(boxes.messages, QStringList{localized(comsetting::kTimeoutNotNumber)});
         QCOMPARE(common->ComHandle[0], -1);
         QVERIFY(common->ComSetting[0].isEmpty());
     }

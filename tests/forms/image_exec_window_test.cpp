@@ -319,6 +319,25 @@ class ImageExecWindowTest : public QObject {
         verifyEverythingUsableAgain();
     }
 
+    // The picture came whole and was stored; then the scanner went before
+    // its closing reply: the user is told the failure and that the file
+    // holds the new picture.
+    void aPictureThatCameWholeIsKeptAndSaidSo() {
+        const std::string picture = "a whole picture";
+        auto peer = playedScanner(
+            [&] { return test::PtyPeer::imageReply("IMG", test::bytes(picture), ""); });
+        openSlot(peer->com());
+        boxes.messages.clear();
+        main->TxtImageFile[1]->setText("chosen.jpg");
+        QTimer::singleShot(500, [&] { peer->hangUp(); });
+        main->CmdImgExec_Click(1);
+        QCOMPARE(boxes.messages,
+                 (QStringList{"通信エラー",
+                              "画像は chosen.jpg に保存しましたが、スキャナの終了応答が"
+                              "ありませんでした"}));
+        QCOMPARE(fileBytes("chosen.jpg").toStdString(), picture);
+    }
+
     void aTerminalClosedByTheProgramMidTransferEndsQuietly() {
         vscanner::Options o;
         o.pace = true;
