@@ -135,6 +135,10 @@ void Session::receive(const unsigned char* in, std::size_t size, Bytes& data, By
     }
 }
 
+Session rfc2217Client() {
+    return Session({BINARY, SUPPRESS_GO_AHEAD, COM_PORT_OPTION}, {BINARY, SUPPRESS_GO_AHEAD});
+}
+
 void encodeData(const unsigned char* in, std::size_t size, Bytes& out) {
     out.reserve(out.size() + size);
     for (std::size_t i = 0; i < size; ++i) {

@@ -83,6 +83,11 @@ class Session {
     std::deque<Bytes> received_;
 };
 
+// The session a client of a serial device server holds: it offers binary
+// transmission, suppress-go-ahead and the Com Port Control option, and asks
+// the server for binary transmission and suppress-go-ahead.
+Session rfc2217Client();
+
 // Appends `size` data bytes to `out` with every IAC doubled.
 void encodeData(const unsigned char* in, std::size_t size, Bytes& out);
 
