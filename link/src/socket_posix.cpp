@@ -156,7 +156,9 @@ class SocketDevice final : public Device {
             int held = 0;
             {
                 std::lock_guard io(io_);
-                if (!flushLocked()) return Wait::Gone;
+                // A server that has ended its side will not take these bytes
+                // in, nor answer them.
+                if (ended_ || !flushLocked()) return Wait::Gone;
                 if (ioctl(fd_, SIOCOUTQ, &held) != 0) return Wait::Gone;
                 held += static_cast<int>(pending_.size());
             }
@@ -212,13 +214,13 @@ class SocketDevice final : public Device {
         if (!telnet_) {
             const ssize_t n = sendSome(bytes, size);
             if (n > 0) return {Io::Ok, static_cast<std::size_t>(n)};
-            return {n == 0 ? Io::WouldBlock : ended_ ? Io::Gone : Io::Error, 0};
+            return {n == 0 ? Io::WouldBlock : Io::Gone, 0};
         }
         const std::size_t chunk = std::min(size, kPullBlock);
         Bytes encoded;
         telnet::encodeData(bytes, chunk, encoded);
         const ssize_t n = sendSome(encoded.data(), encoded.size());
-        if (n < 0) return {ended_ ? Io::Gone : Io::Error, 0};
+        if (n < 0) return {Io::Gone, 0};
         // The kernel took `n` encoded bytes: the data bytes behind them count
         // as sent. A doubled IAC cut in half counts as well, its second half
         // kept to go first next time, so the stream stays whole.
@@ -299,8 +301,8 @@ class SocketDevice final : public Device {
 
   private:
     // Sends what it can without blocking: the count taken, 0 when the
-    // kernel has no room, -1 when the connection is gone (ended_ set) or
-    // another error refused it. MSG_NOSIGNAL: a closed connection must not
+    // kernel has no room, -1 (with ended_ set) when the connection is gone.
+    // MSG_NOSIGNAL: a closed connection must not
     // raise SIGPIPE and end the caller's program.
     ssize_t sendSome(const unsigned char* bytes, std::size_t size) {
         for (;;) {
@@ -308,9 +310,9 @@ class SocketDevice final : public Device {
             if (n >= 0) return n;
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-            if (errno == EPIPE || errno == ECONNRESET || errno == ETIMEDOUT || errno == ENOTCONN) {
-                ended_ = true;
-            }
+            // Closed, reset, timed out, unreachable: a connection that
+            // refuses a send takes none again.
+            ended_ = true;
             return -1;
         }
     }
@@ -325,7 +327,7 @@ class SocketDevice final : public Device {
     bool flushLocked() {
         while (!pending_.empty()) {
             const ssize_t n = sendSome(pending_.data(), pending_.size());
-            if (n < 0) return !ended_;
+            if (n < 0) return false;
             if (n == 0) return true;
             pending_.erase(pending_.begin(), pending_.begin() + n);
         }
