@@ -91,6 +91,7 @@ class SocketDevice final : public Device {
             if (!flushLocked()) return OpenError::Dropped;
         }
         return openWaitLocked(deadline, [this]() -> std::optional<OpenError> {
+            if (session_.declined(telnet::COM_PORT_OPTION)) return OpenError::NoComControl;
             switch (session_.local(telnet::COM_PORT_OPTION)) {
                 case telnet::OptionState::Yes:
                     return OpenError::None;

@@ -32,6 +32,7 @@ void Session::negotiate(unsigned char verb, unsigned char option, Bytes& out) {
     const bool wanted = aboutRemote ? wantedRemote_[option] : wantedLocal_[option];
     const unsigned char agree = aboutRemote ? DO : WILL;
     const unsigned char refuse = aboutRemote ? DONT : WONT;
+    if (!enable) declined_[option] = true;
     switch (state) {
         case OptionState::No:
             if (!enable) return;

@@ -74,6 +74,7 @@ TEST(TelnetCodecTest, ARefusedRequestIsNotAnsweredAndStaysRefused) {
         {{IAC, DONT, 44}, OptionState::No, OptionState::WantYes},
         {{IAC, WONT, 0}, OptionState::WantYes, OptionState::No},
         {{IAC, DO, 44, IAC, WILL, 0}, OptionState::Yes, OptionState::Yes},
+        {{IAC, WONT, 44}, OptionState::WantYes, OptionState::WantYes},
     };
     for (const auto& c : cases) {
         Session s = rfc2217Client();
@@ -82,6 +83,8 @@ TEST(TelnetCodecTest, ARefusedRequestIsNotAnsweredAndStaysRefused) {
         EXPECT_TRUE(decode(s, c.in).out.empty());
         EXPECT_EQ(s.local(COM_PORT_OPTION), c.comPort);
         EXPECT_EQ(s.remote(BINARY), c.binary);
+        // Either no to the option, a DONT or a loose WONT, is told.
+        EXPECT_EQ(s.declined(COM_PORT_OPTION), c.in[1] != DO && c.in[2] == COM_PORT_OPTION);
     }
 }
 
