@@ -11,10 +11,6 @@ using namespace ombrix::telnet;
 
 namespace {
 
-Session client() {
-    return Session({BINARY, SUPPRESS_GO_AHEAD, COM_PORT_OPTION}, {BINARY, SUPPRESS_GO_AHEAD});
-}
-
 struct Result {
     Bytes data;
     Bytes out;
@@ -41,13 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const std::uint8_t* stream = input + 1;
     const std::size_t length = size - 1;
 
-    Session whole = client();
+    Session whole = rfc2217Client();
     Bytes opening;
     whole.start(opening);
     Result a;
     feed(whole, stream, length, a);
 
-    Session pieces = client();
+    Session pieces = rfc2217Client();
     pieces.start(opening);
     Result b;
     feed(pieces, stream, cut > length ? length : cut, b);
@@ -59,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     // Whatever is escaped comes back unchanged, commands and all.
     Bytes escaped;
     encodeData(stream, length, escaped);
-    Session echo = client();
+    Session echo = rfc2217Client();
     Result c;
     feed(echo, escaped.data(), escaped.size(), c);
     if (c.data != Bytes(stream, stream + length) || !c.out.empty() || !c.subs.empty()) std::abort();

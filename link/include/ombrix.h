@@ -57,12 +57,15 @@
  *                        settings must match the scanner.
  * HOST is a name, an IPv4 address or an IPv6 address in brackets; PORT is
  * 1..65535; nothing may follow. Everything else works as for a serial port:
- *   - The open resolves the name and connects without blocking the caller:
- *     the pump runs about every 10 ms, and Ombrix_ComCancel on the handle
- *     the open is taking (the lowest free record) ends it with
- *     OMBRIX_E_CANCELLED. Connecting and negotiating take at most 5 s, then
+ *   - The open resolves the name (on a thread of its own, so that a slow
+ *     resolver cannot freeze the caller) and connects without blocking: the
+ *     pump runs about every 10 ms, and Ombrix_ComCancel on the handle the
+ *     open is taking (the lowest free record), from the pump or another
+ *     thread, ends it with OMBRIX_E_CANCELLED within about 10 ms, pump or
+ *     none. Resolving, connecting and negotiating take at most 5 s, then
  *     OMBRIX_E_NOT_OPEN; Ombrix_OpenFailure says why (no such host, refused,
- *     no answer).
+ *     no answer). The answers to the line's settings are then awaited at
+ *     most 1 s more.
  *   - Bytes pass unchanged both ways, 0xFF included; telnet commands in the
  *     stream never reach a reply buffer, an image file or a queue count.
  *   - Purges of the input or output are sent to an rfc2217:// server as its
@@ -73,6 +76,9 @@
  *     TCP keep-alive notices a server that died silently, on an idle line,
  *     within a minute.
  *   - Waits sleep in the kernel on the connection, as on a serial port.
+ *   - Ombrix_PortClose ends the connection in order: the server is told, and
+ *     what it still sends is read until it closes its side too (at most
+ *     250 ms), so that it takes the next connection at once.
  * On Windows a device server's own driver gives a COM port; the library has
  * no network ports there.
  */

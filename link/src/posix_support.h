@@ -3,9 +3,14 @@
 // ending the program.
 #pragma once
 
+#include <errno.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "device.h"
@@ -19,6 +24,64 @@ inline int remainingMs(std::int64_t deadline) {
     if (deadline < 0) return -1;
     std::int64_t left = deadline - tickMs();
     return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Takes an eventfd's count back, so that one signal ends one wait.
+inline void takeSignal(int eventFd) {
+    std::uint64_t count;
+    (void)!::read(eventFd, &count, sizeof count);
+}
+
+// The watcher's wait for new input, shared by the POSIX devices: an epoll
+// set that holds the device edge-triggered (each arrival ends one wait,
+// bytes already there do not) and the wake counter. The device's hang-up or
+// error is Gone; so is a wake that a close gave.
+inline Wait waitEpollArrival(int epollFd, int wakeFd, const std::atomic<bool>& closing,
+                             int timeoutMs) {
+    const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+    for (;;) {
+        epoll_event events[2];
+        const int n = epoll_wait(epollFd, events, 2, remainingMs(deadline));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Wait::Gone;
+        }
+        if (n == 0) return Wait::Timeout;
+        Wait result = Wait::Timeout;
+        for (int i = 0; i < n; ++i) {
+            if (events[i].data.fd == wakeFd) {
+                takeSignal(wakeFd);
+                result = Wait::Woken;
+            } else if (events[i].events & (EPOLLHUP | EPOLLERR)) {
+                return Wait::Gone;
+            } else if (result != Wait::Woken) {
+                result = Wait::Ready;
+            }
+        }
+        return closing.load() ? Wait::Gone : result;
+    }
+}
+
+// The watcher's wait for a wake alone: the device is polled only for the
+// events that mean its end (`endEvents`; poll() adds hang-up and errors
+// whatever is asked), so that arrivals leave the thread asleep.
+inline Wait waitWakeOnly(int fd, short endEvents, int wakeFd, const std::atomic<bool>& closing,
+                         int timeoutMs) {
+    const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+    for (;;) {
+        pollfd p[2] = {{fd, endEvents, 0}, {wakeFd, POLLIN, 0}};
+        const int n = ::poll(p, 2, remainingMs(deadline));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Wait::Gone;
+        }
+        if (n == 0) return Wait::Timeout;
+        if (p[1].revents & POLLIN) {
+            takeSignal(wakeFd);
+            return closing.load() ? Wait::Gone : Wait::Woken;
+        }
+        return Wait::Gone;
+    }
 }
 
 // A write to a pipe whose reader has gone raises SIGPIPE, which would end

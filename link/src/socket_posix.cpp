@@ -61,12 +61,6 @@ constexpr int kCloseLimitMs = 250;
 // empty.
 constexpr std::size_t kPullBlock = 16384;
 
-// Drains an eventfd's counter, so that one signal ends one wait.
-void drain(int fd) {
-    std::uint64_t count;
-    (void)!::read(fd, &count, sizeof count);
-}
-
 class SocketDevice final : public Device {
   public:
     SocketDevice(int fd, int wakeFd, int interruptFd, int epollFd, bool telnet, OpenWait wait)
@@ -76,8 +70,7 @@ class SocketDevice final : public Device {
           epollFd_(epollFd),
           telnet_(telnet),
           openWait_(std::move(wait)),
-          session_({telnet::BINARY, telnet::SUPPRESS_GO_AHEAD, telnet::COM_PORT_OPTION},
-                   {telnet::BINARY, telnet::SUPPRESS_GO_AHEAD}) {}
+          session_(telnet::rfc2217Client()) {}
 
     ~SocketDevice() override {
         close();
@@ -98,6 +91,7 @@ class SocketDevice final : public Device {
             if (!flushLocked()) return OpenError::Dropped;
         }
         return openWaitLocked(deadline, [this]() -> std::optional<OpenError> {
+            if (session_.declined(telnet::COM_PORT_OPTION)) return OpenError::NoComControl;
             switch (session_.local(telnet::COM_PORT_OPTION)) {
                 case telnet::OptionState::Yes:
                     return OpenError::None;
@@ -163,7 +157,9 @@ class SocketDevice final : public Device {
             int held = 0;
             {
                 std::lock_guard io(io_);
-                if (!flushLocked()) return Wait::Gone;
+                // A server that has ended its side will not take these bytes
+                // in, nor answer them.
+                if (ended_ || !flushLocked()) return Wait::Gone;
                 if (ioctl(fd_, SIOCOUTQ, &held) != 0) return Wait::Gone;
                 held += static_cast<int>(pending_.size());
             }
@@ -173,7 +169,7 @@ class SocketDevice final : public Device {
             pollfd p = {interruptFd_, POLLIN, 0};
             const int n = ::poll(&p, 1, std::min(step, left));
             if (n > 0) {
-                drain(interruptFd_);
+                takeSignal(interruptFd_);
                 return closing_.load() ? Wait::Gone : Wait::Woken;
             }
             if (n < 0 && errno != EINTR) return Wait::Gone;
@@ -219,13 +215,13 @@ class SocketDevice final : public Device {
         if (!telnet_) {
             const ssize_t n = sendSome(bytes, size);
             if (n > 0) return {Io::Ok, static_cast<std::size_t>(n)};
-            return {n == 0 ? Io::WouldBlock : ended_ ? Io::Gone : Io::Error, 0};
+            return {n == 0 ? Io::WouldBlock : Io::Gone, 0};
         }
         const std::size_t chunk = std::min(size, kPullBlock);
         Bytes encoded;
         telnet::encodeData(bytes, chunk, encoded);
         const ssize_t n = sendSome(encoded.data(), encoded.size());
-        if (n < 0) return {ended_ ? Io::Gone : Io::Error, 0};
+        if (n < 0) return {Io::Gone, 0};
         // The kernel took `n` encoded bytes: the data bytes behind them count
         // as sent. A doubled IAC cut in half counts as well, its second half
         // kept to go first next time, so the stream stays whole.
@@ -257,56 +253,18 @@ class SocketDevice final : public Device {
     Wait waitArrival(int timeoutMs) override {
         // Held shared for the whole wait: close() takes it exclusively, so
         // the descriptors cannot be closed, and their numbers reused, under
-        // this thread. The socket sits in the epoll set edge-triggered: each
-        // arrival ends one wait, bytes already there do not.
+        // this thread. New bytes and the server's end of the stream both
+        // end it; the watcher's look at the count tells which.
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return Wait::Gone;
-        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
-        for (;;) {
-            epoll_event events[2];
-            const int n = epoll_wait(epollFd_, events, 2, remainingMs(deadline));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return Wait::Gone;
-            }
-            if (n == 0) return Wait::Timeout;
-            Wait result = Wait::Timeout;
-            for (int i = 0; i < n; ++i) {
-                if (events[i].data.fd == wakeFd_) {
-                    drain(wakeFd_);
-                    result = Wait::Woken;
-                } else if (events[i].events & (EPOLLHUP | EPOLLERR)) {
-                    return Wait::Gone;
-                } else if (result != Wait::Woken) {
-                    // New bytes, or the server's end of the stream: either
-                    // way the watcher looks at the count, which tells.
-                    result = Wait::Ready;
-                }
-            }
-            if (closing_.load()) return Wait::Gone;
-            return result;
-        }
+        return waitEpollArrival(epollFd_, wakeFd_, closing_, timeoutMs);
     }
 
     Wait waitWake(int timeoutMs) override {
+        // Only the end of the connection, not its bytes, wakes this wait.
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return Wait::Gone;
-        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
-        for (;;) {
-            // Only the end of the connection, not its bytes, wakes this wait.
-            pollfd p[2] = {{fd_, POLLRDHUP, 0}, {wakeFd_, POLLIN, 0}};
-            const int n = ::poll(p, 2, remainingMs(deadline));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return Wait::Gone;
-            }
-            if (n == 0) return Wait::Timeout;
-            if (p[1].revents & POLLIN) {
-                drain(wakeFd_);
-                return closing_.load() ? Wait::Gone : Wait::Woken;
-            }
-            return Wait::Gone;
-        }
+        return waitWakeOnly(fd_, POLLRDHUP, wakeFd_, closing_, timeoutMs);
     }
 
     void wake() override {
@@ -344,8 +302,8 @@ class SocketDevice final : public Device {
 
   private:
     // Sends what it can without blocking: the count taken, 0 when the
-    // kernel has no room, -1 when the connection is gone (ended_ set) or
-    // another error refused it. MSG_NOSIGNAL: a closed connection must not
+    // kernel has no room, -1 (with ended_ set) when the connection is gone.
+    // MSG_NOSIGNAL: a closed connection must not
     // raise SIGPIPE and end the caller's program.
     ssize_t sendSome(const unsigned char* bytes, std::size_t size) {
         for (;;) {
@@ -353,9 +311,9 @@ class SocketDevice final : public Device {
             if (n >= 0) return n;
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-            if (errno == EPIPE || errno == ECONNRESET || errno == ETIMEDOUT || errno == ENOTCONN) {
-                ended_ = true;
-            }
+            // Closed, reset, timed out, unreachable: a connection that
+            // refuses a send takes none again.
+            ended_ = true;
             return -1;
         }
     }
@@ -370,7 +328,7 @@ class SocketDevice final : public Device {
     bool flushLocked() {
         while (!pending_.empty()) {
             const ssize_t n = sendSome(pending_.data(), pending_.size());
-            if (n < 0) return !ended_;
+            if (n < 0) return false;
             if (n == 0) return true;
             pending_.erase(pending_.begin(), pending_.begin() + n);
         }
@@ -434,22 +392,15 @@ class SocketDevice final : public Device {
             // Bytes held to go out are sent as room comes, so that a command
             // cut short by a full kernel buffer does not wait for the next
             // call to leave.
-            const short events = static_cast<short>(POLLIN | POLLRDHUP | (flushing ? POLLOUT : 0));
-            pollfd p[2] = {{fd_, events, 0}, {interruptFd_, POLLIN, 0}};
-            const int n = ::poll(p, interruptible ? 2 : 1, remainingMs(deadline));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return Wait::Gone;
-            }
-            if (n == 0) return Wait::Timeout;
-            if (interruptible && (p[1].revents & POLLIN)) {
-                drain(interruptFd_);
-                return closing_.load() ? Wait::Gone : Wait::Woken;
-            }
+            Wait ended = Wait::Timeout;
+            const int revents =
+                pollOnce(static_cast<short>(POLLIN | POLLRDHUP | (flushing ? POLLOUT : 0)),
+                         interruptible, deadline, ended);
+            if (revents < 0) return ended;
             std::lock_guard io(io_);
-            if (p[0].revents & (POLLNVAL)) return Wait::Gone;
-            if (p[0].revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) pullLocked();
-            if (p[0].revents & POLLOUT) (void)flushLocked();
+            if (revents & POLLNVAL) return Wait::Gone;
+            if (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) pullLocked();
+            if (revents & POLLOUT) (void)flushLocked();
         }
     }
 
@@ -458,21 +409,39 @@ class SocketDevice final : public Device {
         if (fd_ < 0) return Wait::Gone;
         const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
         for (;;) {
-            pollfd p[2] = {{fd_, POLLOUT, 0}, {interruptFd_, POLLIN, 0}};
-            const int n = ::poll(p, interruptible ? 2 : 1, remainingMs(deadline));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return Wait::Gone;
-            }
-            if (n == 0) return Wait::Timeout;
-            if (interruptible && (p[1].revents & POLLIN)) {
-                drain(interruptFd_);
-                return closing_.load() ? Wait::Gone : Wait::Woken;
-            }
-            if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::Gone;
+            Wait ended = Wait::Timeout;
+            const int revents = pollOnce(POLLOUT, interruptible, deadline, ended);
+            if (revents < 0) return ended;
+            if (revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::Gone;
             std::lock_guard io(io_);
             if (!flushLocked()) return Wait::Gone;
             if (pending_.empty()) return Wait::Ready;
+        }
+    }
+
+    // One sleep in poll() on the socket for `events` and, when the wait is
+    // interruptible, on the interrupt counter: the socket's revents, or -1
+    // with `ended` saying why the wait is over (its time, an interrupt, a
+    // failure).
+    int pollOnce(short events, bool interruptible, std::int64_t deadline, Wait& ended) {
+        for (;;) {
+            pollfd p[2] = {{fd_, events, 0}, {interruptFd_, POLLIN, 0}};
+            const int n = ::poll(p, interruptible ? 2 : 1, remainingMs(deadline));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                ended = Wait::Gone;
+                return -1;
+            }
+            if (n == 0) {
+                ended = Wait::Timeout;
+                return -1;
+            }
+            if (interruptible && (p[1].revents & POLLIN)) {
+                takeSignal(interruptFd_);
+                ended = closing_.load() ? Wait::Gone : Wait::Woken;
+                return -1;
+            }
+            return p[0].revents;
         }
     }
 
@@ -592,7 +561,7 @@ std::shared_ptr<Lookup> resolve(const NetworkName& name, const OpenWait& wait,
         if (n > 0) {
             // Taking the signal back orders the thread's writes before the
             // reads below.
-            drain(lookup->done);
+            takeSignal(lookup->done);
             break;
         }
         if (pumpAndCancelled(wait)) {

@@ -32,6 +32,7 @@ void Session::negotiate(unsigned char verb, unsigned char option, Bytes& out) {
     const bool wanted = aboutRemote ? wantedRemote_[option] : wantedLocal_[option];
     const unsigned char agree = aboutRemote ? DO : WILL;
     const unsigned char refuse = aboutRemote ? DONT : WONT;
+    if (!enable) declined_[option] = true;
     switch (state) {
         case OptionState::No:
             if (!enable) return;
@@ -133,6 +134,10 @@ void Session::receive(const unsigned char* in, std::size_t size, Bytes& data, By
                 break;
         }
     }
+}
+
+Session rfc2217Client() {
+    return Session({BINARY, SUPPRESS_GO_AHEAD, COM_PORT_OPTION}, {BINARY, SUPPRESS_GO_AHEAD});
 }
 
 void encodeData(const unsigned char* in, std::size_t size, Bytes& out) {

@@ -55,6 +55,9 @@ class Session {
 
     OptionState local(unsigned char option) const { return local_[option]; }
     OptionState remote(unsigned char option) const { return remote_[option]; }
+    // Whether the other side ever said DONT or WONT to `option`: a server
+    // that answers an offer with WONT means no as well, however loosely.
+    bool declined(unsigned char option) const { return declined_[option]; }
 
     // Completed sub-negotiations, oldest first: the option byte, then the
     // parameters with their escaping undone. One longer than kMaxPayload is
@@ -75,6 +78,7 @@ class Session {
     bool wantedRemote_[256] = {};
     OptionState local_[256] = {};
     OptionState remote_[256] = {};
+    bool declined_[256] = {};
 
     Parse parse_ = Parse::Data;
     unsigned char verb_ = 0;
@@ -82,6 +86,11 @@ class Session {
     bool subTooLong_ = false;
     std::deque<Bytes> received_;
 };
+
+// The session a client of a serial device server holds: it offers binary
+// transmission, suppress-go-ahead and the Com Port Control option, and asks
+// the server for binary transmission and suppress-go-ahead.
+Session rfc2217Client();
 
 // Appends `size` data bytes to `out` with every IAC doubled.
 void encodeData(const unsigned char* in, std::size_t size, Bytes& out);

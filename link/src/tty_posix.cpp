@@ -199,56 +199,16 @@ class PosixDevice final : public Device {
         // and the numbers cannot be recycled under it.
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return Wait::Gone;
-        std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
-        for (;;) {
-            epoll_event events[2];
-            int n = epoll_wait(epollFd_, events, 2, remainingMs(deadline));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return Wait::Gone;
-            }
-            if (n == 0) return Wait::Timeout;
-            Wait result = Wait::Timeout;
-            for (int i = 0; i < n; ++i) {
-                if (events[i].data.fd == wakeFd_) {
-                    std::uint64_t count;
-                    (void)!::read(wakeFd_, &count, sizeof count);
-                    result = Wait::Woken;
-                } else if (events[i].events & (EPOLLHUP | EPOLLERR)) {
-                    return Wait::Gone;
-                } else if (result != Wait::Woken) {
-                    result = Wait::Ready;
-                }
-            }
-            if (closing_.load()) return Wait::Gone;
-            return result;
-        }
+        return waitEpollArrival(epollFd_, wakeFd_, closing_, timeoutMs);
     }
 
     Wait waitWake(int timeoutMs) override {
-        // Held shared for the whole wait, as in waitArrival().
+        // Held shared for the whole wait, as in waitArrival(). The device is
+        // polled for no event at all: the tty wakes only waiters that asked
+        // for input when bytes come, and its hang-up is reported anyway.
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return Wait::Gone;
-        std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
-        for (;;) {
-            // The device is polled for no event at all: poll() reports its
-            // hang-up and errors whatever was asked, and the tty wakes only
-            // waiters that asked for input when bytes come, so arrivals
-            // leave this thread asleep in the kernel.
-            pollfd p[2] = {{fd_, 0, 0}, {wakeFd_, POLLIN, 0}};
-            int n = ::poll(p, 2, remainingMs(deadline));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return Wait::Gone;
-            }
-            if (n == 0) return Wait::Timeout;
-            if (p[1].revents & POLLIN) {
-                std::uint64_t count;
-                (void)!::read(wakeFd_, &count, sizeof count);
-                return closing_.load() ? Wait::Gone : Wait::Woken;
-            }
-            return Wait::Gone;
-        }
+        return waitWakeOnly(fd_, 0, wakeFd_, closing_, timeoutMs);
     }
 
     void wake() override {

@@ -125,7 +125,9 @@ TEST_F(Ser2netTest, TheSpeedAskedForIsTheLinesSpeed) {
         const int h = Ombrix_PortOpen(com, c.baud, 1, 0, 0, 0);
         EXPECT_EQ(h, c.result) << c.baud << ": " << Ombrix_OpenFailure() << server.log();
         EXPECT_EQ(h == 0 ? ptySpeed(device) : seen, c.speed) << c.baud;
-        if (h >= 0) EXPECT_EQ(Ombrix_PortClose(h), 0);
+        if (h >= 0) {
+            EXPECT_EQ(Ombrix_PortClose(h), 0);
+        }
     }
     Ombrix_PumpSet(nullptr);
 }

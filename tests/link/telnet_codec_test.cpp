@@ -11,10 +11,6 @@ namespace {
 
 using namespace ombrix::telnet;
 
-Session clientSession() {
-    return Session({BINARY, SUPPRESS_GO_AHEAD, COM_PORT_OPTION}, {BINARY, SUPPRESS_GO_AHEAD});
-}
-
 struct Decoded {
     Bytes data;
     Bytes out;
@@ -31,7 +27,7 @@ Decoded decode(Session& s, const Bytes& in) {
 }
 
 TEST(TelnetCodecTest, TheClientAsksForItsOptionsAndAnswersOnlyChanges) {
-    Session s = clientSession();
+    Session s = rfc2217Client();
     Bytes out;
     s.start(out);
     EXPECT_EQ(out, (Bytes{IAC, WILL, 0, IAC, DO, 0, IAC, WILL, 3, IAC, DO, 3, IAC, WILL, 44}));
@@ -78,14 +74,17 @@ TEST(TelnetCodecTest, ARefusedRequestIsNotAnsweredAndStaysRefused) {
         {{IAC, DONT, 44}, OptionState::No, OptionState::WantYes},
         {{IAC, WONT, 0}, OptionState::WantYes, OptionState::No},
         {{IAC, DO, 44, IAC, WILL, 0}, OptionState::Yes, OptionState::Yes},
+        {{IAC, WONT, 44}, OptionState::WantYes, OptionState::WantYes},
     };
     for (const auto& c : cases) {
-        Session s = clientSession();
+        Session s = rfc2217Client();
         Bytes out;
         s.start(out);
         EXPECT_TRUE(decode(s, c.in).out.empty());
         EXPECT_EQ(s.local(COM_PORT_OPTION), c.comPort);
         EXPECT_EQ(s.remote(BINARY), c.binary);
+        // Either no to the option, a DONT or a loose WONT, is told.
+        EXPECT_EQ(s.declined(COM_PORT_OPTION), c.in[1] != DO && c.in[2] == COM_PORT_OPTION);
     }
 }
 
@@ -99,7 +98,7 @@ Bytes everything() {
 }
 
 TEST(TelnetCodecTest, TheStreamComesApartAlikeWhereverItIsCut) {
-    Session whole = clientSession();
+    Session whole = rfc2217Client();
     Decoded reference = decode(whole, everything());
     EXPECT_EQ(reference.data, (Bytes{'A', 0xFF, 'B', 'C', 0xFE, 'D', 0xFF, 0xFF, 'E'}));
     EXPECT_EQ(reference.out, (Bytes{IAC, DONT, 1, IAC, DONT, 24}));
@@ -112,7 +111,7 @@ TEST(TelnetCodecTest, TheStreamComesApartAlikeWhereverItIsCut) {
     // waits for what follows it.
     const Bytes stream = everything();
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
-        Session s = clientSession();
+        Session s = rfc2217Client();
         Decoded d = decode(s, Bytes(stream.begin(), stream.begin() + static_cast<long>(cut)));
         Decoded rest = decode(s, Bytes(stream.begin() + static_cast<long>(cut), stream.end()));
         d.data.insert(d.data.end(), rest.data.begin(), rest.data.end());
@@ -120,7 +119,7 @@ TEST(TelnetCodecTest, TheStreamComesApartAlikeWhereverItIsCut) {
         d.subs.insert(d.subs.end(), rest.subs.begin(), rest.subs.end());
         EXPECT_EQ(d, reference) << "cut at " << cut;
     }
-    Session bytewise = clientSession();
+    Session bytewise = rfc2217Client();
     Decoded d;
     for (unsigned char b : stream) {
         Decoded one = decode(bytewise, {b});
@@ -133,7 +132,7 @@ TEST(TelnetCodecTest, TheStreamComesApartAlikeWhereverItIsCut) {
 }
 
 TEST(TelnetCodecTest, WhatIsKeptOfSubnegotiationsIsBounded) {
-    Session s = clientSession();
+    Session s = rfc2217Client();
     Bytes longOne{IAC, SB, 44, 107};
     longOne.insert(longOne.end(), Session::kMaxPayload + 10, 'x');
     longOne.insert(longOne.end(), {IAC, SE, 'y'});
@@ -144,7 +143,7 @@ TEST(TelnetCodecTest, WhatIsKeptOfSubnegotiationsIsBounded) {
     Bytes many;
     for (std::size_t i = 0; i < Session::kMaxKept + 5; ++i)
         many.insert(many.end(), {IAC, SB, 44, 107, static_cast<unsigned char>(i), IAC, SE});
-    Session t = clientSession();
+    Session t = rfc2217Client();
     d = decode(t, many);
     ASSERT_EQ(d.subs.size(), Session::kMaxKept);
     EXPECT_EQ(d.subs.front()[2], 5) << "the oldest went first";
