@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libtiff-dev libjpeg-dev libudev-dev
   xvfb xauth fonts-noto-cjk imagemagick qt6-translations-l10n
+  ser2net python3-serial
 )
 
 if (($#)); then packages=("$@"); fi

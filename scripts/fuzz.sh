@@ -12,8 +12,10 @@ build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTAVORIN_BUILD_FUZZ=ON -DTAVORIN_BUILD_TESTS=OFF -DTAVORIN_BUILD_APP=OFF \
   -DTAVORIN_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_readers -j"$(nproc)"
+cmake --build "$build" --target fuzz_readers fuzz_telnet -j"$(nproc)"
 
-mkdir -p "$build/corpus/readers"
-"$build/bin/fuzz_readers" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -print_final_stats=1 "$build/corpus/readers"
+for target in readers telnet; do
+  mkdir -p "$build/corpus/$target"
+  "$build/bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 "$build/corpus/$target"
+done

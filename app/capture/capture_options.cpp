@@ -54,9 +54,10 @@ struct Option {
     bool path = false;  // its value is a file's name, taken as the system gives it
 };
 constexpr Option kOptions[] = {
-    {"port", "COM<n>|PATH",
-     "the scanner's port: a COM number as the library resolves it, or a device path such as "
-     "/dev/ttyUSB0 or /dev/serial/by-id/... (default: the port of SCANNER1 in --settings)",
+    {"port", "COM<n>|PATH|URL",
+     "the scanner's port: a COM number as the library resolves it, a device path such as "
+     "/dev/ttyUSB0 or /dev/serial/by-id/..., or a network port rfc2217://HOST:PORT or "
+     "socket://HOST:PORT (default: the port of SCANNER1 in --settings)",
      true},
     {"line", "BAUD,DATA,PARITY,STOP",
      "line settings, e.g. 115200,8,N,1 (default: SCANNER1's in --settings, else the connection "
@@ -460,8 +461,8 @@ class Parser {
         return true;
     }
 
-    // The port: a COM number, or a device path for which one is found when
-    // the port is opened. Every spelling of a port is told apart here.
+    // The port: a COM number, or a device path or network port name for
+    // which one is found when the port is opened. Every spelling of a port is told apart here.
     bool takePort(const QString& value) {
         Request& r = out_.request;
         static const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
@@ -706,9 +707,9 @@ Parsed parse(const QStringList& args) {
 
 QString helpText() {
     QString h = QStringLiteral(
-        "Usage: tavorin-capture --port COM<n>|PATH (--snap|--ship|--box) [FIELD OPTIONS] "
+        "Usage: tavorin-capture --port COM<n>|PATH|URL (--snap|--ship|--box) [FIELD OPTIONS] "
         "[options]\n"
-        "       tavorin-capture --port COM<n>|PATH --raw TEXT [options]\n"
+        "       tavorin-capture --port COM<n>|PATH|URL --raw TEXT [options]\n"
         "       tavorin-capture --list [--json]\n\n"
         "Sends one image command to a 2D imaging scanner on a serial port, as the program\n"
         "Tavorin_WIN composes and sends it, and receives the picture into a file.\n"

@@ -186,7 +186,11 @@ QString portFailure(const QString& first, const QString& port) {
 // it, or else a temporary alias made for it in the port directory. When
 // there is none, `why` says what stands in the way.
 int comForPath(const QString& path, QString& why) {
-    const QString device = QFileInfo(path).canonicalFilePath();
+    // A network port's name stands as it is, both as what an alias leads
+    // to and as the alias's link text; the open judges whether it is
+    // well-formed and says why when it is not.
+    const bool network = PortGet::isNetworkName(path);
+    const QString device = network ? path : QFileInfo(path).canonicalFilePath();
     if (device.isEmpty()) {
         why = portFailure(comsetting::openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_NO_DEVICE),
                           path);
@@ -210,7 +214,8 @@ int comForPath(const QString& path, QString& why) {
     }
     for (int com = 1; com <= kMaxCom; ++com) {
         const QString name = PortName(com);
-        if (!name.isEmpty() && QFileInfo(name).canonicalFilePath() == device) return com;
+        if (name.isEmpty()) continue;
+        if (network ? name == device : QFileInfo(name).canonicalFilePath() == device) return com;
     }
     const QByteArray target = QFile::encodeName(device);
     int error = EEXIST;

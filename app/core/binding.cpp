@@ -35,6 +35,8 @@ struct Exports {
     decltype(&Ombrix_PortFolder) PortFolder = nullptr;
     decltype(&Ombrix_PortScan) PortScan = nullptr;
     decltype(&Ombrix_PortFolderCheck) PortFolderCheck = nullptr;
+    decltype(&Ombrix_PortAdd) PortAdd = nullptr;
+    decltype(&Ombrix_PortRemove) PortRemove = nullptr;
     decltype(&Ombrix_PumpSet) PumpSet = nullptr;
     decltype(&Ombrix_OpenFailure) OpenFailure = nullptr;
 };
@@ -113,6 +115,8 @@ bool load() {
     bindOne(s.handle, "Ombrix_PortFolder", f.PortFolder, missing);
     bindOne(s.handle, "Ombrix_PortScan", f.PortScan, missing);
     bindOne(s.handle, "Ombrix_PortFolderCheck", f.PortFolderCheck, missing);
+    bindOne(s.handle, "Ombrix_PortAdd", f.PortAdd, missing);
+    bindOne(s.handle, "Ombrix_PortRemove", f.PortRemove, missing);
     bindOne(s.handle, "Ombrix_PumpSet", f.PumpSet, missing);
     bindOne(s.handle, "Ombrix_OpenFailure", f.OpenFailure, missing);
     if (!missing.isEmpty()) {
@@ -237,6 +241,15 @@ QString PortFolder() {
 
 std::int32_t PortScan() {
     return call(&Exports::PortScan);
+}
+
+std::int32_t PortAdd(const QString& target, std::int32_t first) {
+    const QByteArray bytes = QFile::encodeName(target);
+    return call(&Exports::PortAdd, bytes.constData(), first);
+}
+
+std::int32_t PortRemove(std::int32_t com) {
+    return call(&Exports::PortRemove, com);
 }
 
 std::int32_t PortFolderCheck() {

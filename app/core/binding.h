@@ -54,6 +54,11 @@ QString PortName(std::int32_t com);
 QString PortFolder();
 // Lets the library number the USB serial devices present (Ombrix_PortScan).
 std::int32_t PortScan();
+// Makes the alias COM<n> -> `target` (a network name or a device path) at
+// the lowest free n from `first`; n, or a negative result code.
+std::int32_t PortAdd(const QString& target, std::int32_t first);
+// Removes the alias COM<com>; 0 or a negative result code.
+std::int32_t PortRemove(std::int32_t com);
 // Whether the library follows the port directory's aliases
 // (OMBRIX_FOLDER_*); OMBRIX_FOLDER_MISSING without a library.
 std::int32_t PortFolderCheck();

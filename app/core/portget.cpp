@@ -80,6 +80,11 @@ std::int16_t EnumComPort(int index, QString& name) {
     return static_cast<std::int16_t>(com);
 }
 
+bool isNetworkName(const QString& path) {
+    // Devices are absolute paths; every network name starts with its scheme.
+    return !path.startsWith(u'/') && path.contains(QStringLiteral("://"));
+}
+
 QString folderWarning(std::int32_t check, const QString& folder) {
     for (const FolderReason& r : kFolderReasons) {
         if (r.check == check) return localized(kFolderIgnored).arg(folder, localized(r.why));

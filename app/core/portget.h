@@ -52,6 +52,10 @@ std::vector<WatchedFolder> watchedFolders();
 // when it has none.
 int comNumberOf(const QString& friendlyName);
 
+// Whether a port's path (the library's answer for its COM number) is a
+// network name (rfc2217://..., socket://...) rather than a device path.
+bool isNetworkName(const QString& path);
+
 // What a user must be told when the library ignores the port directory
 // (another user's, one others may write to, a link): which directory, why,
 // and how to mend it, in the current language. Empty while its aliases

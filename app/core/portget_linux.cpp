@@ -87,9 +87,16 @@ std::vector<QString> snapshot(const std::function<QString(int)>& pathOf) {
         bool alias;      // reached through a link the user made
     };
     std::vector<Found> found;
+    std::vector<std::pair<int, QString>> network;
     for (int com = 1; com <= 256; ++com) {
         QString path = pathOf(com);
         if (path.isEmpty()) continue;
+        // A port on the network is there as long as its alias is: whether
+        // the server answers is known only once it is opened.
+        if (isNetworkName(path)) {
+            network.emplace_back(com, path);
+            continue;
+        }
         QString seen = underDev(path);
         if (!isCharDevice(seen)) continue;
         QString kernel = kernelName(seen);
@@ -113,6 +120,9 @@ std::vector<QString> snapshot(const std::function<QString(int)>& pathOf) {
         if (description.isEmpty()) description = genericDescription(f.kernel);
         names.push_back(QStringLiteral("%1 (%2) (COM%3)").arg(description, f.kernel).arg(f.com));
     }
+    // After the devices, in the order of their numbers.
+    for (const auto& [com, url] : network)
+        names.push_back(QStringLiteral("%1 (COM%2)").arg(url).arg(com));
     return names;
 }
 

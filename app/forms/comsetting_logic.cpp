@@ -1,5 +1,6 @@
 #include "comsetting_logic.h"
 
+#include <QRegularExpression>
 #include <limits>
 
 #include "common.h"
@@ -119,7 +120,10 @@ TimeoutCheck checkTimeout(const QString& text, int maxLength) {
 
 QString openFailureMessage(std::int32_t code, std::int32_t cause) {
     // The second line by the library's reason; a reason without a row adds
-    // nothing to the result code's message.
+    // nothing to the result code's message. The library gives a reason only
+    // to an open that failed for it, whatever code that failure has: a
+    // network port's malformed name is a parameter error, a server that
+    // cannot set the line a communication error.
     struct CauseLine {
         std::int32_t cause;
         Text line;
@@ -137,9 +141,20 @@ QString openFailureMessage(std::int32_t code, std::int32_t cause) {
         {OMBRIX_OPEN_NOT_TTY,
          {u"ポートの名前がシリアルデバイスを指していません",
           "the port's name leads to no serial device"}},
+        {OMBRIX_OPEN_BAD_NAME,
+         {u"ネットワークポートの名前が正しくありません", "the network port's name is malformed"}},
+        {OMBRIX_OPEN_NO_HOST, {u"ホストが見つかりません", "no such host"}},
+        {OMBRIX_OPEN_REFUSED, {u"ホストが接続を拒否しました", "the host refused the connection"}},
+        {OMBRIX_OPEN_NO_ANSWER,
+         {u"ホストから応答がありません", "the host did not answer within 5 seconds"}},
+        {OMBRIX_OPEN_NO_COM_CONTROL,
+         {u"サーバーが通信設定（RFC 2217）に対応していません",
+          "the server cannot set the serial line (no RFC 2217)"}},
+        {OMBRIX_OPEN_DROPPED,
+         {u"サーバーが接続を切断しました", "the server closed the connection"}},
     };
     const QString text = ErrorMessageText(code);
-    if (code != OMBRIX_E_NOT_OPEN || text.isEmpty()) return text;
+    if (text.isEmpty()) return text;
     for (const CauseLine& c : kCauses) {
         if (c.cause == cause) return text + u'\n' + localized(c.line);
     }
@@ -160,6 +175,61 @@ OpenArgs openArgs(const Positions& p, std::int32_t timeout) {
     a.description +=
         QStringLiteral(", TIMEOUT-") + QString::number(timeout) + QStringLiteral("(ms)");
     return a;
+}
+
+const std::vector<NetworkKind>& networkKinds() {
+    static const std::vector<NetworkKind> kinds = {
+        {u"RFC 2217（回線設定あり）", "rfc2217"},
+        {u"TCP（データのみ）", "socket"},
+    };
+    return kinds;
+}
+
+QStringList networkKindEntries() {
+    QStringList out;
+    for (const NetworkKind& k : networkKinds()) out << QString::fromUtf16(k.entry);
+    return out;
+}
+
+NetworkPortCheck checkNetworkPort(int kind, const QString& host, const QString& port) {
+    NetworkPortCheck c;
+    const std::vector<NetworkKind>& kinds = networkKinds();
+    const NetworkKind& k = kinds[kind >= 0 && static_cast<std::size_t>(kind) < kinds.size()
+                                     ? static_cast<std::size_t>(kind)
+                                     : 0];
+    QString h = host.trimmed();
+    // What a host may look like is the library's to judge; only what would
+    // make a name of another shape is refused here.
+    if (h.isEmpty() || h.contains(QRegularExpression(QStringLiteral("[\\s/?#@]")))) {
+        c.message = QStringLiteral("ホスト名を入力してください");
+        c.field = NetworkPortCheck::Field::Host;
+        return c;
+    }
+    // An IPv6 address goes in brackets, as in any URL.
+    if (h.contains(u':') && !h.startsWith(u'[')) h = u'[' + h + u']';
+    bool number = false;
+    const int p = port.trimmed().toInt(&number);
+    if (!number || p < 1 || p > 65535) {
+        c.message = QStringLiteral("ポート番号には１～６５５３５の数値を入力してください");
+        c.field = NetworkPortCheck::Field::Port;
+        return c;
+    }
+    c.ok = true;
+    c.name = QStringLiteral("%1://%2:%3").arg(QString::fromLatin1(k.scheme), h).arg(p);
+    return c;
+}
+
+QString networkPortFailure(std::int32_t code, const QString& folderWarning) {
+    switch (code) {
+        case OMBRIX_E_PARAM:
+            return QStringLiteral("ネットワークポートの名前が正しくありません");
+        case OMBRIX_E_NO_ROOM:
+            return QStringLiteral("空いているCOM番号がありません");
+        default:
+            return folderWarning.isEmpty()
+                       ? QStringLiteral("ポートフォルダにネットワークポートを追加できません")
+                       : folderWarning;
+    }
 }
 
 int PortSelection::choose(const std::vector<int>& coms, int current) {

@@ -87,6 +87,34 @@ OpenArgs openArgs(const Positions& positions, std::int32_t timeout);
 // names the cause (and, for a refusal, the fix). In the current language.
 QString openFailureMessage(std::int32_t code, std::int32_t cause);
 
+// A port on the network, as the user describes it to the dialog: which
+// kind of server it is, its host and its TCP port. The name the library
+// takes is made from them; whether the library accepts the name decides
+// the rest.
+struct NetworkKind {
+    const char16_t* entry;  // what the kind list shows
+    const char* scheme;     // the name's scheme
+};
+// RFC 2217 first: a server that can set the line is the usual case.
+const std::vector<NetworkKind>& networkKinds();
+QStringList networkKindEntries();
+
+struct NetworkPortCheck {
+    bool ok = false;
+    QString name;     // rfc2217://HOST:PORT or socket://HOST:PORT when ok
+    QString message;  // why not, when refused
+    enum class Field { None, Host, Port } field = Field::None;
+};
+NetworkPortCheck checkNetworkPort(int kind, const QString& host, const QString& port);
+
+// Why a network port could not be added: the library's result, with the
+// port directory's warning when it is the directory that refused.
+QString networkPortFailure(std::int32_t code, const QString& folderWarning);
+
+// Network ports the user adds take numbers from here up, above the
+// built-in devices and the numbers USB devices get first.
+constexpr int kFirstNetworkCom = 100;
+
 inline const QString kSelectPort = QStringLiteral("ポートを選択してください");
 // The time-out check's refusals; checkTimeout() words them in the current
 // language.

@@ -1,9 +1,15 @@
 #include "frm_comsetting.h"
 
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QMenu>
+#include <QShortcut>
 #include <algorithm>
+#include <memory>
 
 #include "binding.h"
 #include "dialog.h"
+#include "frm_netport.h"
 #include "frm_terminal.h"
 #include "portget.h"
 #include "twips.h"
@@ -110,6 +116,23 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     setTabOrder(TxtTimeout, CmdOpen);
     setTabOrder(CmdOpen, CmdCancel);
 
+    NetPortForm = new FrmNetPort(this);
+    runNetPort = [](FrmNetPort& form) { return form.run(); };
+    MnuNetAdd = new QAction(QStringLiteral("ネットワークポートの追加(&N)..."), this);
+    MnuNetRemove = new QAction(QStringLiteral("ネットワークポートの削除(&D)"), this);
+    connect(MnuNetAdd, &QAction::triggered, this, &FrmComSetting::MnuNetAdd_Click);
+    connect(MnuNetRemove, &QAction::triggered, this, &FrmComSetting::MnuNetRemove_Click);
+    // The list's text part owns the mouse's and the menu key's requests;
+    // Shift+F10 asks for the same menu where the platform does not map it.
+    CmbPortNo->lineEdit()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(
+        CmbPortNo->lineEdit(), &QWidget::customContextMenuRequested, this,
+        [this](const QPoint& at) { showPortMenu(CmbPortNo->lineEdit()->mapTo(CmbPortNo, at)); });
+    auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), CmbPortNo);
+    menuKey->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(menuKey, &QShortcut::activated, this,
+            [this] { showPortMenu(QPoint(0, CmbPortNo->height())); });
+
     connect(&portWatch_, &PortWatch::changed, this, &FrmComSetting::refreshPorts);
     connect(CmdOpen, &QPushButton::clicked, this, &FrmComSetting::CmdOpen_Click);
     connect(CmdCancel, &QPushButton::clicked, this, &FrmComSetting::CmdCancel_Click);
@@ -210,6 +233,57 @@ void FrmComSetting::showPorts(bool load) {
     if (typed) CmbPortNo->setEditText(text);
 }
 
+int FrmComSetting::selectedCom() const {
+    const int at = position(CmbPortNo);
+    return at < 0 ? 0 : CmbPortNo->itemData(at).toInt();
+}
+
+std::unique_ptr<QMenu> FrmComSetting::makePortMenu() {
+    std::unique_ptr<QMenu> menu(CmbPortNo->lineEdit()->createStandardContextMenu());
+    menu->addSeparator();
+    menu->addAction(MnuNetAdd);
+    menu->addAction(MnuNetRemove);
+    const int com = selectedCom();
+    MnuNetAdd->setEnabled(!opening_);
+    MnuNetRemove->setEnabled(!opening_ && com > 0 && PortGet::isNetworkName(PortName(com)));
+    return menu;
+}
+
+void FrmComSetting::showPortMenu(const QPoint& at) {
+    makePortMenu()->exec(CmbPortNo->mapToGlobal(at));
+}
+
+void FrmComSetting::MnuNetAdd_Click() {
+    if (opening_) return;
+    const int com = runNetPort(*NetPortForm);
+    if (com <= 0) return;
+    // Listed at once, and chosen: the user added it to use it.
+    portSelection_ = PortSelection(com);
+    showPorts(true);
+    CmbPortNo->setFocus();
+}
+
+void FrmComSetting::MnuNetRemove_Click() {
+    const int com = selectedCom();
+    if (opening_ || com <= 0 || !PortGet::isNetworkName(PortName(com))) return;
+    const std::int32_t r = PortRemove(com);
+    if (r < 0 && r != OMBRIX_E_NOT_OPEN) {
+        dialog().message(networkPortFailure(r, PortGet::folderWarning()));
+        return;
+    }
+    showPorts(false);
+}
+
+void FrmComSetting::reject() {
+    // The close box and Escape during an open end the open first; the
+    // dialog closes once it has returned.
+    if (opening_) {
+        CmdCancel_Click();
+        return;
+    }
+    QDialog::reject();
+}
+
 void FrmComSetting::done(int result) {
     portWatch_.stop();
     QDialog::done(result);
@@ -238,10 +312,28 @@ void FrmComSetting::CmdOpen_Click() {
     OpenArgs args = openArgs(positions, t);
     const int com = CmbPortNo->itemData(position(CmbPortNo)).toInt();
     const QString caption = CmbPortNo->currentText();
+    // The library takes the lowest free record, and nothing else opens a
+    // port while this modal dialog runs.
+    openingHandle_ = -1;
+    for (int r = 0; r < 10 && openingHandle_ < 0; ++r) {
+        if (ImageProgress(r, nullptr, nullptr) == OMBRIX_E_NOT_OPEN) openingHandle_ = r;
+    }
+    cancelled_ = false;
     opening_ = true;
     std::int32_t h = PortOpen(com, args.baud, args.dataBits, args.stopBits, args.parity, args.flow);
     opening_ = false;
+    openingHandle_ = -1;
     c_.ComHandle[slot] = h;
+    if (cancelled_) {
+        // The user asked to leave while the port was opening: the dialog
+        // closes now, as the cancel asked, and an open that got through
+        // anyway is undone.
+        if (h >= 0) PortClose(h);
+        c_.ComHandle[slot] = -1;
+        refreshPending_ = false;
+        QDialog::reject();
+        return;
+    }
     if (h < 0) {
         const QString text = openFailureMessage(h, OpenFailure());
         if (!text.isEmpty()) dialog().message(text);
@@ -262,8 +354,16 @@ void FrmComSetting::CmdOpen_Click() {
 }
 
 void FrmComSetting::CmdCancel_Click() {
+    if (opening_) {
+        // A connect to a far server, or a greeting nobody answers, can take
+        // seconds: the cancel ends it, and the open's return closes the
+        // dialog.
+        cancelled_ = true;
+        if (openingHandle_ >= 0) ComCancel(openingHandle_);
+        return;
+    }
     c_.ComHandle[static_cast<std::size_t>(MyIdx)] = -1;
-    reject();
+    QDialog::reject();
 }
 
 }  // namespace tavorin

@@ -2,12 +2,16 @@
 // line settings, opens the port and records the choices.
 #pragma once
 
+#include <QAction>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <array>
+#include <functional>
+#include <memory>
 
 #include "common.h"
 #include "comsetting_logic.h"
@@ -16,6 +20,7 @@
 namespace tavorin {
 
 class FrmTerminal;
+class FrmNetPort;
 
 class FrmComSetting : public QDialog {
     Q_OBJECT
@@ -33,6 +38,14 @@ class FrmComSetting : public QDialog {
     // Under everything, shown only while the library ignores the port
     // directory: why the user's aliases are missing from the list.
     QLabel* LblPortFolder;
+    // The port list's own menu (the edit items, then these): a port on the
+    // network is added and removed here, out of the way of everyone who
+    // never needs one.
+    QAction* MnuNetAdd;
+    QAction* MnuNetRemove;
+    FrmNetPort* NetPortForm;
+    // Runs the add dialog: its COM number, or 0 (tests answer it).
+    std::function<int(FrmNetPort&)> runNetPort;
 
     // Loads afresh and runs the dialog modally, as each show does.
     void run();
@@ -40,6 +53,12 @@ class FrmComSetting : public QDialog {
     void Form_Load();
     void CmdOpen_Click();
     void CmdCancel_Click();
+    void MnuNetAdd_Click();
+    void MnuNetRemove_Click();
+    // The port list's menu, its items enabled as they apply now; and the
+    // same shown at `at` (in the list's coordinates).
+    std::unique_ptr<QMenu> makePortMenu();
+    void showPortMenu(const QPoint& at);
 
     // The position a list stands at: -1 when nothing is selected or the
     // user typed a text of their own.
@@ -52,6 +71,7 @@ class FrmComSetting : public QDialog {
 
   protected:
     void done(int result) override;
+    void reject() override;
 
   private:
     void showPorts(bool load);
@@ -66,6 +86,12 @@ class FrmComSetting : public QDialog {
     bool opening_ = false;
     bool refreshPending_ = false;
     int warningTop_ = 0;
+    // The record the open under way takes (the library takes the lowest
+    // free one), so that a cancel reaches its connect or greeting.
+    int openingHandle_ = -1;
+    bool cancelled_ = false;
+    // The COM number of the selected entry, 0 for none.
+    int selectedCom() const;
 };
 
 }  // namespace tavorin

@@ -11,6 +11,7 @@
 #include "comsetting_logic.h"
 #include "frm_comsetting.h"
 #include "frm_image.h"
+#include "frm_netport.h"
 #include "frm_picture.h"
 #include "frm_progress.h"
 #include "frm_terminal.h"
@@ -52,6 +53,19 @@ int takeScreenshots(const QString& directory, FrmImage& main) {
     d.Form_Load();
     d.show();
     failed += !save(d, dir, "comsetting.png");
+    // The port list's menu, and the dialog it opens to add a network port.
+    {
+        std::unique_ptr<QMenu> menu = d.makePortMenu();
+        menu->popup(d.CmbPortNo->mapToGlobal(QPoint(40, d.CmbPortNo->height())));
+        failed += !save(*menu, dir, "comsetting_menu.png");
+    }
+    FrmNetPort& n = *d.NetPortForm;
+    n.Form_Load();
+    n.TxtNetHost->setText(QStringLiteral("192.168.0.50"));
+    n.TxtNetPort->setText(QStringLiteral("4001"));
+    n.show();
+    failed += !save(n, dir, "netport.png");
+    n.hide();
     d.hide();
 
     FrmTerminal& t = *main.TermForm[0];

@@ -11,10 +11,8 @@
 // measured on its own, on an unpaced scanner, and left out of the line
 // efficiency; the figure with it is printed beside.
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -27,6 +25,7 @@
 #include <string>
 
 #include "figures.h"
+#include "scanner_latency.h"
 #include "vscanner/scanner.h"
 
 using namespace tavorin;
@@ -65,39 +64,6 @@ std::string runTool(const std::string& dir, int com) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : std::string();
 }
 
-using Clock = std::chrono::steady_clock;
-
-// The scanner's own time from the command to its first byte, in seconds;
-// negative on failure. Measured on an unpaced scanner (pacing starts only
-// once the picture is ready) with the terminal read directly, so that no
-// host's overhead is counted in it; the least of three tries.
-double scannerLatency() {
-    vscanner::Scanner scanner(vscanner::Options{});
-    double least = -1;
-    for (int i = 0; i < 3; ++i) {
-        const int fd = open(scanner.devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) return -1;
-        termios tio{};
-        tcgetattr(fd, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-        tcflush(fd, TCIOFLUSH);
-        static const char frame[] = "\x16M\rIMGSHP6F.";
-        const Clock::time_point asked = Clock::now();
-        if (write(fd, frame, sizeof frame - 1) != static_cast<ssize_t>(sizeof frame - 1)) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 5000) != 1) break;
-        const double seconds = std::chrono::duration<double>(Clock::now() - asked).count();
-        least = least < 0 ? seconds : std::min(least, seconds);
-        // The rest of the picture, until the line is quiet.
-        char buf[4096];
-        while (poll(&p, 1, 50) == 1 && read(fd, buf, sizeof buf) > 0) {
-        }
-        close(fd);
-    }
-    return least;
-}
-
 }  // namespace
 
 int main() {
@@ -109,7 +75,7 @@ int main() {
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
 
     int result = 1;
-    const double latency = scannerLatency();
+    const double latency = bench::scannerLatency("IMGSHP6F");
     if (latency < 0) std::fprintf(stderr, "capture_bench: the latency probe failed\n");
     if (latency >= 0) {
         vscanner::Options options;

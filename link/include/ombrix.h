@@ -38,7 +38,49 @@
  *     Ombrix_ComCancel may be called from a further thread.
  *
  * A COM number n (1..256) names a device: \\.\COMn on Windows, a device
- * path on POSIX; see Ombrix_PortName.
+ * path or a network port on POSIX; see Ombrix_PortName.
+ *
+ * Network ports (POSIX). A scanner on a serial device server, or on a
+ * computer that runs ser2net, is reached as the alias COM<n> whose link text
+ * is a network name (Ombrix_PortAdd makes one):
+ *   rfc2217://HOST:PORT  a telnet session with the Com Port Control option:
+ *                        the open negotiates binary transmission both ways,
+ *                        suppress-go-ahead and the option, then sends the
+ *                        line's speed, data size, parity, stop size, flow
+ *                        control, DTR on and RTS as for a serial port. The
+ *                        server's answers are awaited a short, bounded time
+ *                        (some servers never answer some of them); a server
+ *                        that refuses the option altogether cannot set the
+ *                        line and fails the open with OMBRIX_E_COMM.
+ *   socket://HOST:PORT   the bare byte stream: no telnet, and the line's
+ *                        settings are not sent at all; the server's own
+ *                        settings must match the scanner.
+ * HOST is a name, an IPv4 address or an IPv6 address in brackets; PORT is
+ * 1..65535; nothing may follow. Everything else works as for a serial port:
+ *   - The open resolves the name (on a thread of its own, so that a slow
+ *     resolver cannot freeze the caller) and connects without blocking: the
+ *     pump runs about every 10 ms, and Ombrix_ComCancel on the handle the
+ *     open is taking (the lowest free record), from the pump or another
+ *     thread, ends it with OMBRIX_E_CANCELLED within about 10 ms, pump or
+ *     none. Resolving, connecting and negotiating take at most 5 s, then
+ *     OMBRIX_E_NOT_OPEN; Ombrix_OpenFailure says why (no such host, refused,
+ *     no answer). The answers to the line's settings are then awaited at
+ *     most 1 s more.
+ *   - Bytes pass unchanged both ways, 0xFF included; telnet commands in the
+ *     stream never reach a reply buffer, an image file or a queue count.
+ *   - Purges of the input or output are sent to an rfc2217:// server as its
+ *     purge command for the same side. Ombrix_CmndSend lets the output of
+ *     earlier sends leave the host first, as for a serial port.
+ *   - A connection the server closes or resets is a vanished device
+ *     (OMBRIX_E_COMM); the bytes that came before the close are still read.
+ *     TCP keep-alive notices a server that died silently, on an idle line,
+ *     within a minute.
+ *   - Waits sleep in the kernel on the connection, as on a serial port.
+ *   - Ombrix_PortClose ends the connection in order: the server is told, and
+ *     what it still sends is read until it closes its side too (at most
+ *     250 ms), so that it takes the next connection at once.
+ * On Windows a device server's own driver gives a COM port; the library has
+ * no network ports there.
  */
 #ifndef OMBRIX_H
 #define OMBRIX_H
@@ -88,8 +130,17 @@ enum {
     OMBRIX_OPEN_NO_DEVICE = 2, /* no device behind the COM number */
     OMBRIX_OPEN_HELD = 3,      /* held by another program (or open in this one) */
     OMBRIX_OPEN_OTHER = 4,     /* any other reason: no resources, a driver's refusal */
-    OMBRIX_OPEN_NOT_TTY = 5    /* the name leads to something that is no terminal device:
+    OMBRIX_OPEN_NOT_TTY = 5,   /* the name leads to something that is no terminal device:
                                   a regular file, a FIFO, a socket, a directory */
+    /* Network ports (see Ombrix_PortName): */
+    OMBRIX_OPEN_BAD_NAME = 6,        /* a malformed network name (the open gave OMBRIX_E_PARAM) */
+    OMBRIX_OPEN_NO_HOST = 7,         /* the host name does not resolve */
+    OMBRIX_OPEN_REFUSED = 8,         /* nothing listens at that port (connection refused) */
+    OMBRIX_OPEN_NO_ANSWER = 9,       /* no connection, or no telnet answer, within 5 s */
+    OMBRIX_OPEN_NO_COM_CONTROL = 10, /* an rfc2217:// server that refuses the option that sets
+                                       the line (the open gave OMBRIX_E_COMM) */
+    OMBRIX_OPEN_DROPPED = 11         /* the server closed the connection while it was being set
+                                        up (the open gave OMBRIX_E_COMM) */
 };
 
 /* Values of Ombrix_PortFolderCheck: whether the port directory's aliases count. */
@@ -123,13 +174,19 @@ enum { OMBRIX_IMAGE_IDLE = 0, OMBRIX_IMAGE_RUNNING = 1, OMBRIX_IMAGE_FAILED = 2 
  * and 1000 ms for each further one. Both time-outs are reset to their defaults.
  * Returns the port handle 0..9, or:
  *   OMBRIX_E_NOT_OPEN  the COM number is already open in the table, or the
- *                      device cannot be opened (missing, held by another program)
+ *                      device cannot be opened (missing, held by another program),
+ *                      or a network port cannot be reached (see "Network ports")
  *   OMBRIX_E_NO_ROOM   all ten records in use (checked first), or com outside 1..256
- *   OMBRIX_E_PARAM     baud, data, stop or parity out of range (checked in that order)
+ *   OMBRIX_E_PARAM     baud, data, stop or parity out of range (checked in that order),
+ *                      or a malformed network name
  *   OMBRIX_E_TIMEOUT   no answer to the greeting
  *   OMBRIX_E_NO_ROOM   more than nine bytes before a terminator
- *   OMBRIX_E_COMM      a wrong answer, or the device vanished
- *   OMBRIX_E_CANCELLED a cancel or close arrived through the pump
+ *   OMBRIX_E_COMM      a wrong answer, or the device vanished; an rfc2217:// server
+ *                      that refuses to set the line, or closes the connection
+ *                      while the open sets it up
+ *   OMBRIX_E_CANCELLED a cancel or close arrived through the pump (for a network
+ *                      port still connecting: Ombrix_ComCancel on the handle
+ *                      being taken)
  * A failed open leaves no record in use and no device open.
  */
 OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int32_t stop,
@@ -332,7 +389,12 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
  * tty, when it exists; else COM1-32 = /dev/ttyS0-31, COM33-64 =
  * /dev/ttyUSB0-31, COM65-96 = /dev/ttyACM0-31. COM97-256 exist only as
  * aliases; for them the alias path is written even when it does not exist.
- * An alias may also be one that Ombrix_PortScan made for a USB device.
+ * An alias may also be one that Ombrix_PortScan made for a USB device, or
+ * one whose link text is a network name (rfc2217://HOST:PORT,
+ * socket://HOST:PORT): then that text is written, and the open connects to
+ * it (see "Network ports" above). Any link text that begins with a URL
+ * scheme and "://" counts as a network name; one the open cannot parse fails
+ * it with OMBRIX_E_PARAM.
  * The port directory is made, private to the user, when it is missing. Its
  * aliases count only while it is the user's own (Ombrix_PortFolderCheck
  * answers OMBRIX_FOLDER_OWN): in a directory that another user owns or may
@@ -387,12 +449,45 @@ OMBRIX_API int32_t Ombrix_PortFolderCheck(void);
 OMBRIX_API int32_t Ombrix_PortScan(void);
 
 /*
+ * Makes a port: the alias COM<n> in the port directory (see Ombrix_PortName)
+ * that leads to `target`, at the lowest n from `first` (1..256) that no
+ * alias holds; an alias there shadows the built-in device of that number,
+ * so a program that adds ports for its user starts above the built-in table
+ * (97 and up). `target` is a network name (rfc2217://HOST:PORT or
+ * socket://HOST:PORT, exactly as the open accepts it) or the absolute path
+ * of a character device that exists now (a /dev/serial/by-id/ name). The
+ * port directory is made, private to the user, when it is missing.
+ * Returns n, or OMBRIX_E_PARAM (no target, a malformed network name, or a
+ * path that is no character device), OMBRIX_E_NO_ROOM (`first` outside
+ * 1..256, or every number from it up taken), OMBRIX_E_FILE (the port
+ * directory is not the user's own, see Ombrix_PortFolderCheck, or refuses
+ * the link).
+ * On Windows there is no port directory: OMBRIX_E_PARAM for no target, else
+ * OMBRIX_E_FILE.
+ */
+OMBRIX_API int32_t Ombrix_PortAdd(const char* target, int32_t first);
+
+/*
+ * Removes the alias COM<com> from the port directory: only ever a symbolic
+ * link, never a device or a file that stands under that name. An open port
+ * on that number stays open.
+ * Returns 0, OMBRIX_E_NO_ROOM (com outside 1..256), OMBRIX_E_NOT_OPEN (no
+ * such alias), or OMBRIX_E_FILE (the port directory is not the user's own,
+ * or refuses). On Windows there is no port directory: OMBRIX_E_FILE for
+ * every com in 1..256.
+ */
+OMBRIX_API int32_t Ombrix_PortRemove(int32_t com);
+
+/*
  * Why the calling thread's last Ombrix_PortOpen could not get its device:
  * one of the OMBRIX_OPEN_* values. An open that failed later (no greeting,
  * a setting out of range) got its device and leaves OMBRIX_OPEN_OK. On
  * POSIX a permission refusal is usually a user who is not in the group that
  * owns the serial devices (dialout on Debian); on Windows a port another
- * program holds is refused as "access denied" and counts as held.
+ * program holds is refused as "access denied" and counts as held. A network
+ * port answers OMBRIX_OPEN_BAD_NAME, _NO_HOST, _REFUSED, _NO_ANSWER,
+ * _NO_COM_CONTROL or _DROPPED (those last two after an open that gave
+ * OMBRIX_E_COMM). A cancelled open leaves OMBRIX_OPEN_OK: its result says it.
  */
 OMBRIX_API int32_t Ombrix_OpenFailure(void);
 

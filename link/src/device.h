@@ -2,15 +2,19 @@
 // operating system. The core never calls the platform directly: it opens a
 // device by path, configures its line, and moves bytes through this
 // interface. Everything below the Device class is what one platform provides
-// (device_posix.cpp with port_name_posix.cpp, or device_win32.cpp): the file
-// a picture goes to, the watcher's notice, the port name of a COM number, the
-// default message pump, the watcher's priority and the clock. The fuzz
-// targets bring an in-memory Device of their own.
+// (the *_posix.cpp files, or device_win32.cpp with port_name_win32.cpp): the
+// serial device, the network device, the file a picture goes to, the
+// watcher's notice, the port name of a COM number, the default message pump,
+// the watcher's priority and the clock. The fuzz targets bring an in-memory
+// Device of their own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+
+#include "network_name.h"
 
 namespace ombrix {
 
@@ -141,7 +145,36 @@ class Device {
 // not name; NotTerminal is a name that leads to something other than a
 // terminal device (a regular file, a FIFO, a socket, a directory); NoEvent
 // means the device opened but its wake-up machinery could not be made.
-enum class OpenError { None, Denied, NoDevice, Held, CannotOpen, NotTerminal, NoEvent };
+// The network's own: BadName (a malformed network name), NoHost (the name does not resolve),
+// Refused (nothing listens there), NoAnswer (no connection, or no answer to the telnet negotiation,
+// within the open's time), NoComControl (the server refuses the option that sets the line), Dropped
+// (the server closed the connection while the open was setting it up), Cancelled (the open's record
+// was cancelled while it waited).
+enum class OpenError {
+    None,
+    Denied,
+    NoDevice,
+    Held,
+    CannotOpen,
+    NotTerminal,
+    NoEvent,
+    BadName,
+    NoHost,
+    Refused,
+    NoAnswer,
+    NoComControl,
+    Dropped,
+    Cancelled,
+};
+
+// What an open that waits (for a name, a connection, a server's answers) is
+// given by the caller: `pump` runs the caller's pump and tells whether one
+// ran, so that the wait must come back within a slice to run it again;
+// `cancelled` tells whether the record the open is taking was cancelled.
+struct OpenWait {
+    std::function<bool()> pump;
+    std::function<bool()> cancelled;
+};
 
 // The file an image is stored in. What the user's path names decides how
 // it is written:
@@ -199,6 +232,17 @@ bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* 
 // Opens the serial device at `path` for exclusive use. On failure returns
 // null and sets `error` to the reason.
 std::shared_ptr<Device> openDevice(const char* path, OpenError& error);
+
+// Connects to a network port: resolves the name, connects and, for
+// rfc2217://, negotiates the telnet options, all within a few seconds and
+// without freezing the caller (`wait` is run about every slice). The
+// device's configure() then sends the line's settings and waits a short,
+// bounded time for the server's answers, with the same `wait`; a raw
+// socket:// port takes no settings. On failure returns null and sets
+// `error` to the reason. Where the platform reaches network ports through
+// drivers of their own (COM ports), there is none: NoDevice.
+std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wait,
+                                    OpenError& error);
 
 // Milliseconds on a monotonic clock.
 std::int64_t tickMs();

@@ -516,6 +516,13 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
     return std::make_shared<Win32Device>(h, events[0], events[1], events[2], events[3], events[4]);
 }
 
+std::shared_ptr<Device> openNetwork(const NetworkName&, const OpenWait&, OpenError& error) {
+    // A device server's own driver makes a COM port of a network port here;
+    // resolution never yields a network name on this platform.
+    error = OpenError::NoDevice;
+    return nullptr;
+}
+
 bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length) {
     // The device namespace reaches every COM number, also those above 9,
     // which the plain name "COM10" does not.

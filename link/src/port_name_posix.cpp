@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "device.h"
+#include "network_name.h"
 #include "ombrix.h"
 #include "port_names.h"
 
@@ -148,7 +149,14 @@ std::string comPathIn(std::int32_t com, const PortFolders& folders) {
     // An alias wins even when it dangles: opening it then fails, which is
     // truer than silently opening some other device under that number. A
     // USB device that is unplugged keeps its number this way.
-    if (lstat(alias.c_str(), &st) == 0) return alias;
+    if (lstat(alias.c_str(), &st) == 0) {
+        // A network port's alias leads to no file: its text is the name.
+        if (S_ISLNK(st.st_mode)) {
+            std::string text = linkText(alias);
+            if (isNetworkName(text)) return text;
+        }
+        return alias;
+    }
     std::string builtin = builtinPath(com);
     return builtin.empty() ? alias : builtin;
 }
@@ -200,6 +208,52 @@ std::int32_t rememberSerialIdsIn(const PortFolders& folders) {
         if (symlink(a.target.c_str(), aliasPath(folders.ports, a.com).c_str()) == 0) ++made;
     }
     return made;
+}
+
+std::int32_t addAliasIn(const std::string& folder, const char* target, std::int32_t first) {
+    const std::string text = target ? target : "";
+    NetworkName name;
+    struct stat st {};
+    // Only what an open can use is written: a network name it can parse,
+    // or a serial device that is there now (named from the root, so that
+    // the link means the same wherever it is read from).
+    const bool usable = isNetworkName(text)
+                            ? parseNetworkName(text, name)
+                            : !text.empty() && text[0] == '/' && ::stat(text.c_str(), &st) == 0 &&
+                                  S_ISCHR(st.st_mode);
+    if (!usable) return OMBRIX_E_PARAM;
+    if (first < 1 || first > kMaxCom) return OMBRIX_E_NO_ROOM;
+    if (usableFolder(folder) != OMBRIX_FOLDER_OWN) return OMBRIX_E_FILE;
+    for (int com = first; com <= kMaxCom; ++com) {
+        if (symlink(text.c_str(), aliasPath(folder, com).c_str()) == 0) return com;
+        // Taken (by an alias, or anything else under that name): the next.
+        // symlink() never replaces, so a number another program takes
+        // meanwhile stays theirs.
+        if (errno != EEXIST) return OMBRIX_E_FILE;
+    }
+    return OMBRIX_E_NO_ROOM;
+}
+
+std::int32_t removeAliasIn(const std::string& folder, std::int32_t com) {
+    if (com < 1 || com > kMaxCom) return OMBRIX_E_NO_ROOM;
+    const std::int32_t trust = folderTrust(folder);
+    if (trust == OMBRIX_FOLDER_MISSING) return OMBRIX_E_NOT_OPEN;
+    if (trust != OMBRIX_FOLDER_OWN) return OMBRIX_E_FILE;
+    const std::string alias = aliasPath(folder, com);
+    struct stat st {};
+    // Only a link is an alias: whatever else stands under the name (a
+    // device node, a file someone put there) is not ours to delete.
+    if (lstat(alias.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return OMBRIX_E_NOT_OPEN;
+    if (unlink(alias.c_str()) != 0) return errno == ENOENT ? OMBRIX_E_NOT_OPEN : OMBRIX_E_FILE;
+    return OMBRIX_OK;
+}
+
+std::int32_t addAlias(const char* target, std::int32_t first) {
+    return addAliasIn(portDirectory(), target, first);
+}
+
+std::int32_t removeAlias(std::int32_t com) {
+    return removeAliasIn(portDirectory(), com);
 }
 
 bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length) {

@@ -18,6 +18,16 @@ std::int32_t rememberSerialIds() {
     return OMBRIX_OK;
 }
 
+// Network ports reach a Windows program as COM ports of the device server's
+// own driver: there is no alias to make or remove.
+std::int32_t addAlias(const char*, std::int32_t) {
+    return OMBRIX_E_FILE;
+}
+
+std::int32_t removeAlias(std::int32_t) {
+    return OMBRIX_E_FILE;
+}
+
 std::int32_t portFolderCheck() {
     return OMBRIX_FOLDER_MISSING;
 }

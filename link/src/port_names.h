@@ -28,6 +28,19 @@ std::int32_t portFolderCheck();
 // result code when the port directory cannot be used.
 std::int32_t rememberSerialIds();
 
+// Makes the alias COM<n> -> `target` at the lowest n from `first` (1..256)
+// that no alias holds, in the port directory (made when missing). `target`
+// is a well-formed network name or the absolute path of an existing
+// character device. Returns n, or OMBRIX_E_PARAM for any other target,
+// OMBRIX_E_FILE for a port directory that is not the user's own (or cannot
+// be written), OMBRIX_E_NO_ROOM when no number is free.
+std::int32_t addAlias(const char* target, std::int32_t first);
+
+// Removes the alias COM<com> (a link, never anything else). 0, or
+// OMBRIX_E_NOT_OPEN when there is no such alias, OMBRIX_E_FILE for a port
+// directory that is not the user's own (or refuses).
+std::int32_t removeAlias(std::int32_t com);
+
 // The folders the resolution reads and writes. The library uses the user's
 // port directory and the system's by-id folder; tests use folders of their
 // own.
@@ -47,7 +60,11 @@ std::int32_t folderTrust(const std::string& path);
 // exists (even a dangling one), else the built-in device name, else the
 // alias path. With one that fails it, the built-in device name or nothing:
 // another user's aliases must never decide where a number leads.
+// An alias whose link text is a network name (rfc2217://..., socket://...)
+// yields that text instead of its path: the open then connects to it.
 std::string comPathIn(std::int32_t com, const PortFolders& folders);
+std::int32_t addAliasIn(const std::string& folder, const char* target, std::int32_t first);
+std::int32_t removeAliasIn(const std::string& folder, std::int32_t com);
 std::int32_t rememberSerialIdsIn(const PortFolders& folders);
 
 // The built-in COM number of a kernel device name ("ttyACM1" -> 66), 0 for

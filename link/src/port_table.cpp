@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "network_name.h"
 #include "port.h"
 #include "port_names.h"
 
@@ -61,6 +62,20 @@ int32_t openFailureOf(OpenError error) {
             return OMBRIX_OPEN_HELD;
         case OpenError::NotTerminal:
             return OMBRIX_OPEN_NOT_TTY;
+        case OpenError::BadName:
+            return OMBRIX_OPEN_BAD_NAME;
+        case OpenError::NoHost:
+            return OMBRIX_OPEN_NO_HOST;
+        case OpenError::Refused:
+            return OMBRIX_OPEN_REFUSED;
+        case OpenError::NoAnswer:
+            return OMBRIX_OPEN_NO_ANSWER;
+        case OpenError::NoComControl:
+            return OMBRIX_OPEN_NO_COM_CONTROL;
+        case OpenError::Dropped:
+            return OMBRIX_OPEN_DROPPED;
+        case OpenError::Cancelled:
+            return OMBRIX_OPEN_OK;
         default:
             return OMBRIX_OPEN_OTHER;
     }
@@ -137,21 +152,57 @@ OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int3
         g_openFailure = OMBRIX_OPEN_OTHER;
         return OMBRIX_E_NOT_OPEN;
     }
-    OpenError error = OpenError::None;
-    std::shared_ptr<Device> device = openDevice(path, error);
-    if (!device) {
+
+    // The record is reserved before the device is opened: a connection to a
+    // network port takes a while, the pump runs meanwhile, and an open that
+    // a handler starts then must take another record (or find this COM
+    // number held), while Ombrix_ComCancel on this handle reaches the wait.
+    Port& p = port(chosen);
+    resetRecord(p);
+    p.com = com;
+    auto refuse = [&](OpenError error, int32_t result) {
+        p.com = 0;
         g_openFailure = openFailureOf(error);
+        return result;
+    };
+
+    OpenError error = OpenError::None;
+    std::shared_ptr<Device> device;
+    if (isNetworkName(path)) {
+        NetworkName name;
+        if (!parseNetworkName(path, name)) return refuse(OpenError::BadName, OMBRIX_E_PARAM);
+        const OpenWait wait{[] { return pump(); }, [&p] { return p.cancel.load() != 0; }};
+        device = openNetwork(name, wait, error);
+    } else {
+        device = openDevice(path, error);
+    }
+    if (!device) {
         // The wake-up machinery stands in for the record's event: failing to
-        // make it is a communication error, as the event's creation is.
-        return error == OpenError::NoEvent ? OMBRIX_E_COMM : OMBRIX_E_NOT_OPEN;
+        // make it is a communication error, as the event's creation is; so
+        // is a server that cannot set the line or hangs up on the open.
+        switch (error) {
+            case OpenError::NoEvent:
+            case OpenError::NoComControl:
+            case OpenError::Dropped:
+                return refuse(error, OMBRIX_E_COMM);
+            case OpenError::Cancelled:
+                return refuse(error, OMBRIX_E_CANCELLED);
+            default:
+                return refuse(error, OMBRIX_E_NOT_OPEN);
+        }
     }
     device->purge(true, true);
 
     // All settings are checked, in this order, before any is applied.
-    if (baud < 0 || baud > 9) return device->close(), OMBRIX_E_PARAM;
-    if (data != 0 && data != 1) return device->close(), OMBRIX_E_PARAM;
-    if (stop != 0 && stop != 1) return device->close(), OMBRIX_E_PARAM;
-    if (parity < 0 || parity > 2) return device->close(), OMBRIX_E_PARAM;
+    auto badSetting = [&] {
+        device->close();
+        p.com = 0;
+        return OMBRIX_E_PARAM;
+    };
+    if (baud < 0 || baud > 9) return badSetting();
+    if (data != 0 && data != 1) return badSetting();
+    if (stop != 0 && stop != 1) return badSetting();
+    if (parity < 0 || parity > 2) return badSetting();
     LineSettings line;
     line.baud = kBaudRates[static_cast<std::size_t>(baud)];
     line.dataBits = data == 0 ? 7 : 8;
@@ -160,10 +211,13 @@ OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int3
     line.rtsCts = (flow & 2) != 0;
     line.xonXoff = (flow & 1) != 0;
     device->configure(line);
-
-    Port& p = port(chosen);
-    resetRecord(p);
-    p.com = com;
+    // A network port's settings take a moment to be answered, and a cancel
+    // may come meanwhile; the greeting's send would lower the flag.
+    if (p.cancel.load()) {
+        device->close();
+        p.com = 0;
+        return OMBRIX_E_CANCELLED;
+    }
     p.device = device;
 
     static const unsigned char greeting[] = {'B', 'E', 'P', 'B', 'E', 'P', '?'};
@@ -254,6 +308,16 @@ OMBRIX_API int32_t Ombrix_PortFolderCheck(void) {
 
 OMBRIX_API int32_t Ombrix_PortScan(void) {
     return rememberSerialIds();
+}
+
+OMBRIX_API int32_t Ombrix_PortAdd(const char* target, int32_t first) {
+    if (target == nullptr || *target == 0) return OMBRIX_E_PARAM;
+    return addAlias(target, first);
+}
+
+OMBRIX_API int32_t Ombrix_PortRemove(int32_t com) {
+    if (com < 1 || com > kMaxCom) return OMBRIX_E_NO_ROOM;
+    return removeAlias(com);
 }
 
 OMBRIX_API int32_t Ombrix_OpenFailure(void) {

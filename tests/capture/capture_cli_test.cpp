@@ -28,6 +28,7 @@
 
 #include "child_process.h"
 #include "pty_peer.h"
+#include "ser2net_server.h"
 #include "vscanner/scanner.h"
 
 namespace {
@@ -555,6 +556,40 @@ TEST_F(CaptureCli, ASignalWhileTheToolStartsCancelsIt) {
     kill(t.pid(), SIGINT);
     EXPECT_EQ(t.wait(10s), 14) << t.err();
     EXPECT_EQ(scanner->commandsServed(), served) << "the port was opened";
+}
+
+// A scanner behind ser2net, named by its network port: the picture comes
+// as from a serial port, the far line runs at the speed asked for (the
+// strict scanner is silent at any other), and the run leaves no alias.
+TEST_F(CaptureCli, ANetworkPortTakenByItsName) {
+    vscanner::Options o;
+    o.strictLine = vscanner::LineSettings{115200, 8, 'N', 1};
+    start(o);
+    auto aliases = [&] {
+        const auto entries = std::filesystem::directory_iterator(ports.runtimeDir() + "/ombrix");
+        return std::distance(std::filesystem::begin(entries), std::filesystem::end(entries));
+    };
+    tavorin::test::Ser2net rfc(scanner->devicePath(), tavorin::test::Ser2net::Kind::Rfc2217);
+    Tool ship({"--port", rfc.url(), "--line", "115200,8,N,1", "--ship", "--format", "jpeg",
+               "--output", "n.jpg"},
+              dir());
+    ASSERT_EQ(ship.wait(), 0) << ship.err();
+    EXPECT_EQ(imageSize(path("n.jpg")), QSize(640, 480));
+    EXPECT_EQ(aliases(), 1) << "only the scanner's own";
+    rfc.stop();
+
+    // The bare stream sends no settings: ser2net's own must match.
+    tavorin::test::Ser2net raw(scanner->devicePath(), tavorin::test::Ser2net::Kind::Raw,
+                               "115200n81");
+    Tool ask({"--port", raw.url(), "--raw", "BEPLVL?"}, dir());
+    ASSERT_EQ(ask.wait(), 0) << ask.err();
+    EXPECT_EQ(ask.out(), "BEPLVL2<ACK>.\n");
+
+    Tool bad({"--port", "rfc2217://127.0.0.1", "--raw", "BEPLVL?"}, dir(), {"LC_ALL=en_US.UTF-8"});
+    EXPECT_EQ(bad.wait(), 15);
+    EXPECT_NE(bad.err().find("the network port's name is malformed"), std::string::npos)
+        << bad.err();
+    EXPECT_EQ(aliases(), 1) << "only the scanner's own";
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ TEST_F(PortGetTest, ARealPtyAliasIsListedWithItsComNumber) {
     setDialog(&d);
     test::PortDirectory dir;
     test::PtyPeer peer(dir, 207);
-    auto ports = listPorts();
+    std::vector<std::pair<QString, int>> ports = listPorts();
     setDialog(nullptr);
     bool found = false;
     for (const auto& [name, com] : ports) {
@@ -164,6 +164,20 @@ TEST_F(PortGetTest, ARealPtyAliasIsListedWithItsComNumber) {
         }
     }
     EXPECT_TRUE(found);
+    EXPECT_TRUE(d.messages.isEmpty());
+
+    // A port on the network is listed by its name as long as its alias is
+    // there, after the devices; whether its server answers is the open's
+    // business.
+    setDialog(&d);
+    ASSERT_EQ(PortAdd(QStringLiteral("rfc2217://[::1]:4001"), 100), 100);
+    ASSERT_EQ(PortAdd(QStringLiteral("socket://scanner-7.line2:7000"), 100), 101);
+    ports = listPorts();
+    setDialog(nullptr);
+    ASSERT_GE(ports.size(), 3u);
+    EXPECT_EQ(ports[ports.size() - 2],
+              std::make_pair(QString("rfc2217://[::1]:4001 (COM100)"), 100));
+    EXPECT_EQ(ports.back(), std::make_pair(QString("socket://scanner-7.line2:7000 (COM101)"), 101));
     EXPECT_TRUE(d.messages.isEmpty());
 }
 

@@ -72,6 +72,18 @@ inline void testPump() {
     if (pumpAction()) pumpAction()();
 }
 
+// Makes the test's pump run `action` once, `after` from now.
+inline void runInPumpAfter(std::chrono::milliseconds after, std::function<void()> action) {
+    auto start = Clock::now();
+    auto done = std::make_shared<bool>(false);
+    pumpAction() = [=] {
+        if (!*done && Clock::now() - start >= after) {
+            *done = true;
+            action();
+        }
+    };
+}
+
 class LinkTest : public ::testing::Test {
   protected:
     const int kCom = comBase();
@@ -97,14 +109,7 @@ class LinkTest : public ::testing::Test {
 
     // Runs `action` once from inside the pump, `after` into the call.
     void pumpOnceAfter(std::chrono::milliseconds after, std::function<void()> action) {
-        auto start = Clock::now();
-        auto done = std::make_shared<bool>(false);
-        pumpAction() = [=] {
-            if (!*done && Clock::now() - start >= after) {
-                *done = true;
-                action();
-            }
-        };
+        runInPumpAfter(after, std::move(action));
     }
 
     PortDirectory dir;

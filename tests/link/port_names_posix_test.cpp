@@ -223,5 +223,60 @@ TEST_F(SerialIdFoldersTest, OnlyTheUsersOwnPrivatePortDirectoryCounts) {
     EXPECT_EQ(ombrix::folderTrust(folders_.ports), OMBRIX_FOLDER_OWN);
 }
 
+// Ports a program adds for its user: network names and serial devices get
+// the lowest free number from the one asked for, are read back as what they
+// lead to, and are removed again; nothing but a link is ever removed, and
+// nothing is made or removed in a directory that is not the user's own.
+TEST_F(SerialIdFoldersTest, PortsAreAddedAndRemovedAsAliases) {
+    const std::string& ports = folders_.ports;
+    // The directory is made by the first add.
+    EXPECT_EQ(ombrix::addAliasIn(ports, "rfc2217://127.0.0.1:4001", 100), 100);
+    EXPECT_EQ(ombrix::folderTrust(ports), OMBRIX_FOLDER_OWN);
+    EXPECT_EQ(ombrix::addAliasIn(ports, "socket://[::1]:4002", 100), 101);
+    EXPECT_EQ(ombrix::addAliasIn(ports, "/dev/null", 100), 102) << "a character device";
+    EXPECT_EQ(ombrix::comPathIn(100, folders_), "rfc2217://127.0.0.1:4001");
+    EXPECT_EQ(ombrix::comPathIn(101, folders_), "socket://[::1]:4002");
+    EXPECT_EQ(ombrix::comPathIn(102, folders_), aliasOf(102)) << "a device's alias is its path";
+
+    // What an open could not use is refused before anything is made.
+    for (const char* bad : {"rfc2217://127.0.0.1", "telnet://h:1", "/dev", "dev/null",
+                            "/no/such/device", "", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(ombrix::addAliasIn(ports, bad, 100), OMBRIX_E_PARAM) << (bad ? bad : "null");
+    }
+    EXPECT_FALSE(fs::is_symlink(aliasOf(103)));
+    EXPECT_EQ(ombrix::addAliasIn(ports, "socket://h:1", 0), OMBRIX_E_NO_ROOM);
+    EXPECT_EQ(ombrix::addAliasIn(ports, "socket://h:1", 257), OMBRIX_E_NO_ROOM);
+    EXPECT_EQ(ombrix::addAliasIn(ports, "socket://h:1", 256), 256);
+    EXPECT_EQ(ombrix::addAliasIn(ports, "socket://h:1", 256), OMBRIX_E_NO_ROOM);
+
+    // A malformed name someone linked by hand is still the number's name:
+    // the open refuses it, instead of taking it for a device path.
+    fs::create_symlink("rfc2217://h", aliasOf(7));
+    EXPECT_EQ(ombrix::comPathIn(7, folders_), "rfc2217://h");
+
+    // Removed: the number is free again and means its built-in device.
+    EXPECT_EQ(ombrix::removeAliasIn(ports, 101), OMBRIX_OK);
+    EXPECT_EQ(ombrix::removeAliasIn(ports, 101), OMBRIX_E_NOT_OPEN);
+    EXPECT_EQ(ombrix::addAliasIn(ports, "socket://h:2", 100), 101);
+    EXPECT_EQ(ombrix::removeAliasIn(ports, 7), OMBRIX_OK);
+    EXPECT_EQ(ombrix::comPathIn(7, folders_), "/dev/ttyS6");
+    EXPECT_EQ(ombrix::removeAliasIn(ports, 0), OMBRIX_E_NO_ROOM);
+    EXPECT_EQ(ombrix::removeAliasIn(ports, 257), OMBRIX_E_NO_ROOM);
+    // Only links: a file under an alias's name stays.
+    std::ofstream(aliasOf(150)).put('x');
+    EXPECT_EQ(ombrix::removeAliasIn(ports, 150), OMBRIX_E_NOT_OPEN);
+    EXPECT_TRUE(fs::exists(aliasOf(150)));
+    EXPECT_EQ(ombrix::addAliasIn(ports, "socket://h:3", 150), 151) << "the file takes the number";
+
+    // Another user's directory (or one others may write to) is not touched.
+    fs::permissions(ports, fs::perms::group_write, fs::perm_options::add);
+    EXPECT_EQ(ombrix::addAliasIn(ports, "socket://h:4", 100), OMBRIX_E_FILE);
+    EXPECT_EQ(ombrix::removeAliasIn(ports, 100), OMBRIX_E_FILE);
+    EXPECT_TRUE(fs::is_symlink(aliasOf(100)));
+    EXPECT_EQ(ombrix::comPathIn(100, folders_), "") << "nothing is followed";
+    fs::remove_all(ports);
+    EXPECT_EQ(ombrix::removeAliasIn(ports, 100), OMBRIX_E_NOT_OPEN) << "no directory, no alias";
+}
+
 }  // namespace
 }  // namespace tavorin::test

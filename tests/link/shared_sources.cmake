@@ -12,4 +12,6 @@ set(LINK_SHARED_TESTS
 set(LINK_CORE_TESTS
   ${CMAKE_CURRENT_LIST_DIR}/watcher_core_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device_buffers_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/network_name_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/telnet_codec_test.cpp
 )

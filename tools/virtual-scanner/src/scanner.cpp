@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -142,6 +143,10 @@ struct Scanner::Impl {
     std::atomic<int> presses{0};
     std::atomic<std::uint64_t> served{0};
     bool cleaned = false;
+    // The file of the last image shipped, for a test to hold the host's
+    // copy against.
+    mutable std::mutex shippedMutex;
+    Bytes shipped;
 
     // Serving-thread state.
     FrameParser parser;
@@ -504,6 +509,10 @@ void Scanner::Impl::ship(const std::string& keyword, const Image& img, int forma
         send(status(keyword, kNak, terminator));
         return;
     }
+    {
+        std::lock_guard lock(shippedMutex);
+        shipped = file;
+    }
     // The sub-header names what was shipped. Control bytes are left out so
     // that a stray GS in the command cannot end it early.
     Bytes sub;
@@ -659,6 +668,11 @@ std::string Scanner::aliasPath() const {
 bool Scanner::running() const {
     return impl_->alive && !impl_->stopping;
 }
+std::vector<unsigned char> Scanner::lastShipped() const {
+    std::lock_guard lock(impl_->shippedMutex);
+    return impl_->shipped;
+}
+
 std::uint64_t Scanner::commandsServed() const {
     return impl_->served;
 }

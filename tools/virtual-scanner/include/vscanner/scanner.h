@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vscanner {
 
@@ -87,6 +88,10 @@ class Scanner {
 
     // False once the scanner stopped or hung up (Fault::HangUpMidImage).
     bool running() const;
+
+    // The image file of the last picture shipped (as it went on the line,
+    // between the sub-header and the closing reply); empty before the first.
+    std::vector<unsigned char> lastShipped() const;
 
     // Number of command frames served so far (greeting included).
     std::uint64_t commandsServed() const;

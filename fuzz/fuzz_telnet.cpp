@@ -1,0 +1,63 @@
+// The telnet codec of network ports against arbitrary server streams: it
+// must never crash or hold without bound, must take a stream apart the same
+// wherever it is cut, and must give back exactly the data it escaped.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "telnet_codec.h"
+
+using namespace ombrix::telnet;
+
+namespace {
+
+struct Result {
+    Bytes data;
+    Bytes out;
+    std::deque<Bytes> subs;
+};
+
+void feed(Session& s, const std::uint8_t* in, std::size_t size, Result& r) {
+    s.receive(in, size, r.data, r.out);
+    for (Bytes& b : s.subnegotiations()) {
+        if (b.size() > Session::kMaxPayload + 1) std::abort();
+        ComReply reply;
+        (void)comReply(b, reply);
+        r.subs.push_back(std::move(b));
+    }
+    s.subnegotiations().clear();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
+    if (size == 0) return 0;
+    // The first byte chooses where the stream is cut.
+    const std::size_t cut = input[0] % size;
+    const std::uint8_t* stream = input + 1;
+    const std::size_t length = size - 1;
+
+    Session whole = rfc2217Client();
+    Bytes opening;
+    whole.start(opening);
+    Result a;
+    feed(whole, stream, length, a);
+
+    Session pieces = rfc2217Client();
+    pieces.start(opening);
+    Result b;
+    feed(pieces, stream, cut > length ? length : cut, b);
+    feed(pieces, stream + (cut > length ? length : cut), length - (cut > length ? length : cut), b);
+    if (a.data != b.data || a.out != b.out || a.subs != b.subs) std::abort();
+    // Data never grows, and answers are few: at most one per negotiation.
+    if (a.data.size() > length || a.out.size() > length) std::abort();
+
+    // Whatever is escaped comes back unchanged, commands and all.
+    Bytes escaped;
+    encodeData(stream, length, escaped);
+    Session echo = rfc2217Client();
+    Result c;
+    feed(echo, escaped.data(), escaped.size(), c);
+    if (c.data != Bytes(stream, stream + length) || !c.out.empty() || !c.subs.empty()) std::abort();
+    return 0;
+}

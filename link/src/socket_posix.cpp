@@ -1,0 +1,691 @@
+// The network device on POSIX: a TCP connection to a serial device server,
+// either a telnet session with the Com Port Control option (rfc2217://) or
+// the bare byte stream (socket://). It stands where a tty would: the same
+// waits sleep in poll() on the connection, a closed or reset connection is
+// a vanished device, and the telnet commands in the stream are taken out
+// before the core sees a byte.
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+
+#include "device.h"
+#include "posix_support.h"
+#include "telnet_codec.h"
+
+namespace ombrix {
+namespace {
+
+using telnet::Bytes;
+
+// The whole open -- name, connection, telnet negotiation -- gets this long.
+constexpr int kOpenLimitMs = 5000;
+// How long the open waits for the server's answers to the line's settings
+// once it has sent them. A server on the other side of the world answers
+// well within it; one that never answers some of them (ser2net does not
+// answer SET-CONTROL on a pseudo-terminal) costs no more than this.
+constexpr int kAnswerLimitMs = 1000;
+// The slice an open's waits are cut into: the caller's pump runs and its
+// cancel is seen at least this often.
+constexpr int kOpenSliceMs = 10;
+// Keep-alive: probes after this many seconds of silence, this many seconds
+// apart, this many unanswered before the connection counts as dead -- a
+// server that died without a word is noticed within a minute. Bytes sent
+// and never acknowledged end it after the user time-out.
+constexpr int kKeepIdleS = 20;
+constexpr int kKeepIntervalS = 5;
+constexpr int kKeepCount = 4;
+constexpr unsigned kUserTimeoutMs = 40000;
+// How long a close waits for the server to end its side of the connection.
+constexpr int kCloseLimitMs = 250;
+// One recv() takes at most this much; a read pulls until the socket is
+// empty.
+constexpr std::size_t kPullBlock = 16384;
+
+class SocketDevice final : public Device {
+  public:
+    SocketDevice(int fd, int wakeFd, int interruptFd, int epollFd, bool telnet, OpenWait wait)
+        : fd_(fd),
+          wakeFd_(wakeFd),
+          interruptFd_(interruptFd),
+          epollFd_(epollFd),
+          telnet_(telnet),
+          openWait_(std::move(wait)),
+          session_(telnet::rfc2217Client()) {}
+
+    ~SocketDevice() override {
+        close();
+        ::close(wakeFd_);
+        ::close(interruptFd_);
+    }
+
+    // The telnet options, within the open's time: OpenError::None once the
+    // server took the Com Port Control option, NoComControl when it refused
+    // it, else why the wait ended.
+    OpenError negotiate(std::int64_t deadline) {
+        std::shared_lock lock(mutex_);
+        {
+            std::lock_guard io(io_);
+            Bytes out;
+            session_.start(out);
+            pending_.insert(pending_.end(), out.begin(), out.end());
+            if (!flushLocked()) return OpenError::Dropped;
+        }
+        return openWaitLocked(deadline, [this]() -> std::optional<OpenError> {
+            if (session_.declined(telnet::COM_PORT_OPTION)) return OpenError::NoComControl;
+            switch (session_.local(telnet::COM_PORT_OPTION)) {
+                case telnet::OptionState::Yes:
+                    return OpenError::None;
+                case telnet::OptionState::No:
+                    return OpenError::NoComControl;
+                default:
+                    return std::nullopt;
+            }
+        });
+    }
+
+    // A raw stream has no settings to send; a telnet session sends them
+    // all and waits a short time for the answers that say the line is set.
+    // A cancel cuts the wait short; the open sees its flag.
+    void configure(const LineSettings& line) override {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0 || !telnet_) return;
+        {
+            std::lock_guard io(io_);
+            answered_ = 0;
+            telnet::lineCommands(line, pending_);
+            if (!flushLocked()) return;
+        }
+        std::uint32_t wanted = 0;
+        for (telnet::ComCode code : telnet::kAnsweredLineCommands) wanted |= 1u << code;
+        (void)openWaitLocked(tickMs() + kAnswerLimitMs,
+                             [this, wanted]() -> std::optional<OpenError> {
+                                 if ((answered_ & wanted) == wanted) return OpenError::None;
+                                 return std::nullopt;
+                             });
+    }
+
+    void purge(bool input, bool output) override {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return;
+        std::lock_guard io(io_);
+        if (input) {
+            // What has come already goes, as a serial driver's queue would.
+            pullLocked();
+            decoded_.clear();
+            taken_ = 0;
+        }
+        // The server holds bytes too: those it read from the line and not
+        // yet sent, those it was sent and not yet put on the line.
+        if (telnet_ && (input || output)) {
+            telnet::comCommand(telnet::PURGE_DATA,
+                               {static_cast<unsigned char>(input && output ? telnet::PURGE_BOTH
+                                                           : input         ? telnet::PURGE_RECEIVE
+                                                                   : telnet::PURGE_TRANSMIT)},
+                               pending_);
+            (void)flushLocked();
+        }
+    }
+
+    // The kernel's send queue (bytes not yet sent, or sent and not yet
+    // acknowledged) and anything still held here must be gone. There is no
+    // event for that, so the wait sleeps in short, growing steps.
+    Wait waitOutputDrained(int timeoutMs) override {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return Wait::Gone;
+        const std::int64_t deadline = tickMs() + (timeoutMs < 0 ? 0 : timeoutMs);
+        for (int step = 1;; step = std::min(step * 2, 20)) {
+            int held = 0;
+            {
+                std::lock_guard io(io_);
+                // A server that has ended its side will not take these bytes
+                // in, nor answer them.
+                if (ended_ || !flushLocked()) return Wait::Gone;
+                if (ioctl(fd_, SIOCOUTQ, &held) != 0) return Wait::Gone;
+                held += static_cast<int>(pending_.size());
+            }
+            if (held <= 0) return Wait::Ready;
+            const int left = remainingMs(deadline);
+            if (left == 0) return Wait::Timeout;
+            pollfd p = {interruptFd_, POLLIN, 0};
+            const int n = ::poll(&p, 1, std::min(step, left));
+            if (n > 0) {
+                takeSignal(interruptFd_);
+                return closing_.load() ? Wait::Gone : Wait::Woken;
+            }
+            if (n < 0 && errno != EINTR) return Wait::Gone;
+        }
+    }
+
+    int queued() override {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return -1;
+        std::lock_guard io(io_);
+        // Everything readable is decoded first, so that the count holds data
+        // bytes only: a telnet command is never counted as a byte waiting.
+        pullLocked();
+        const std::size_t held = decoded_.size() - taken_;
+        if (held == 0 && ended_) return -1;
+        return static_cast<int>(std::min<std::size_t>(held, INT32_MAX));
+    }
+
+    IoResult read(unsigned char* buffer, std::size_t size) override {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return {Io::Gone, 0};
+        std::lock_guard io(io_);
+        if (taken_ == decoded_.size()) pullLocked();
+        const std::size_t held = decoded_.size() - taken_;
+        if (held == 0) return {ended_ ? Io::Gone : Io::WouldBlock, 0};
+        const std::size_t n = std::min(size, held);
+        std::memcpy(buffer, decoded_.data() + taken_, n);
+        taken_ += n;
+        if (taken_ == decoded_.size()) {
+            decoded_.clear();
+            taken_ = 0;
+        }
+        return {Io::Ok, n};
+    }
+
+    IoResult write(const unsigned char* bytes, std::size_t size) override {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return {Io::Gone, 0};
+        std::lock_guard io(io_);
+        if (!flushLocked()) return {Io::Gone, 0};
+        // Earlier bytes still wait for room: these go after them.
+        if (!pending_.empty()) return {Io::WouldBlock, 0};
+        if (!telnet_) {
+            const ssize_t n = sendSome(bytes, size);
+            if (n > 0) return {Io::Ok, static_cast<std::size_t>(n)};
+            return {n == 0 ? Io::WouldBlock : Io::Gone, 0};
+        }
+        const std::size_t chunk = std::min(size, kPullBlock);
+        Bytes encoded;
+        telnet::encodeData(bytes, chunk, encoded);
+        const ssize_t n = sendSome(encoded.data(), encoded.size());
+        if (n < 0) return {Io::Gone, 0};
+        // The kernel took `n` encoded bytes: the data bytes behind them count
+        // as sent. A doubled IAC cut in half counts as well, its second half
+        // kept to go first next time, so the stream stays whole.
+        std::size_t sent = 0;
+        for (std::size_t at = 0; at < static_cast<std::size_t>(n); ++sent) {
+            at += bytes[sent] == telnet::IAC ? 2 : 1;
+            if (at > static_cast<std::size_t>(n)) pending_.push_back(telnet::IAC);
+        }
+        if (sent == 0) return {Io::WouldBlock, 0};
+        return {Io::Ok, sent};
+    }
+
+    Wait waitReadable(int timeoutMs) override { return waitInput(timeoutMs, false); }
+    Wait waitReadableOrInterrupted(int timeoutMs) override { return waitInput(timeoutMs, true); }
+    Wait waitWritable(int timeoutMs) override { return waitOutput(timeoutMs, false); }
+    Wait waitWritableOrInterrupted(int timeoutMs) override { return waitOutput(timeoutMs, true); }
+
+    void interrupt() override {
+        std::uint64_t one = 1;
+        (void)!::write(interruptFd_, &one, sizeof one);
+    }
+
+    void abandonWrite() override {
+        // Only the second half of a doubled IAC can be held here, and only
+        // it keeps the stream whole: it stays. Bytes the kernel took cannot
+        // be taken back, as with a serial driver's queue.
+    }
+
+    Wait waitArrival(int timeoutMs) override {
+        // Held shared for the whole wait: close() takes it exclusively, so
+        // the descriptors cannot be closed, and their numbers reused, under
+        // this thread. New bytes and the server's end of the stream both
+        // end it; the watcher's look at the count tells which.
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return Wait::Gone;
+        return waitEpollArrival(epollFd_, wakeFd_, closing_, timeoutMs);
+    }
+
+    Wait waitWake(int timeoutMs) override {
+        // Only the end of the connection, not its bytes, wakes this wait.
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return Wait::Gone;
+        return waitWakeOnly(fd_, POLLRDHUP, wakeFd_, closing_, timeoutMs);
+    }
+
+    void wake() override {
+        std::uint64_t one = 1;
+        (void)!::write(wakeFd_, &one, sizeof one);
+    }
+
+    void close() override {
+        // As for a tty: wake whoever sleeps on the descriptors, so that they
+        // let go of the shared lock, then close under the exclusive one.
+        closing_.store(true);
+        wake();
+        interrupt();
+        std::unique_lock lock(mutex_);
+        if (fd_ < 0) return;
+        // An orderly end: the server is told no more comes, and what it
+        // still sends (the answer to the last purge) is read until it ends
+        // its side too. A socket closed with bytes unread is reset instead,
+        // and ser2net then holds the port as "in use" for a moment and turns
+        // away the next connection. Bounded, for a server that is gone.
+        (void)::shutdown(fd_, SHUT_WR);
+        const std::int64_t deadline = tickMs() + kCloseLimitMs;
+        for (;;) {
+            pollfd p = {fd_, POLLIN, 0};
+            if (::poll(&p, 1, remainingMs(deadline)) <= 0) break;
+            unsigned char discard[kPullBlock];
+            const ssize_t n = ::recv(fd_, discard, sizeof discard, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
+        }
+        ::close(epollFd_);
+        ::close(fd_);
+        fd_ = -1;
+        epollFd_ = -1;
+    }
+
+  private:
+    // Sends what it can without blocking: the count taken, 0 when the
+    // kernel has no room, -1 (with ended_ set) when the connection is gone.
+    // MSG_NOSIGNAL: a closed connection must not
+    // raise SIGPIPE and end the caller's program.
+    ssize_t sendSome(const unsigned char* bytes, std::size_t size) {
+        for (;;) {
+            const ssize_t n = ::send(fd_, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n >= 0) return n;
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+            // Closed, reset, timed out, unreachable: a connection that
+            // refuses a send takes none again.
+            ended_ = true;
+            return -1;
+        }
+    }
+
+    void setQuickAck() {
+        int one = 1;
+        (void)setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    }
+
+    // Hands the kernel what is held to go out first. False once the
+    // connection is gone.
+    bool flushLocked() {
+        while (!pending_.empty()) {
+            const ssize_t n = sendSome(pending_.data(), pending_.size());
+            if (n < 0) return false;
+            if (n == 0) return true;
+            pending_.erase(pending_.begin(), pending_.begin() + n);
+        }
+        return true;
+    }
+
+    // Takes everything the socket has now and decodes it: data to the
+    // decoded bytes, the session's answers out at once, the server's
+    // answers noted. The end of the stream or a reset sets ended_.
+    void pullLocked() {
+        if (ended_) return;
+        unsigned char raw[kPullBlock];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, raw, sizeof raw, MSG_DONTWAIT);
+            if (n == 0) {
+                ended_ = true;
+                break;
+            }
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK) ended_ = true;
+                break;
+            }
+            // Acknowledge at once. A server that coalesces its small writes
+            // (Nagle's rule; ser2net does) sends the rest of a reply only
+            // once the first part is acknowledged, and a client that waits
+            // for the reply has nothing to carry the acknowledgement: it
+            // would leave with the delayed-ACK timer, 40 ms later, on every
+            // reply. The kernel drops the setting again by itself.
+            setQuickAck();
+            if (!telnet_) {
+                decoded_.insert(decoded_.end(), raw, raw + n);
+                continue;
+            }
+            Bytes answers;
+            session_.receive(raw, static_cast<std::size_t>(n), decoded_, answers);
+            pending_.insert(pending_.end(), answers.begin(), answers.end());
+            for (const Bytes& sub : session_.subnegotiations()) {
+                telnet::ComReply reply;
+                if (telnet::comReply(sub, reply)) answered_ |= 1u << reply.code;
+            }
+            session_.subnegotiations().clear();
+        }
+        (void)flushLocked();
+    }
+
+    // Waits for data bytes: bytes that were only telnet commands do not end
+    // it. Held bytes end it at once (a level, as FIONREAD is for a tty).
+    Wait waitInput(int timeoutMs, bool interruptible) {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return Wait::Gone;
+        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+        for (;;) {
+            bool flushing;
+            {
+                std::lock_guard io(io_);
+                if (decoded_.size() > taken_) return Wait::Ready;
+                if (ended_) return Wait::Gone;
+                flushing = !pending_.empty();
+            }
+            // Bytes held to go out are sent as room comes, so that a command
+            // cut short by a full kernel buffer does not wait for the next
+            // call to leave.
+            Wait ended = Wait::Timeout;
+            const int revents =
+                pollOnce(static_cast<short>(POLLIN | POLLRDHUP | (flushing ? POLLOUT : 0)),
+                         interruptible, deadline, ended);
+            if (revents < 0) return ended;
+            std::lock_guard io(io_);
+            if (revents & POLLNVAL) return Wait::Gone;
+            if (revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) pullLocked();
+            if (revents & POLLOUT) (void)flushLocked();
+        }
+    }
+
+    Wait waitOutput(int timeoutMs, bool interruptible) {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return Wait::Gone;
+        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+        for (;;) {
+            Wait ended = Wait::Timeout;
+            const int revents = pollOnce(POLLOUT, interruptible, deadline, ended);
+            if (revents < 0) return ended;
+            if (revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::Gone;
+            std::lock_guard io(io_);
+            if (!flushLocked()) return Wait::Gone;
+            if (pending_.empty()) return Wait::Ready;
+        }
+    }
+
+    // One sleep in poll() on the socket for `events` and, when the wait is
+    // interruptible, on the interrupt counter: the socket's revents, or -1
+    // with `ended` saying why the wait is over (its time, an interrupt, a
+    // failure).
+    int pollOnce(short events, bool interruptible, std::int64_t deadline, Wait& ended) {
+        for (;;) {
+            pollfd p[2] = {{fd_, events, 0}, {interruptFd_, POLLIN, 0}};
+            const int n = ::poll(p, interruptible ? 2 : 1, remainingMs(deadline));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                ended = Wait::Gone;
+                return -1;
+            }
+            if (n == 0) {
+                ended = Wait::Timeout;
+                return -1;
+            }
+            if (interruptible && (p[1].revents & POLLIN)) {
+                takeSignal(interruptFd_);
+                ended = closing_.load() ? Wait::Gone : Wait::Woken;
+                return -1;
+            }
+            return p[0].revents;
+        }
+    }
+
+    // Waits, within the open, until `done` gives a result: the caller's pump
+    // runs and its cancel is looked at every slice. Called with mutex_ held
+    // shared.
+    template <class Done>
+    OpenError openWaitLocked(std::int64_t deadline, Done done) {
+        for (;;) {
+            {
+                std::lock_guard io(io_);
+                pullLocked();
+                if (const std::optional<OpenError> result = done()) return *result;
+                if (ended_) return OpenError::Dropped;
+            }
+            if (openWait_.pump) (void)openWait_.pump();
+            if (openWait_.cancelled && openWait_.cancelled()) return OpenError::Cancelled;
+            const int left = remainingMs(deadline);
+            if (left == 0) return OpenError::NoAnswer;
+            pollfd p = {fd_, POLLIN | POLLRDHUP, 0};
+            if (::poll(&p, 1, std::min(left, kOpenSliceMs)) < 0 && errno != EINTR)
+                return OpenError::Dropped;
+        }
+    }
+
+    std::shared_mutex mutex_;  // shared by every call, exclusive in close()
+    std::atomic<bool> closing_{false};
+    int fd_;
+    const int wakeFd_;
+    // Separate from wakeFd_, as for a tty: the watcher's wake-ups and the
+    // calling thread's interrupts must not take each other's signal.
+    const int interruptFd_;
+    int epollFd_;
+    const bool telnet_;
+    const OpenWait openWait_;
+
+    // The stream's state, shared by the calling thread and the watcher.
+    std::mutex io_;
+    telnet::Session session_;
+    Bytes decoded_;               // data bytes received and not yet read
+    std::size_t taken_ = 0;       // of decoded_, handed out already
+    Bytes pending_;               // bytes for the server that the kernel has not taken yet
+    bool ended_ = false;          // the server closed or reset the connection
+    std::uint32_t answered_ = 0;  // the Com Port Control commands answered since configure()
+};
+
+// A name lookup on a thread of its own, since getaddrinfo() blocks for as
+// long as the resolver takes. The thread holds its half of the state, so
+// an open that gives up first simply lets go of it.
+struct Lookup {
+    std::string host;
+    std::string port;
+    int done = -1;  // eventfd, signalled when the answer is in
+    int status = 0;
+    addrinfo* result = nullptr;
+    ~Lookup() {
+        if (result) freeaddrinfo(result);
+        if (done >= 0) ::close(done);
+    }
+};
+
+addrinfo hints(int flags) {
+    addrinfo h{};
+    h.ai_family = AF_UNSPEC;
+    h.ai_socktype = SOCK_STREAM;
+    h.ai_flags = flags | AI_NUMERICSERV;
+    return h;
+}
+
+// Runs the caller's pump and tells whether the open was cancelled.
+bool pumpAndCancelled(const OpenWait& wait) {
+    if (wait.pump) (void)wait.pump();
+    return wait.cancelled && wait.cancelled();
+}
+
+// Resolves the name: an address written as one at once, a name on a
+// thread, waited for in slices until the deadline.
+std::shared_ptr<Lookup> resolve(const NetworkName& name, const OpenWait& wait,
+                                std::int64_t deadline, OpenError& error) {
+    auto lookup = std::make_shared<Lookup>();
+    lookup->host = name.host;
+    lookup->port = std::to_string(name.port);
+    const addrinfo numeric = hints(AI_NUMERICHOST);
+    const int rc =
+        getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &numeric, &lookup->result);
+    if (rc == 0) return lookup;
+    lookup->result = nullptr;
+    // Brackets hold an IPv6 address: one that does not parse (a zone that
+    // names no interface) is no host, and nothing to ask a resolver about.
+    if (name.host.find(':') != std::string::npos) {
+        error = OpenError::NoHost;
+        return nullptr;
+    }
+    lookup->done = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (lookup->done < 0) {
+        error = OpenError::CannotOpen;
+        return nullptr;
+    }
+    try {
+        std::thread([lookup] {
+            // No AI_ADDRCONFIG: on a machine whose only addresses are the
+            // loopback's it would hide the loopback itself.
+            const addrinfo any = hints(0);
+            lookup->status =
+                getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &any, &lookup->result);
+            std::uint64_t one = 1;
+            (void)!::write(lookup->done, &one, sizeof one);
+        }).detach();
+    } catch (const std::system_error&) {
+        error = OpenError::CannotOpen;
+        return nullptr;
+    }
+    for (;;) {
+        pollfd p = {lookup->done, POLLIN, 0};
+        const int left = remainingMs(deadline);
+        const int n = ::poll(&p, 1, std::min(left, kOpenSliceMs));
+        if (n > 0) {
+            // Taking the signal back orders the thread's writes before the
+            // reads below.
+            takeSignal(lookup->done);
+            break;
+        }
+        if (pumpAndCancelled(wait)) {
+            error = OpenError::Cancelled;
+            return nullptr;
+        }
+        if (left == 0) {
+            error = OpenError::NoAnswer;
+            return nullptr;
+        }
+    }
+    // The eventfd's signal orders the thread's writes before these reads.
+    if (lookup->status != 0 || !lookup->result) {
+        error = lookup->status == EAI_MEMORY || lookup->status == EAI_SYSTEM ? OpenError::CannotOpen
+                                                                             : OpenError::NoHost;
+        return nullptr;
+    }
+    return lookup;
+}
+
+// Connects to one address: the socket, or -1 with `error` saying why.
+int connectTo(const addrinfo& address, const OpenWait& wait, std::int64_t deadline,
+              OpenError& error) {
+    const int fd = ::socket(address.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = OpenError::CannotOpen;
+        return -1;
+    }
+    auto fail = [fd, &error](OpenError why) {
+        ::close(fd);
+        error = why;
+        return -1;
+    };
+    auto reason = [](int err) {
+        return err == ECONNREFUSED ? OpenError::Refused
+               : err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH
+                   ? OpenError::NoAnswer
+                   : OpenError::CannotOpen;
+    };
+    if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
+        if (errno != EINPROGRESS) return fail(reason(errno));
+        for (;;) {
+            pollfd p = {fd, POLLOUT, 0};
+            const int left = remainingMs(deadline);
+            const int n = ::poll(&p, 1, std::min(left, kOpenSliceMs));
+            if (n > 0) break;
+            if (n < 0 && errno != EINTR) return fail(OpenError::CannotOpen);
+            if (pumpAndCancelled(wait)) return fail(OpenError::Cancelled);
+            if (left == 0) return fail(OpenError::NoAnswer);
+        }
+        int err = 0;
+        socklen_t length = sizeof err;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length) != 0) err = errno;
+        if (err != 0) return fail(reason(err));
+    }
+    return fd;
+}
+
+void setOption(int fd, int level, int name, int value) {
+    (void)setsockopt(fd, level, name, &value, sizeof value);
+}
+
+}  // namespace
+
+std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wait,
+                                    OpenError& error) {
+    const std::int64_t deadline = tickMs() + kOpenLimitMs;
+    error = OpenError::CannotOpen;
+    std::shared_ptr<Lookup> lookup = resolve(name, wait, deadline, error);
+    if (!lookup) return nullptr;
+
+    // Every address the name has, in the resolver's order, within the one
+    // time limit: a name with an IPv6 and an IPv4 address reaches a server
+    // that listens on only one of them.
+    int fd = -1;
+    OpenError why = OpenError::NoHost;
+    for (const addrinfo* a = lookup->result; a && fd < 0; a = a->ai_next) {
+        fd = connectTo(*a, wait, deadline, why);
+        if (why == OpenError::Cancelled || remainingMs(deadline) == 0) break;
+    }
+    if (fd < 0) {
+        error = why;
+        return nullptr;
+    }
+    // Commands and replies are small and latency-bound: no coalescing.
+    setOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    setOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
+    setOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, kKeepIdleS);
+    setOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, kKeepIntervalS);
+    setOption(fd, IPPROTO_TCP, TCP_KEEPCNT, kKeepCount);
+    setOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(kUserTimeoutMs));
+
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int interruptFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int epollFd = epoll_create1(EPOLL_CLOEXEC);
+    bool ok = wakeFd >= 0 && interruptFd >= 0 && epollFd >= 0;
+    if (ok) {
+        epoll_event dev{};
+        dev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+        dev.data.fd = fd;
+        epoll_event wake{};
+        wake.events = EPOLLIN;
+        wake.data.fd = wakeFd;
+        ok = epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &dev) == 0 &&
+             epoll_ctl(epollFd, EPOLL_CTL_ADD, wakeFd, &wake) == 0;
+    }
+    if (!ok) {
+        for (int d : {wakeFd, interruptFd, epollFd, fd}) {
+            if (d >= 0) ::close(d);
+        }
+        error = OpenError::NoEvent;
+        return nullptr;
+    }
+    const bool telnet = name.kind == NetworkKind::Rfc2217;
+    auto device = std::make_shared<SocketDevice>(fd, wakeFd, interruptFd, epollFd, telnet, wait);
+    if (telnet) {
+        error = device->negotiate(deadline);
+        if (error != OpenError::None) {
+            device->close();
+            return nullptr;
+        }
+    }
+    error = OpenError::None;
+    return device;
+}
+
+}  // namespace ombrix

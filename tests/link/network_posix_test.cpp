@@ -1,0 +1,513 @@
+// Network ports through the library's exports: adding and removing them,
+// their names, and opens against servers of the test's own on the loopback.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "link_fixture.h"
+#include "ser2net_server.h"
+
+namespace tavorin::test {
+namespace {
+
+constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
+constexpr unsigned char NOP = 241, COM_PORT = 44;
+
+// The scanner's bytes as they travel in a telnet session: 0xFF doubled.
+Bytes escaped(const Bytes& data) {
+    Bytes out;
+    for (unsigned char b : data) {
+        out.push_back(b);
+        if (b == IAC) out.push_back(IAC);
+    }
+    return out;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A server of the test's own, for what a real one will not do on demand:
+// it answers the telnet negotiation (or refuses it), answers the line's
+// settings (or some of them not), and plays a scanner whose replies it
+// sends as the case says -- cut into separate writes, with telnet commands
+// among the bytes, or broken off by a close. It shares no code with the
+// library: a fault on one side must not hide the same fault on the other.
+struct Script {
+    bool telnet = true;
+    unsigned char refuseComPort = 0;  // DONT or WONT to the client's WILL, else DO
+    std::set<int> unanswered;         // Com Port Control commands it never answers
+    bool neverAnswer = false;         // no word after the connection is made
+    // The writes that answer a command frame (its text), each sent alone
+    // after a short pause; already in wire form. The greeting is answered
+    // by the server itself.
+    std::function<std::vector<Bytes>(const std::string&)> respond;
+    bool closeAfterResponse = false;
+};
+
+class TestServer {
+  public:
+    explicit TestServer(Script script) : script_(std::move(script)) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            listen(listener_, 4) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+            throw std::runtime_error("no test server");
+        }
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~TestServer() {
+        stop_ = true;
+        thread_.join();
+        close(listener_);
+    }
+    std::string url() const {
+        return std::string(script_.telnet ? "rfc2217" : "socket") +
+               "://127.0.0.1:" + std::to_string(port_);
+    }
+    int port() const { return port_; }
+    // The Com Port Control commands the client sent, in order (code, value).
+    std::vector<Bytes> commands() const {
+        std::lock_guard lock(mutex_);
+        return commands_;
+    }
+
+  private:
+    void serve() {
+        while (!stop_) {
+            pollfd p{listener_, POLLIN, 0};
+            if (poll(&p, 1, 20) != 1) continue;
+            const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            session(fd);
+            close(fd);
+        }
+    }
+
+    void sendAll(int fd, const Bytes& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    void session(int fd) {
+        // Telnet parsing of the client's bytes, and the scanner frames in
+        // the data: SYN 'M' CR, the text, '.' or '!'.
+        enum { Data, Command, Option, Sub, SubIac } state = Data;
+        unsigned char verb = 0;
+        Bytes sub;
+        int frame = 0;
+        std::string text;
+        auto onCommand = [&](const Bytes& payload) {
+            {
+                std::lock_guard lock(mutex_);
+                commands_.push_back(payload);
+            }
+            if (payload.size() < 2 || payload[0] != COM_PORT) return;
+            if (script_.unanswered.count(payload[1]) || script_.neverAnswer) return;
+            Bytes answer{IAC, SB, COM_PORT, static_cast<unsigned char>(payload[1] + 100)};
+            answer = answer + escaped(Bytes(payload.begin() + 2, payload.end())) + Bytes{IAC, SE};
+            sendAll(fd, answer);
+        };
+        auto onData = [&](unsigned char b) {
+            if (frame == 0) {
+                frame = b == 0x16 ? 1 : 0;
+            } else if (frame == 1) {
+                frame = b == 'M' ? 2 : 0;
+            } else if (frame == 2) {
+                frame = b == '\r' ? 3 : 0;
+                text.clear();
+            } else if (b == '.' || b == '!') {
+                frame = 0;
+                if (script_.neverAnswer) return false;
+                if (text == "BEPBEP?") {
+                    sendAll(fd, PtyPeer::standardGreeting());
+                    return false;
+                }
+                for (const Bytes& part :
+                     script_.respond ? script_.respond(text) : std::vector<Bytes>{}) {
+                    sendAll(fd, part);
+                    std::this_thread::sleep_for(5ms);
+                }
+                return script_.closeAfterResponse;
+            } else {
+                text.push_back(static_cast<char>(b));
+            }
+            return false;
+        };
+        while (!stop_) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 20) != 1) continue;
+            unsigned char buf[4096];
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n <= 0) return;
+            for (ssize_t i = 0; i < n; ++i) {
+                const unsigned char b = buf[i];
+                if (!script_.telnet) {
+                    if (onData(b)) return;
+                    continue;
+                }
+                switch (state) {
+                    case Data:
+                        if (b == IAC) {
+                            state = Command;
+                        } else if (onData(b)) {
+                            return;
+                        }
+                        break;
+                    case Command:
+                        state = b == IAC ? Data : b == SB ? Sub : b >= 251 ? Option : Data;
+                        if (b == IAC && onData(IAC)) return;
+                        verb = b;
+                        sub.clear();
+                        break;
+                    case Option:
+                        state = Data;
+                        if (script_.neverAnswer) break;
+                        if (verb == WILL && b == COM_PORT) {
+                            sendAll(fd, {IAC, script_.refuseComPort ? script_.refuseComPort : DO,
+                                         COM_PORT});
+                        } else if (verb == WILL || verb == DO) {
+                            sendAll(fd,
+                                    {IAC, static_cast<unsigned char>(verb == WILL ? DO : WILL), b});
+                        }
+                        break;
+                    case Sub:
+                        if (b == IAC) {
+                            state = SubIac;
+                        } else {
+                            sub.push_back(b);
+                        }
+                        break;
+                    case SubIac:
+                        if (b == SE) {
+                            onCommand(sub);
+                            state = Data;
+                        } else {
+                            sub.push_back(b);
+                            state = Sub;
+                        }
+                        break;
+                }
+            }
+        }
+    }
+
+    Script script_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<Bytes> commands_;
+};
+
+// A test of its own port directory, with network ports added to it.
+class NetworkTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        Ombrix_PumpSet(nullptr);
+        pumpAction() = nullptr;
+        for (int h = 0; h < 10; ++h) Ombrix_PortClose(h);
+    }
+    int add(const std::string& url) {
+        const int com = Ombrix_PortAdd(url.c_str(), 100);
+        EXPECT_GE(com, 100) << url;
+        return com;
+    }
+    int open(const std::string& url, int baud = 5) {
+        return Ombrix_PortOpen(add(url), baud, 1, 0, 0, 0);
+    }
+    std::string ask(int h, const std::string& command, int capacity = 64) {
+        EXPECT_EQ(Ombrix_CmndSend(h, reinterpret_cast<const unsigned char*>(command.data()),
+                                  static_cast<int>(command.size())),
+                  0);
+        std::vector<unsigned char> buf(static_cast<std::size_t>(capacity));
+        const int n = Ombrix_ResponseRecv(h, buf.data(), capacity);
+        return n >= 0 ? std::string(buf.begin(), buf.begin() + n) : "error " + std::to_string(n);
+    }
+    PortDirectory dir;
+};
+
+std::string portName(int com) {
+    char path[256];
+    int n = Ombrix_PortName(com, path, sizeof path);
+    return n >= 0 ? std::string(path, static_cast<std::size_t>(n)) : std::to_string(n);
+}
+
+TEST(NetworkPortTest, AddedPortsAreNamedByTheirUrlAndRemovedAgain) {
+    PortDirectory dir;
+    const int com = Ombrix_PortAdd("rfc2217://127.0.0.1:4001", 100);
+    ASSERT_EQ(com, 100);
+    EXPECT_EQ(portName(com), "rfc2217://127.0.0.1:4001");
+    EXPECT_EQ(Ombrix_PortAdd("socket://localhost:4002", 100), 101);
+    EXPECT_EQ(portName(101), "socket://localhost:4002");
+    EXPECT_EQ(Ombrix_PortAdd("socket://localhost", 100), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_PortAdd(nullptr, 100), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_PortAdd("socket://localhost:1", 0), OMBRIX_E_NO_ROOM);
+    EXPECT_EQ(Ombrix_PortRemove(com), OMBRIX_OK);
+    EXPECT_EQ(Ombrix_PortRemove(com), OMBRIX_E_NOT_OPEN);
+    EXPECT_EQ(Ombrix_PortRemove(257), OMBRIX_E_NO_ROOM);
+    EXPECT_EQ(portName(com), dir.aliasPath(com));
+}
+
+TEST_F(LinkTest, AMalformedNetworkNameIsRefusedBeforeAnythingIsOpened) {
+    dir.alias(kCom + 1, "rfc2217://127.0.0.1");
+    EXPECT_EQ(Ombrix_PortOpen(kCom + 1, 5, 1, 0, 0, 0), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_BAD_NAME);
+    // The record it reserved is free again, and the number can be opened
+    // once it names something sound.
+    EXPECT_EQ(Ombrix_PortOpen(kCom, 5, 1, 0, 0, 0), 0);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_OK);
+}
+
+// A reply with 0xFF data bytes and telnet commands among them, its bytes
+// cut into two writes at every position: what the reader gets is the
+// scanner's reply, whole, every time.
+TEST_F(NetworkTest, TelnetCommandsAndEscapedBytesSplitAnywhereLeaveTheReplyWhole) {
+    const Bytes reply{'A', 0xFF, 0xFF, 'B', 0xFF, 0x06, '.'};
+    const Bytes wire = Bytes{'A', IAC, IAC, IAC, NOP, IAC, IAC, 'B'} +
+                       Bytes{IAC, SB, COM_PORT, 107, 0x30, IAC, SE, IAC, IAC, 0x06, '.'};
+    std::atomic<std::size_t> cut{0};
+    Script script;
+    script.respond = [&](const std::string&) {
+        const auto at = static_cast<long>(cut.load());
+        return std::vector<Bytes>{Bytes(wire.begin(), wire.begin() + at),
+                                  Bytes(wire.begin() + at, wire.end())};
+    };
+    TestServer server(script);
+    const int h = open(server.url());
+    ASSERT_EQ(h, 0);
+    for (std::size_t at = 0; at <= wire.size(); ++at) {
+        cut = at;
+        EXPECT_EQ(ask(h, "REVINF"), std::string(reply.begin(), reply.end())) << "cut at " << at;
+        EXPECT_EQ(Ombrix_RecvChk(h), 0) << "no command is counted as a byte waiting";
+    }
+    // The client's 0xFF bytes reach the scanner doubled, and come back as
+    // they were sent.
+    const unsigned char raw[] = {'X', 0xFF, 'Y'};
+    EXPECT_EQ(Ombrix_DataSend(h, raw, sizeof raw), 0);
+}
+
+// The settings the open sends, and how long it waits for their answers: a
+// server that never answers SET-CONTROL (ser2net on a pseudo-terminal)
+// costs nothing; one that answers nothing costs a bounded second; one that
+// refuses the option altogether fails the open.
+TEST_F(NetworkTest, TheLineIsSetWhereTheServerTakesItAndTheOpenNeverWaitsLong) {
+    struct Case {
+        const char* what;
+        std::set<int> unanswered;
+        unsigned char refuse;
+        int result;
+        int failure;
+        long long atLeastMs, atMostMs;
+    };
+    const Case cases[] = {
+        {"every command answered", {}, 0, 0, OMBRIX_OPEN_OK, 0, 500},
+        {"no answer to SET-CONTROL", {5}, 0, 0, OMBRIX_OPEN_OK, 0, 500},
+        {"no answer to any setting", {1, 2, 3, 4, 5}, 0, 0, OMBRIX_OPEN_OK, 900, 2500},
+        {"the option refused", {}, DONT, OMBRIX_E_COMM, OMBRIX_OPEN_NO_COM_CONTROL, 0, 500},
+        {"the option refused loosely", {}, WONT, OMBRIX_E_COMM, OMBRIX_OPEN_NO_COM_CONTROL, 0, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Script script;
+        script.unanswered = c.unanswered;
+        script.refuseComPort = c.refuse;
+        TestServer server(script);
+        const auto start = Clock::now();
+        const int h = open(server.url(), 9);
+        const long long took = msSince(start);
+        EXPECT_EQ(h, c.result);
+        EXPECT_EQ(Ombrix_OpenFailure(), c.failure);
+        EXPECT_GE(took, c.atLeastMs);
+        EXPECT_LE(took, c.atMostMs);
+        if (h >= 0) {
+            // 115200 8N1, no flow control, DTR on, RTS off; the greeting's
+            // command purged the server's input first.
+            const std::vector<Bytes> sent = server.commands();
+            const std::vector<Bytes> line = {{44, 1, 0, 1, 0xC2, 0},
+                                             {44, 2, 8},
+                                             {44, 3, 1},
+                                             {44, 4, 1},
+                                             {44, 5, 1},
+                                             {44, 5, 8},
+                                             {44, 5, 12}};
+            auto first = std::search(sent.begin(), sent.end(), line.begin(), line.end());
+            EXPECT_NE(first, sent.end());
+            EXPECT_NE(std::find(first, sent.end(), Bytes{44, 12, 1}), sent.end());
+            Ombrix_PortClose(h);
+        }
+    }
+}
+
+// A connection the server ends is a vanished device: a reply or an image
+// broken off by it ends at once, the bytes before the close are still read,
+// and an image file that was there stays whole.
+TEST_F(NetworkTest, AConnectionDroppedMidReplyOrMidImageIsAVanishedDevice) {
+    for (bool telnet : {true, false}) {
+        SCOPED_TRACE(telnet ? "rfc2217" : "socket");
+        Script script;
+        script.telnet = telnet;
+        script.closeAfterResponse = true;
+        Bytes file(5000, 0xFF);
+        for (std::size_t i = 0; i < file.size(); i += 3) file[i] = static_cast<unsigned char>(i);
+        const Bytes image = PtyPeer::imageReply("IMGSHP", file, "IMGSHP\x06.");
+        script.respond = [&](const std::string& text) {
+            const Bytes half(image.begin(), image.begin() + 3000);
+            return std::vector<Bytes>{text == "IMGSHP" ? (telnet ? escaped(half) : half)
+                                                       : Bytes{'A', 'B'}};
+        };
+        TestServer server(script);
+        int h = open(server.url());
+        ASSERT_EQ(h, 0);
+        const auto start = Clock::now();
+        unsigned char buf[16] = {};
+        const unsigned char command[] = {'R', 'E', 'V'};
+        ASSERT_EQ(Ombrix_CmndSend(h, command, sizeof command), 0);
+        EXPECT_EQ(Ombrix_ResponseRecv(h, buf, sizeof buf), OMBRIX_E_COMM);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buf)), "AB");
+        EXPECT_LT(msSince(start), 900) << "not the reply's 1000 ms silence";
+        EXPECT_EQ(Ombrix_RecvChk(h), OMBRIX_E_COMM);
+        Ombrix_PortClose(h);
+
+        h = open(server.url());
+        ASSERT_EQ(h, 0);
+        const std::string path = dir.runtimeDir() + "/picture.jpg";
+        std::ofstream(path) << "old picture";
+        const unsigned char ship[] = {'I', 'M', 'G', 'S', 'H', 'P'};
+        ASSERT_EQ(Ombrix_CmndSend(h, ship, sizeof ship), 0);
+        const auto imageStart = Clock::now();
+        EXPECT_EQ(Ombrix_ImageRecv(h, path.c_str(), buf, sizeof buf, 2), OMBRIX_E_COMM);
+        EXPECT_LT(msSince(imageStart), 900);
+        std::ifstream in(path);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old picture");
+        Ombrix_PortClose(h);
+    }
+}
+
+// Nothing to connect to: refused at once, a name that is nobody's, a server
+// that never takes the connection (its backlog is full) within the open's
+// 5 s, and a cancel through the pump that ends the wait at once.
+TEST_F(NetworkTest, AnUnreachablePortFailsBoundedAndSaysWhy) {
+    const int nobody = freeLoopbackPort();
+    auto start = Clock::now();
+    EXPECT_EQ(open("rfc2217://127.0.0.1:" + std::to_string(nobody)), OMBRIX_E_NOT_OPEN);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_REFUSED);
+    EXPECT_EQ(open("socket://[::1%nosuchif0]:4001"), OMBRIX_E_NOT_OPEN);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_NO_HOST);
+    EXPECT_LT(msSince(start), 1000);
+
+    // A listener that takes no connection: once its backlog holds one that
+    // was never accepted, the kernel drops every further attempt unanswered.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    const int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::string silent = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+
+    int pumped = 0;
+    Ombrix_PumpSet(&testPump);
+    pumpAction() = [&] { ++pumped; };
+    start = Clock::now();
+    const double cpu = threadCpuMs();
+    EXPECT_EQ(open(silent), OMBRIX_E_NOT_OPEN);
+    const long long took = msSince(start);
+    EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_NO_ANSWER);
+    EXPECT_GE(took, 4900);
+    EXPECT_LE(took, 6000);
+    EXPECT_GE(pumped, took / 20) << "the pump runs about every 10 ms while it connects";
+    EXPECT_LT(threadCpuMs() - cpu, 500) << "the wait sleeps";
+
+    // The handle the open takes is the lowest free one: a handler cancels it.
+    runInPumpAfter(300ms, [] { Ombrix_ComCancel(0); });
+    start = Clock::now();
+    EXPECT_EQ(open(silent), OMBRIX_E_CANCELLED);
+    EXPECT_LT(msSince(start), 600);
+    EXPECT_EQ(Ombrix_PortOpen(999, 5, 1, 0, 0, 0), OMBRIX_E_NO_ROOM) << "the record is free";
+    close(filler);
+    close(listener);
+}
+
+// Names the resolver must look up go to a thread, and a raw port passes its
+// bytes as they are: 0xFF and all, no telnet, no settings.
+TEST_F(NetworkTest, ARawPortByHostNamePassesBytesUnchanged) {
+    Script script;
+    script.telnet = false;
+    script.respond = [](const std::string& text) {
+        return std::vector<Bytes>{Bytes{0xFF, IAC, SE}, bytes(text + ".")};
+    };
+    TestServer server(script);
+    const int h = open("socket://localhost:" + std::to_string(server.port()), 9);
+    ASSERT_EQ(h, 0);
+    EXPECT_EQ(ask(h, "BEPLVL?"),
+              "\xFF\xFF\xF0"
+              "BEPLVL?.");
+    EXPECT_TRUE(server.commands().empty()) << "no line settings on a raw port";
+}
+
+// The watcher sleeps on the connection as on a tty: bytes make one notice,
+// telnet commands alone make none, and the server's close ends it.
+TEST_F(NetworkTest, TheWatcherIsToldOfDataOnly) {
+    Script script;
+    script.respond = [](const std::string& text) {
+        return text == "QUIET" ? std::vector<Bytes>{{IAC, NOP, IAC, SB, COM_PORT, 107, 0, IAC, SE}}
+                               : std::vector<Bytes>{{'O', 'K', '.'}};
+    };
+    TestServer server(script);
+    const int h = open(server.url());
+    ASSERT_EQ(h, 0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    ASSERT_EQ(Ombrix_RecvStart(h, pipeFds[1], 77), 0);
+    auto notices = [&](int waitMs) {
+        int n = 0;
+        pollfd p{pipeFds[0], POLLIN, 0};
+        while (poll(&p, 1, waitMs) == 1) {
+            std::uint32_t message = 0;
+            if (read(pipeFds[0], &message, sizeof message) == sizeof message && message == 77) ++n;
+            waitMs = 50;
+        }
+        return n;
+    };
+    const unsigned char quiet[] = {'Q', 'U', 'I', 'E', 'T'};
+    ASSERT_EQ(Ombrix_CmndSend(h, quiet, sizeof quiet), 0);
+    EXPECT_EQ(notices(300), 0);
+    const unsigned char speak[] = {'S', 'P', 'E', 'A', 'K'};
+    ASSERT_EQ(Ombrix_CmndSend(h, speak, sizeof speak), 0);
+    EXPECT_EQ(notices(1000), 1);
+    EXPECT_EQ(Ombrix_RecvChk(h), 3);
+    Ombrix_RecvStop(h);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+}
+
+}  // namespace
+}  // namespace tavorin::test
