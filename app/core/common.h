@@ -2,6 +2,7 @@
 // messages, the settings file and the default image file names.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -57,6 +58,11 @@ void LoadSettings(Common& c, const QString& path);
 // write leaves the previous file as it was. Returns false on failure (the
 // program itself reports nothing).
 bool SaveSettings(const Common& c);
+
+// Puts `bytes` at `path` whole or not at all: written beside the old file
+// and renamed over it only once complete, so that a full disk or a crash
+// midway leaves the previous file as it was. False on failure.
+bool WriteFileWhole(const QString& path, const QByteArray& bytes);
 
 // "Tavorin_Image" + (slot + 1) + "." + extension, in the current directory.
 QString MakeImageFileName(int slot, const QString& extension);
