@@ -352,8 +352,8 @@ void FrmTerminal::RecvTimer_Timer() {
             // An image reply's line tells what was stored, and where.
             QString stored;
             std::int32_t length = 0, received = 0;
-            if (RecvMode == terminal::RecvMode::Image && ImageProgress(h, &length, &received) >= 0 &&
-                length > 0) {
+            if (RecvMode == terminal::RecvMode::Image &&
+                ImageProgress(h, &length, &received) >= 0 && length > 0) {
                 stored = terminal::imageNote(received, QFileInfo(imageFile).absoluteFilePath());
             }
             logExchange(firstByte, terminal::LogDirection::Received, shown.text, stored);
@@ -416,9 +416,8 @@ bool FrmTerminal::eventFilter(QObject* watched, QEvent* event) {
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     if (watched == SerialCmnd && mods == Qt::NoModifier &&
         (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
-        const std::optional<QString> shown = key->key() == Qt::Key_Up
-                                                 ? history_.older(SerialCmnd->text())
-                                                 : history_.newer();
+        const std::optional<QString> shown =
+            key->key() == Qt::Key_Up ? history_.older(SerialCmnd->text()) : history_.newer();
         if (shown) SerialCmnd->setText(*shown);
         return true;
     }

@@ -132,7 +132,8 @@ class TerminalToolsWindowTest : public QObject {
 
     void historyWalksTheSentCommandsLikeAShell() {
         FrmTerminal& t = openTerminal();
-        for (const char* c : {"BEPLVL?", "BEPLVL?", "DECHDR1", "TRGMOD?"}) QVERIFY(sendAndWait(t, c));
+        for (const char* c : {"BEPLVL?", "BEPLVL?", "DECHDR1", "TRGMOD?"})
+            QVERIFY(sendAndWait(t, c));
         t.SerialCmnd->setText("   ");
         t.BtnSend_Click();  // blank: nothing sent, nothing kept
 
@@ -222,9 +223,9 @@ class TerminalToolsWindowTest : public QObject {
         peer->hangUp();
         QVERIFY(QTest::qWaitFor([&] { return !t.isLoaded(); }, 10000));
         QCOMPARE(boxes.messages.last(), QString("通信エラー"));
-        QCOMPARE(logLines(path), (QList<QStringList>{{logLines(path).value(0).value(0),
-                                                      common->ComCaption[0], "-",
-                                                      "ログ終了: 通信エラー"}}));
+        QCOMPARE(logLines(path),
+                 (QList<QStringList>{{logLines(path).value(0).value(0), common->ComCaption[0], "-",
+                                      "ログ終了: 通信エラー"}}));
     }
 
     void aLogThatCannotBeWrittenIsToldOnceAndTheTerminalGoesOn() {
@@ -257,8 +258,9 @@ class TerminalToolsWindowTest : public QObject {
         QVERIFY(!t.MnuTimestamp->isChecked() && !t.MnuHex->isChecked());
         // Everything off: the box shows what it always showed.
         QVERIFY(unsolicited(t, "ABC\r"));
-        QVERIFY(unsolicited(t, "\x02"
-                               "12\x03"));
+        QVERIFY(unsolicited(t,
+                            "\x02"
+                            "12\x03"));
         QVERIFY(unsolicited(t, "\x7F\x1B"));
         const QString plain = "ABC<CR>\n<02>12<03>\n\x7F<1B>\n";
         QCOMPARE(t.RecvText->toPlainText(), plain);
