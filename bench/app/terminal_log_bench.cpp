@@ -1,0 +1,191 @@
+// What the session log costs the terminal: a scanner this program plays
+// sends 1,000 blocks of 64 bytes, 10 ms apart, as unsolicited data to a
+// terminal, once with the log off and once with it on. Prints
+//   - the program's CPU (its GUI thread) for each run, the run with the log
+//     on held against 1.1 times the run with it off,
+//   - the longest the event loop went without an iteration while the log
+//     was written,
+// each beside its target.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app_start.h"
+#include "binding.h"
+#include "common.h"
+#include "dialog.h"
+#include "figures.h"
+#include "frm_comsetting.h"
+#include "frm_image.h"
+#include "frm_terminal.h"
+#include "pty_peer.h"
+
+using namespace tavorin;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kCom = 251;
+constexpr int kBlocks = 1000;
+constexpr std::size_t kBlockBytes = 64;
+constexpr auto kSpacing = std::chrono::milliseconds(10);
+
+double threadCpuMs() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Block k: its number, printable filler, and CR, 64 bytes in all.
+test::Bytes block(int k) {
+    char head[16];
+    std::snprintf(head, sizeof head, "BLK%04d ", k);
+    std::string text(head);
+    while (text.size() < kBlockBytes - 1) text += char('A' + text.size() % 26);
+    text += '\r';
+    return test::bytes(text);
+}
+
+struct Run {
+    double cpuMs = 0;
+    double longestGapMs = 0;
+    bool whole = false;
+};
+
+// One stream of blocks into the terminal. With `probe`, a 5 ms timer
+// measures the event loop's gaps (it costs CPU of its own, so the CPU
+// figures come from runs without it).
+Run stream(FrmTerminal& t, std::int32_t port, test::PtyPeer& peer, bool probe) {
+    Run run;
+    t.BtnClear_Click();
+    std::atomic<bool> sent{false};
+    QTimer ticker;
+    Clock::time_point last{};
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const Clock::time_point now = Clock::now();
+        if (last != Clock::time_point{})
+            run.longestGapMs = std::max(run.longestGapMs, ms(now - last));
+        last = now;
+    });
+    if (probe) ticker.start();
+
+    const double cpu0 = threadCpuMs();
+    std::thread sender([&] {
+        const Clock::time_point start = Clock::now();
+        for (int k = 0; k < kBlocks; ++k) {
+            std::this_thread::sleep_until(start + kSpacing * k);
+            peer.send(block(k));
+        }
+        sent = true;
+    });
+    // The run ends once everything sent has been read and handled, or when
+    // it has taken far longer than the stream.
+    QEventLoop loop;
+    QTimer done;
+    done.setInterval(50);
+    const Clock::time_point began = Clock::now();
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if ((sent && RecvChk(port) == 0 && t.RecvTimer.isActive()) ||
+            Clock::now() - began > 6 * kSpacing * kBlocks)
+            loop.quit();
+    });
+    done.start();
+    loop.exec();
+    sender.join();
+    run.cpuMs = threadCpuMs() - cpu0;
+    ticker.stop();
+    run.whole = t.RecvText->toPlainText().count(QStringLiteral("<CR>")) == kBlocks;
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    applyProgramFont(app);
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    test::PortDirectory ports;
+    RecordingDialog boxes;
+    setDialog(&boxes);
+    installPump();
+
+    test::PtyPeer peer(ports, kCom);
+    Common common;
+    FrmImage main(common);
+    main.show();
+    main.ChkTermMinimum->setChecked(false);
+    main.runDialog = [](FrmComSetting& d) {
+        d.Form_Load();
+        for (int i = 0; i < d.CmbPortNo->count(); ++i) {
+            if (d.CmbPortNo->itemData(i).toInt() == kCom) d.CmbPortNo->setCurrentIndex(i);
+        }
+        d.lists[comsetting::Baud]->setCurrentIndex(9);  // 115200
+        // A block ends when the line has been quiet for 5 ms: the blocks
+        // come 10 ms apart.
+        d.TxtTimeout->setText(QStringLiteral("5"));
+        d.CmdOpen_Click();
+    };
+    main.BtnComSetting_Click(0);
+    const std::int32_t port = common.ComHandle[0];
+    if (port < 0) {
+        std::fprintf(stderr, "the played scanner could not be opened\n");
+        return 1;
+    }
+    FrmTerminal& t = *main.TermForm[0];
+
+    // Off and on alternate, twice each, so that a drift of the machine's
+    // load during the runs touches both alike.
+    double offMs = 0, onMs = 0;
+    bool whole = true;
+    const QString logPath = QDir::current().absoluteFilePath(QStringLiteral("session.txt"));
+    for (int round = 0; round < 2; ++round) {
+        const Run off = stream(t, port, peer, false);
+        boxes.fileAnswers = {logPath};
+        t.MnuLog->trigger();
+        const Run on = stream(t, port, peer, false);
+        t.MnuLog->trigger();
+        offMs += off.cpuMs;
+        onMs += on.cpuMs;
+        whole = whole && off.whole && on.whole;
+    }
+    boxes.fileAnswers = {logPath};
+    t.MnuLog->trigger();
+    const Run gaps = stream(t, port, peer, true);
+    t.MnuLog->trigger();
+
+    QFile log(logPath);
+    const bool logged = log.open(QIODevice::ReadOnly) && log.readAll().count("<CR>") == kBlocks;
+    if (!whole || !gaps.whole || !logged || !boxes.messages.isEmpty()) {
+        std::fprintf(stderr, "the blocks did not all arrive (shown %d, logged %d): %s\n", whole,
+                     logged, qPrintable(boxes.messages.join(u", ")));
+        return 1;
+    }
+    std::printf(
+        "%d blocks of %zu bytes, %lld ms apart, as unsolicited data; two runs each, offscreen\n",
+        kBlocks, kBlockBytes, static_cast<long long>(kSpacing.count()));
+    std::printf("program CPU with the log off: %.1f ms\n", offMs);
+    bench::atMost("program CPU with the log on (target 1.1 x off)", onMs, "ms", 1.1 * offMs);
+    bench::atMost("longest event-loop gap with the log on", gaps.longestGapMs, "ms", 20);
+    bench::printFigures();
+    std::fflush(stdout);
+    main.requestClose(UnloadMode::Program);
+    PumpSet(nullptr);
+    setDialog(nullptr);
+    return 0;
+}
