@@ -368,16 +368,14 @@ void FrmTerminal::RecvTimer_Timer() {
             }
         } else {
             // Appended as its own line (the box's line end stands for CR LF),
+            // spelled as the reply is unless a display option says otherwise,
             // the caret put at the end so that the box scrolls to the newest
             // data.
             // Inserted at the end rather than the whole log set anew, which
             // would cost a copy of everything received so far on every tick.
             QTextCursor cursor = RecvText->textCursor();
             cursor.movePosition(QTextCursor::End);
-            cursor.insertText(RecvMode == terminal::RecvMode::Unsolicited &&
-                                      !(options_ == terminal::DisplayOptions{})
-                                  ? terminal::unsolicitedBlock(raw, options_, firstByte.time())
-                                  : shown.text + u'\n');
+            cursor.insertText(terminal::unsolicitedBlock(raw, options_, firstByte.time()));
             RecvText->setTextCursor(cursor);
             RecvText->verticalScrollBar()->setValue(RecvText->verticalScrollBar()->maximum());
         }
@@ -404,10 +402,6 @@ void FrmTerminal::lineLost(std::int32_t handle) {
     // port's any more.
     if (loaded_ && c_.ComHandle[static_cast<std::size_t>(MyIdx)] == handle) unloadByProgram();
 }
-
-}  // namespace tavorin
-
-namespace tavorin {
 
 bool FrmTerminal::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
