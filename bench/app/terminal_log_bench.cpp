@@ -6,30 +6,18 @@
 //   - the longest the event loop went without an iteration while the log
 //     was written,
 // each beside its target.
-#include <sys/resource.h>
-
 #include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <thread>
 
-#include "app_start.h"
-#include "binding.h"
-#include "common.h"
-#include "dialog.h"
 #include "figures.h"
-#include "frm_comsetting.h"
-#include "frm_image.h"
 #include "frm_terminal.h"
-#include "pty_peer.h"
+#include "program_bench.h"
 
 using namespace tavorin;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 namespace {
 
@@ -37,17 +25,6 @@ constexpr int kCom = 251;
 constexpr int kBlocks = 1000;
 constexpr std::size_t kBlockBytes = 64;
 constexpr auto kSpacing = std::chrono::milliseconds(10);
-
-double threadCpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_THREAD, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
 
 // Block k: its number, printable filler, and CR, 64 bytes in all.
 test::Bytes block(int k) {
@@ -72,18 +49,10 @@ Run stream(FrmTerminal& t, std::int32_t port, test::PtyPeer& peer, bool probe) {
     Run run;
     t.BtnClear_Click();
     std::atomic<bool> sent{false};
-    QTimer ticker;
-    Clock::time_point last{};
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const Clock::time_point now = Clock::now();
-        if (last != Clock::time_point{})
-            run.longestGapMs = std::max(run.longestGapMs, ms(now - last));
-        last = now;
-    });
-    if (probe) ticker.start();
+    bench::LoopGapProbe gaps;
+    if (probe) gaps.start();
 
-    const double cpu0 = threadCpuMs();
+    const double cpu0 = bench::threadCpuMs();
     std::thread sender([&] {
         const Clock::time_point start = Clock::now();
         for (int k = 0; k < kBlocks; ++k) {
@@ -106,8 +75,9 @@ Run stream(FrmTerminal& t, std::int32_t port, test::PtyPeer& peer, bool probe) {
     done.start();
     loop.exec();
     sender.join();
-    run.cpuMs = threadCpuMs() - cpu0;
-    ticker.stop();
+    run.cpuMs = bench::threadCpuMs() - cpu0;
+    gaps.stop();
+    run.longestGapMs = gaps.longestMs();
     run.whole = t.RecvText->toPlainText().count(QStringLiteral("<CR>")) == kBlocks;
     return run;
 }
@@ -115,38 +85,20 @@ Run stream(FrmTerminal& t, std::int32_t port, test::PtyPeer& peer, bool probe) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::offscreenUnlessChosen();
     QApplication app(argc, argv);
-    applyProgramFont(app);
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
-    test::PortDirectory ports;
-    RecordingDialog boxes;
-    setDialog(&boxes);
-    installPump();
+    bench::BenchProgram program(app);
+    RecordingDialog& boxes = program.boxes;
 
-    test::PtyPeer peer(ports, kCom);
+    test::PtyPeer peer(program.ports, kCom);
     Common common;
     FrmImage main(common);
     main.show();
     main.ChkTermMinimum->setChecked(false);
-    main.runDialog = [](FrmComSetting& d) {
-        d.Form_Load();
-        for (int i = 0; i < d.CmbPortNo->count(); ++i) {
-            if (d.CmbPortNo->itemData(i).toInt() == kCom) d.CmbPortNo->setCurrentIndex(i);
-        }
-        d.lists[comsetting::Baud]->setCurrentIndex(9);  // 115200
-        // A block ends when the line has been quiet for 5 ms: the blocks
-        // come 10 ms apart.
-        d.TxtTimeout->setText(QStringLiteral("5"));
-        d.CmdOpen_Click();
-    };
-    main.BtnComSetting_Click(0);
+    // A block ends when the line has been quiet for 5 ms: the blocks come
+    // 10 ms apart.
+    if (!bench::openSlot(main, common, kCom, QStringLiteral("5"))) return 1;
     const std::int32_t port = common.ComHandle[0];
-    if (port < 0) {
-        std::fprintf(stderr, "the played scanner could not be opened\n");
-        return 1;
-    }
     FrmTerminal& t = *main.TermForm[0];
 
     // Off and on alternate, twice each, so that a drift of the machine's
@@ -185,7 +137,5 @@ int main(int argc, char** argv) {
     bench::printFigures();
     std::fflush(stdout);
     main.requestClose(UnloadMode::Program);
-    PumpSet(nullptr);
-    setDialog(nullptr);
     return 0;
 }

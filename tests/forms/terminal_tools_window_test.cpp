@@ -3,9 +3,7 @@
 // full disk and across a vanished device), the display options and the
 // text boxes' menus.
 #include <QApplication>
-#include <QBuffer>
 #include <QFile>
-#include <QImage>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QtTest>
@@ -26,16 +24,6 @@ using namespace tavorin;
 namespace {
 
 constexpr int kCom = 231;
-
-QByteArray smallJpeg() {
-    QImage image(32, 24, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return out;
-}
 
 // The log's lines, each split into its tab-separated fields.
 QList<QStringList> logLines(const QString& path) {
@@ -62,7 +50,7 @@ class TerminalToolsWindowTest : public QObject {
     // IMGSHP with a small picture, and the trigger with a bar code.
     void playScanner() {
         peer = std::make_unique<test::PtyPeer>(*program.ports, kCom);
-        const QByteArray jpeg = smallJpeg();
+        const QByteArray jpeg = test::sampleJpeg();
         peer->setResponder([jpeg](const std::string& text, char end) -> test::Bytes {
             if (text == "BEPBEP?") return test::PtyPeer::standardGreeting();
             if (end == '\r') return text == "T" ? test::bytes("TAVORIN-0001\r") : test::Bytes{};
