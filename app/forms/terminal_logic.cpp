@@ -223,7 +223,10 @@ bool SessionLog::start(const QString& path) {
 
 bool SessionLog::write(const QByteArray& line) {
     if (!file_.isOpen()) return false;
-    if (file_.write(line) == line.size()) return true;
+    // A file whose folder was removed still takes writes on some systems,
+    // into nothing anyone can read again: that log has failed as surely as
+    // one on a full disk.
+    if (file_.write(line) == line.size() && QFile::exists(file_.fileName())) return true;
     stop();
     return false;
 }

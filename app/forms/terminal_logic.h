@@ -160,8 +160,8 @@ class SessionLog {
     // Starts a log at `path`, replacing a file that stands there. False when
     // it cannot be opened.
     bool start(const QString& path);
-    // Writes one line whole. On failure the log has ended and the result is
-    // false.
+    // Writes one line whole. On failure (the disk full, the file or its
+    // folder gone) the log has ended and the result is false.
     bool write(const QByteArray& line);
     void stop();
     bool running() const { return file_.isOpen(); }

@@ -171,6 +171,14 @@ TEST(TerminalTools, ALogEndsAtItsFirstFailedLine) {
     log.stop();
     EXPECT_FALSE(log.write("two\n"));
 
+    QDir folder(dir.filePath("folder"));
+    ASSERT_TRUE(folder.mkpath("."));
+    ASSERT_TRUE(log.start(folder.filePath("log.txt")));
+    EXPECT_TRUE(log.write("one\n"));
+    ASSERT_TRUE(folder.removeRecursively());
+    EXPECT_FALSE(log.write("two\n")) << "the folder has gone";
+    EXPECT_FALSE(log.running());
+
     ASSERT_TRUE(log.start("/dev/full"));
     EXPECT_FALSE(log.write("three\n"));
     EXPECT_FALSE(log.running());
