@@ -2,7 +2,6 @@
 // messages, the settings file and the default image file names.
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <array>
 #include <cstdint>
