@@ -140,14 +140,17 @@ bool SaveSettings(const Common& c) {
     QByteArray text;
     for (const QString& line : lines) text += line.toLocal8Bit() + "\r\n";
 
-    // Written beside the old file and renamed over it only when complete:
-    // a full disk or a crash midway must not cost the user every setting.
-    QSaveFile file(kSettingsFile);
+    // A full disk or a crash midway must not cost the user every setting.
+    return WriteFileWhole(kSettingsFile, text);
+}
+
+bool WriteFileWhole(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
     // Unbuffered, so that a short write shows in write()'s count: a
     // buffered flush that stops partway (a full disk) can pass unnoticed and
     // let commit() put a truncated file in place.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-    if (file.write(text) != text.size()) {
+    if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return false;
     }

@@ -70,6 +70,11 @@ void LoadSettings(Common& c, const QString& path, QStringList* garbled = nullptr
 // program itself reports nothing).
 bool SaveSettings(const Common& c);
 
+// Puts `bytes` at `path` whole or not at all: written beside the old file
+// and renamed over it only once complete, so that a full disk or a crash
+// midway leaves the previous file as it was. False on failure.
+bool WriteFileWhole(const QString& path, const QByteArray& bytes);
+
 // "Tavorin_Image" + (slot + 1) + "." + extension, in the current directory.
 QString MakeImageFileName(int slot, const QString& extension);
 

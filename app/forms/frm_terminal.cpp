@@ -1,6 +1,9 @@
 #include "frm_terminal.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <algorithm>
 
@@ -16,7 +19,11 @@ namespace tavorin {
 
 namespace {
 constexpr int kRecvCapacity = 2046;
-}
+
+// The log item's caption while no log runs, and while one does.
+const QString kLogStart = QStringLiteral("ログ保存開始…");
+const QString kLogStop = QStringLiteral("ログ保存終了");
+}  // namespace
 
 FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
     : QWidget(nullptr, Qt::Window), c_(common), main_(main) {
@@ -78,6 +85,23 @@ FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
     RecvText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RecvText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
+    MnuLog = new QAction(kLogStart, this);
+    MnuTimestamp = new QAction(QStringLiteral("時刻表示"), this);
+    MnuTimestamp->setCheckable(true);
+    MnuHex = new QAction(QStringLiteral("16進表示"), this);
+    MnuHex->setCheckable(true);
+    // Both boxes keep Qt's own items (copy, select all), followed by the
+    // terminal's. The menu opens from the mouse, and from the keyboard
+    // (the context-menu key, Shift+F10) through the filter.
+    for (QPlainTextEdit* box : {ResponseText, RecvText}) {
+        box->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(box, &QWidget::customContextMenuRequested, this, [this, box](const QPoint& at) {
+            showContextMenu(box, box->viewport()->mapToGlobal(at));
+        });
+        box->installEventFilter(this);
+    }
+    SerialCmnd->installEventFilter(this);
+
     // Tab order as designed.
     setTabOrder(SerialCmnd, BtnSend);
     setTabOrder(BtnSend, ResponseText);
@@ -100,6 +124,11 @@ FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
     connect(BtnRecvStop, &QPushButton::clicked, this, &FrmTerminal::BtnRecvStop_Click);
     connect(BtnComStop, &QPushButton::clicked, this, &FrmTerminal::BtnComStop_Click);
     connect(BtnClear, &QPushButton::clicked, this, &FrmTerminal::BtnClear_Click);
+    // Only the user's choice is remembered; the check marks a load restores
+    // are not choices.
+    connect(MnuLog, &QAction::triggered, this, &FrmTerminal::MnuLog_Click);
+    connect(MnuTimestamp, &QAction::triggered, this, &FrmTerminal::MnuTimestamp_Click);
+    connect(MnuHex, &QAction::triggered, this, &FrmTerminal::MnuHex_Click);
 }
 
 void FrmTerminal::showTerminal(bool minimised) {
@@ -126,6 +155,10 @@ void FrmTerminal::Form_Load() {
     ResponseText->clear();
     RecvText->clear();
     SerialCmnd->clear();
+    history_.endWalk();
+    options_ = terminal::loadDisplayOptions();
+    MnuTimestamp->setChecked(options_.timestamps);
+    MnuHex->setChecked(options_.hex);
     setSendButtons(true);
     RecvTimer.start();
 }
@@ -163,6 +196,17 @@ void FrmTerminal::closeEvent(QCloseEvent* event) {
 void FrmTerminal::Form_Unload() {
     RecvTimer.stop();
     const std::int32_t h = c_.ComHandle[static_cast<std::size_t>(MyIdx)];
+    if (menu_) menu_->close();
+    if (log_.running()) {
+        // Asked before the port closes: a device that has gone says so in
+        // its queue's count.
+        const bool gone = terminal::tickStart(RecvChk(h)) == terminal::TickStart::LineLost;
+        writeLog(terminal::logLine(
+            QDateTime::currentDateTime(), c_.ComCaption[static_cast<std::size_t>(MyIdx)],
+            terminal::LogDirection::Note,
+            terminal::logEndText(gone ? terminal::LogEnd::LineLost : terminal::LogEnd::Closed)));
+        endLog();
+    }
     // A program close can come while a receive of this window waits inside
     // the library (the nested pump runs it). An image transfer refuses the
     // close with "busy", which would leave the port open for good once the
@@ -212,6 +256,7 @@ void FrmTerminal::BtnSend_Click() {
     SerialCmnd->setText(text);
     if (text.isEmpty()) return;
     setSendButtons(false);
+    const QDateTime sentAt = QDateTime::currentDateTime();
     std::int32_t r = SendCommand(c_.ComHandle[static_cast<std::size_t>(MyIdx)], text);
     if (r < 0) {
         ShowErrorMessage(r);
@@ -219,18 +264,26 @@ void FrmTerminal::BtnSend_Click() {
         return;
     }
     RecvMode = terminal::recvModeFor(text);
+    history_.add(text);
+    logExchange(sentAt, terminal::LogDirection::Sent,
+                terminal::render(terminal::commandFrame(text.toLocal8Bit())).text);
 }
 
 void FrmTerminal::BtnTrOn_Click() {
     if (!RecvTimer.isActive()) return;
-    SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)],
-             QString::fromLatin1(terminal::kTriggerOn));
+    sendTrigger(terminal::kTriggerOn);
 }
 
 void FrmTerminal::BtnTrOff_Click() {
     if (!RecvTimer.isActive()) return;
-    SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)],
-             QString::fromLatin1(terminal::kTriggerOff));
+    sendTrigger(terminal::kTriggerOff);
+}
+
+void FrmTerminal::sendTrigger(const QByteArray& frame) {
+    const QDateTime sentAt = QDateTime::currentDateTime();
+    // A frame the line refused was not sent, and is not logged as sent.
+    if (SendData(c_.ComHandle[static_cast<std::size_t>(MyIdx)], QString::fromLatin1(frame)) >= 0)
+        logExchange(sentAt, terminal::LogDirection::Sent, terminal::render(frame).text);
 }
 
 void FrmTerminal::BtnRecvStop_Click() {
@@ -261,6 +314,8 @@ void FrmTerminal::RecvTimer_Timer() {
         case terminal::TickStart::Read:
             break;
     }
+    // Bytes are waiting: the reply's first byte is read now.
+    const QDateTime firstByte = QDateTime::currentDateTime();
     const QString imageFile = MakeImageFileName(MyIdx, QStringLiteral("jpg"));
     // The reply also comes as text; the display shows its bytes as they came.
     QString reply;
@@ -293,6 +348,16 @@ void FrmTerminal::RecvTimer_Timer() {
 
     if (r >= 1) {
         terminal::Rendered shown = terminal::render(raw);
+        if (log_.running()) {
+            // An image reply's line tells what was stored, and where.
+            QString stored;
+            std::int32_t length = 0, received = 0;
+            if (RecvMode == terminal::RecvMode::Image &&
+                ImageProgress(h, &length, &received) >= 0 && length > 0) {
+                stored = terminal::imageNote(received, QFileInfo(imageFile).absoluteFilePath());
+            }
+            logExchange(firstByte, terminal::LogDirection::Received, shown.text, stored);
+        }
         if (RecvMode == terminal::RecvMode::Response || RecvMode == terminal::RecvMode::Image) {
             ResponseText->setPlainText(shown.text);
             if (RecvMode == terminal::RecvMode::Image && shown.ack == terminal::Acked) {
@@ -303,13 +368,14 @@ void FrmTerminal::RecvTimer_Timer() {
             }
         } else {
             // Appended as its own line (the box's line end stands for CR LF),
+            // spelled as the reply is unless a display option says otherwise,
             // the caret put at the end so that the box scrolls to the newest
             // data.
             // Inserted at the end rather than the whole log set anew, which
             // would cost a copy of everything received so far on every tick.
             QTextCursor cursor = RecvText->textCursor();
             cursor.movePosition(QTextCursor::End);
-            cursor.insertText(shown.text + u'\n');
+            cursor.insertText(terminal::unsolicitedBlock(raw, options_, firstByte.time()));
             RecvText->setTextCursor(cursor);
             RecvText->verticalScrollBar()->setValue(RecvText->verticalScrollBar()->maximum());
         }
@@ -335,6 +401,107 @@ void FrmTerminal::lineLost(std::int32_t handle) {
     // was open, and even opened the slot anew; then that slot is not this
     // port's any more.
     if (loaded_ && c_.ComHandle[static_cast<std::size_t>(MyIdx)] == handle) unloadByProgram();
+}
+
+bool FrmTerminal::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // Arrow keys may come marked as keypad keys; that changes nothing here.
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (watched == SerialCmnd && mods == Qt::NoModifier &&
+        (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
+        const std::optional<QString> shown =
+            key->key() == Qt::Key_Up ? history_.older(SerialCmnd->text()) : history_.newer();
+        if (shown) SerialCmnd->setText(*shown);
+        return true;
+    }
+    const bool menuKey = (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) ||
+                         (key->key() == Qt::Key_Menu && mods == Qt::NoModifier);
+    if ((watched == RecvText || watched == ResponseText) && menuKey) {
+        // Some platforms turn the context-menu key into a menu request of
+        // their own before the key arrives; that menu stands.
+        if (menu_ && menu_->isVisible()) return true;
+        auto* box = static_cast<QPlainTextEdit*>(watched);
+        // At the caret, as the context-menu key places it; a caret scrolled
+        // out of sight gives the middle of the box.
+        QPoint at = box->cursorRect().bottomLeft();
+        if (!box->viewport()->rect().contains(at)) at = box->viewport()->rect().center();
+        showContextMenu(box, box->viewport()->mapToGlobal(at));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QMenu* FrmTerminal::showContextMenu(QPlainTextEdit* box, const QPoint& global) {
+    if (menu_) menu_->close();
+    QMenu* menu = box->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    menu->addAction(MnuLog);
+    if (box == RecvText) {
+        menu->addAction(MnuTimestamp);
+        menu->addAction(MnuHex);
+    }
+    menu_ = menu;
+    menu->popup(global);
+    return menu;
+}
+
+void FrmTerminal::MnuLog_Click() {
+    if (log_.running()) {
+        endLog();
+        return;
+    }
+    const QString initial = QDir::current().absoluteFilePath(
+        terminal::logFileName(MyIdx, QDateTime::currentDateTime()));
+    const QString chosen = dialog().saveFileName(QStringLiteral("ログ保存"), initial,
+                                                 terminal::logFilter(), QStringLiteral("txt"));
+    if (chosen.isEmpty()) return;
+    if (!log_.start(chosen)) {
+        ShowErrorMessage(OMBRIX_E_FILE);
+        return;
+    }
+    MnuLog->setText(kLogStop);
+}
+
+void FrmTerminal::MnuTimestamp_Click(bool checked) {
+    setOption(&terminal::DisplayOptions::timestamps, checked);
+}
+
+void FrmTerminal::MnuHex_Click(bool checked) {
+    setOption(&terminal::DisplayOptions::hex, checked);
+}
+
+void FrmTerminal::setOption(bool terminal::DisplayOptions::*option, bool on) {
+    options_.*option = on;
+    // Only this item changes in the file: another terminal may have set the
+    // other one since this window loaded. A file that cannot be written
+    // costs the next start the choice, nothing more, as with the settings.
+    terminal::DisplayOptions remembered = terminal::loadDisplayOptions();
+    remembered.*option = on;
+    terminal::saveDisplayOptions(remembered);
+}
+
+void FrmTerminal::logExchange(const QDateTime& when, terminal::LogDirection direction,
+                              const QString& spelled, const QString& note) {
+    if (!log_.running()) return;
+    writeLog(terminal::logLine(when, c_.ComCaption[static_cast<std::size_t>(MyIdx)], direction,
+                               spelled, note));
+}
+
+void FrmTerminal::writeLog(const QByteArray& line) {
+    if (log_.write(line)) return;
+    endLog();
+    // Told from the event loop rather than from inside the send or the
+    // receive tick that wrote the line: the box waits for the user, and the
+    // handler finishes its work first. The log has ended, so the box comes
+    // once.
+    QTimer::singleShot(0, this, [] { ShowErrorMessage(OMBRIX_E_FILE); });
+}
+
+void FrmTerminal::endLog() {
+    log_.stop();
+    MnuLog->setText(kLogStart);
 }
 
 }  // namespace tavorin

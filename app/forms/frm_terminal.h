@@ -2,11 +2,15 @@
 // the receive display that polls the port, and the slot's end.
 #pragma once
 
+#include <QAction>
 #include <QByteArray>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -44,6 +48,12 @@ class FrmTerminal : public QWidget {
     QPlainTextEdit* RecvText;
     QTimer RecvTimer;
 
+    // Items of the two text boxes' menus, after Qt's own: the session log
+    // (both boxes) and the display options (the data box only).
+    QAction* MnuLog;
+    QAction* MnuTimestamp;
+    QAction* MnuHex;
+
     bool isLoaded() const { return loaded_; }
     // Loads (if needed) and shows the window, minimised or normal.
     void showTerminal(bool minimised);
@@ -66,16 +76,36 @@ class FrmTerminal : public QWidget {
     void BtnComStop_Click();
     void BtnClear_Click();
     void RecvTimer_Timer();
+    void MnuLog_Click();
+    void MnuTimestamp_Click(bool checked);
+    void MnuHex_Click(bool checked);
+
+    // Opens `box`'s menu at `global` (screen coordinates) and returns it;
+    // it deletes itself once closed.
+    QMenu* showContextMenu(QPlainTextEdit* box, const QPoint& global);
+    // The menu open now, if any.
+    QMenu* contextMenu() const { return menu_; }
+    bool logRunning() const { return log_.running(); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void setSendButtons(bool enabled);
     // The device has gone: the user is told once and the slot ends as a
     // close would end it.
     void lineLost(std::int32_t handle);
+    // One exchange into the session log, if one runs. A line that cannot be
+    // written ends the log and is told once.
+    void logExchange(const QDateTime& when, terminal::LogDirection direction,
+                     const QString& spelled, const QString& note = QString());
+    void writeLog(const QByteArray& line);
+    void endLog();
+    void sendTrigger(const QByteArray& frame);
+    // Sets one display option and remembers it for the next start.
+    void setOption(bool terminal::DisplayOptions::*option, bool on);
 
     Common& c_;
     FrmImage& main_;
@@ -83,6 +113,12 @@ class FrmTerminal : public QWidget {
     std::optional<UnloadMode> unloadMode_;
     // A port whose close had to wait for a transfer to end.
     std::int32_t pendingClose_ = -1;
+
+    // Kept for as long as the program runs, across connections.
+    terminal::CommandHistory history_;
+    terminal::DisplayOptions options_;
+    terminal::SessionLog log_;
+    QPointer<QMenu> menu_;
 };
 
 }  // namespace tavorin

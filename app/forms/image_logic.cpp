@@ -337,7 +337,7 @@ QString qtFilter(const QString& pipeFilter) {
 }
 
 QString saveFilter(int code) {
-    return qtFilter(formatFor(code).filter + QStringLiteral("全てのファイル|*.*"));
+    return qtFilter(formatFor(code).filter + kAllFilesFilter);
 }
 
 ReplyCheck CheckResponse(const QString& reply, std::int32_t length) {

@@ -132,6 +132,8 @@ ImageFile imageFileFor(int code, const QString& typed, int slot);
 // The save dialog's filters in Qt's form: "desc|pattern|desc|pattern"
 // pairs become "desc (pattern);;desc (pattern)".
 QString qtFilter(const QString& pipeFilter);
+// The filter every save dialog offers last, as a "desc|pattern" pair.
+inline const QString kAllFilesFilter = QStringLiteral("全てのファイル|*.*");
 // The format's own filter first, "全てのファイル" second, in Qt's form.
 QString saveFilter(int code);
 

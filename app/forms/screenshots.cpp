@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFont>
 #include <QImage>
+#include <QMenu>
 #include <QPainter>
 #include <QThread>
 #include <QTimer>
@@ -15,6 +16,8 @@
 #include "frm_picture.h"
 #include "frm_progress.h"
 #include "frm_terminal.h"
+#include "terminal_logic.h"
+#include "twips.h"
 
 namespace tavorin {
 namespace {
@@ -78,6 +81,34 @@ int takeScreenshots(const QString& directory, FrmImage& main) {
     t.ResponseText->setPlainText(QStringLiteral("BEPLVL2<ACK>."));
     t.RecvText->setPlainText(QStringLiteral("TAVORIN-0001<CR>\n<02>12<03>\n"));
     failed += !save(t, dir, "terminal.png");
+
+    // The bench tools: a block stamped, one in hex, and the data box's menu
+    // open below them, in a window made taller for it. The menu is a window
+    // of its own; it is painted onto the terminal's picture where it stands
+    // on the screen.
+    const QSize designed = t.size();
+    t.resize(designed.width(), designed.height() + px(1800));
+    const QTime read(10, 15, 42, 137);
+    t.RecvText->setPlainText(
+        QStringLiteral("TAVORIN-0001<CR>\n") +
+        terminal::unsolicitedBlock(QByteArray("TAVORIN-0002\r"), {true, false}, read) +
+        terminal::unsolicitedBlock(QByteArray("\x02TAVORIN-0003-A\x03\r\n"), {true, true},
+                                   read.addMSecs(2504)));
+    t.MnuTimestamp->setChecked(true);
+    t.MnuHex->setChecked(true);
+    QMenu* menu = t.showContextMenu(
+        t.RecvText, t.RecvText->viewport()->mapToGlobal(QPoint(px(2400), px(1000))));
+    settle();
+    QImage withMenu = t.grab().toImage();
+    {
+        QPainter painter(&withMenu);
+        painter.drawPixmap(t.mapFromGlobal(menu->pos()), menu->grab());
+    }
+    failed += !withMenu.save(dir.filePath(QStringLiteral("terminal_menu.png")));
+    menu->close();
+    t.MnuTimestamp->setChecked(false);
+    t.MnuHex->setChecked(false);
+    t.resize(designed);
     t.hide();
 
     FrmProgress& p = main.progressWindow();

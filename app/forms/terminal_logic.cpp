@@ -1,5 +1,9 @@
 #include "terminal_logic.h"
 
+#include <QStringList>
+
+#include "common.h"
+#include "image_logic.h"
 #include "ombrix.h"
 
 namespace tavorin::terminal {
@@ -69,6 +73,166 @@ Layout layoutFor(int clientWidth, int clientHeight, int recvLeft, int recvTop, i
     int w = clientWidth - 2 * recvLeft;
     if (w >= 0) l.recvWidth = w;
     return l;
+}
+
+void CommandHistory::add(const QString& command) {
+    back_ = -1;
+    typed_.clear();
+    if (!sent_.empty() && sent_.back() == command) return;
+    sent_.push_back(command);
+    if (sent_.size() > static_cast<std::size_t>(kLimit)) sent_.pop_front();
+}
+
+std::optional<QString> CommandHistory::older(const QString& shown) {
+    if (back_ + 1 >= size()) return std::nullopt;
+    if (back_ < 0) typed_ = shown;
+    ++back_;
+    return sent_[sent_.size() - 1 - static_cast<std::size_t>(back_)];
+}
+
+std::optional<QString> CommandHistory::newer() {
+    if (back_ < 0) return std::nullopt;
+    --back_;
+    if (back_ < 0) return typed_;
+    return sent_[sent_.size() - 1 - static_cast<std::size_t>(back_)];
+}
+
+void CommandHistory::endWalk() {
+    back_ = -1;
+    typed_.clear();
+}
+
+QString hexLines(const QByteArray& bytes) {
+    constexpr qsizetype kPerLine = 16;
+    static const char digits[] = "0123456789ABCDEF";
+    QString out;
+    out.reserve(bytes.size() * 3);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (i > 0) out += (i % kPerLine == 0) ? u'\n' : u' ';
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        out += QLatin1Char(digits[b >> 4]);
+        out += QLatin1Char(digits[b & 0x0F]);
+    }
+    return out;
+}
+
+QString unsolicitedBlock(const QByteArray& bytes, DisplayOptions options, const QTime& firstByte) {
+    QString out;
+    if (options.timestamps) {
+        out = u'[' + firstByte.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("] ");
+    }
+    out += options.hex ? hexLines(bytes) : render(bytes).text;
+    out += u'\n';
+    return out;
+}
+
+namespace {
+
+// The display options' lines, in the order they are written.
+struct OptionKey {
+    const char* key;
+    bool DisplayOptions::*value;
+};
+constexpr OptionKey kOptionKeys[] = {
+    {"TIMESTAMP=", &DisplayOptions::timestamps},
+    {"HEX=", &DisplayOptions::hex},
+};
+
+}  // namespace
+
+QByteArray displayOptionsText(DisplayOptions options) {
+    QByteArray text;
+    for (const OptionKey& k : kOptionKeys) {
+        text += QByteArray(k.key) + (options.*k.value ? '1' : '0') + "\r\n";
+    }
+    return text;
+}
+
+DisplayOptions parseDisplayOptions(const QByteArray& text) {
+    DisplayOptions options;
+    for (QByteArray line : text.split('\n')) {
+        while (line.endsWith('\r')) line.chop(1);
+        for (const OptionKey& k : kOptionKeys) {
+            if (line.startsWith(k.key)) options.*k.value = line.mid(qstrlen(k.key)) == "1";
+        }
+    }
+    return options;
+}
+
+DisplayOptions loadDisplayOptions(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray text = file.readAll();
+    if (file.error() != QFileDevice::NoError) return {};
+    return parseDisplayOptions(text);
+}
+
+bool saveDisplayOptions(DisplayOptions options, const QString& path) {
+    return WriteFileWhole(path, displayOptionsText(options));
+}
+
+QByteArray commandFrame(const QByteArray& command) {
+    QByteArray frame("\x16M\r", 3);
+    frame += command;
+    if (!command.endsWith('!') && !command.endsWith('.')) frame += '.';
+    return frame;
+}
+
+QString logFileName(int slot, const QDateTime& now) {
+    return QStringLiteral("Tavorin_Log%1_%2.txt")
+        .arg(slot + 1)
+        .arg(now.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
+
+QString logFilter() {
+    return image::qtFilter(QStringLiteral("テキストファイル|*.txt|") + image::kAllFilesFilter);
+}
+
+QByteArray logLine(const QDateTime& when, const QString& port, LogDirection direction,
+                   const QString& text, const QString& note) {
+    static const char16_t* const marks[] = {u">", u"<", u"-"};
+    QStringList fields{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), port,
+                       QString::fromUtf16(marks[static_cast<int>(direction)]), text};
+    if (!note.isEmpty()) fields << note;
+    for (QString& field : fields) {
+        for (QChar& ch : field) {
+            if (ch.category() == QChar::Other_Control) ch = u' ';
+        }
+    }
+    return fields.join(u'\t').toUtf8() + '\n';
+}
+
+QString imageNote(qint64 bytes, const QString& file) {
+    return QStringLiteral("画像 %1 バイト %2").arg(bytes).arg(file);
+}
+
+QString logEndText(LogEnd why) {
+    const QString end = QStringLiteral("ログ終了: ");
+    if (why == LogEnd::LineLost) return end + ErrorMessageText(OMBRIX_E_COMM);
+    return end + QStringLiteral("ターミナルを閉じました");
+}
+
+bool SessionLog::start(const QString& path) {
+    stop();
+    file_.setFileName(path);
+    // Unbuffered: each line is one write to the kernel, so that it is out
+    // of the program before the next event is handled, and a full disk shows
+    // in that line's own count.
+    return file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+}
+
+bool SessionLog::write(const QByteArray& line) {
+    if (!file_.isOpen()) return false;
+    // A file whose folder was removed still takes writes on some systems,
+    // into nothing anyone can read again: that log has failed as surely as
+    // one on a full disk.
+    if (file_.write(line) == line.size() && QFile::exists(file_.fileName())) return true;
+    stop();
+    return false;
+}
+
+void SessionLog::stop() {
+    if (file_.isOpen()) file_.close();
 }
 
 }  // namespace tavorin::terminal

@@ -6,15 +6,10 @@
 //   - the program's CPU during the transfer, as a share of one core,
 //   - the time from the scanner's last byte to the viewer showing it,
 // each beside its target.
-#include <sys/resource.h>
-
 #include <QApplication>
 #include <QBuffer>
-#include <QDir>
 #include <QImage>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -22,18 +17,14 @@
 #include <mutex>
 #include <thread>
 
-#include "app_start.h"
-#include "binding.h"
-#include "common.h"
-#include "dialog.h"
 #include "figures.h"
-#include "frm_comsetting.h"
-#include "frm_image.h"
 #include "frm_picture.h"
-#include "pty_peer.h"
+#include "program_bench.h"
 
 using namespace tavorin;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::ms;
+using bench::threadCpuMs;
 
 namespace {
 
@@ -54,17 +45,6 @@ QByteArray pictureOfAbout100KB() {
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 60);
     return out;
-}
-
-double threadCpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_THREAD, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
 }
 
 // The scanner: answers the greeting at once and ships the picture at the
@@ -153,24 +133,16 @@ Figures runOnce(FrmImage& main, Common& common, PacedScanner& scanner, bool prob
     watch.at = &shown;
     main.pictureWindow().installEventFilter(&watch);
 
-    QTimer ticker;
-    Clock::time_point last{};
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const Clock::time_point now = Clock::now();
-        if (common.WaitState == Wait::Transfer && last != Clock::time_point{}) {
-            f.longestGapMs = std::max(f.longestGapMs, ms(now - last));
-        }
-        last = now;
-    });
-    if (probe) ticker.start();
+    bench::LoopGapProbe gaps([&common] { return common.WaitState == Wait::Transfer; });
+    if (probe) gaps.start();
 
     const Clock::time_point start = Clock::now();
     const double cpu0 = threadCpuMs();
     main.CmdImgExec_Click(1);
     const double cpu = threadCpuMs() - cpu0;
     const Clock::time_point end = Clock::now();
-    ticker.stop();
+    gaps.stop();
+    f.longestGapMs = gaps.longestMs();
     main.pictureWindow().removeEventFilter(&watch);
 
     f.cpuShare = cpu / ms(end - start);
@@ -182,36 +154,19 @@ Figures runOnce(FrmImage& main, Common& common, PacedScanner& scanner, bool prob
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::offscreenUnlessChosen();
     QApplication app(argc, argv);
-    applyProgramFont(app);
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
-    test::PortDirectory ports;
-    RecordingDialog boxes;
-    setDialog(&boxes);
-    installPump();
+    bench::BenchProgram program(app);
+    const RecordingDialog& boxes = program.boxes;
 
     const QByteArray picture = pictureOfAbout100KB();
-    PacedScanner scanner(
-        ports, test::PtyPeer::imageReply("IMGSHP", test::Bytes(picture.begin(), picture.end()),
-                                         "IMGSHP\x06."));
+    PacedScanner scanner(program.ports,
+                         test::PtyPeer::imageReply(
+                             "IMGSHP", test::Bytes(picture.begin(), picture.end()), "IMGSHP\x06."));
     Common common;
     FrmImage main(common);
     main.show();
-    main.runDialog = [](FrmComSetting& d) {
-        d.Form_Load();
-        for (int i = 0; i < d.CmbPortNo->count(); ++i) {
-            if (d.CmbPortNo->itemData(i).toInt() == kCom) d.CmbPortNo->setCurrentIndex(i);
-        }
-        d.lists[comsetting::Baud]->setCurrentIndex(9);  // 115200
-        d.CmdOpen_Click();
-    };
-    main.BtnComSetting_Click(0);
-    if (common.ComHandle[0] < 0) {
-        std::fprintf(stderr, "the played scanner could not be opened\n");
-        return 1;
-    }
+    if (!bench::openSlot(main, common, kCom)) return 1;
 
     const Figures timing = runOnce(main, common, scanner, true);
     const Figures load = runOnce(main, common, scanner, false);
@@ -230,7 +185,5 @@ int main(int argc, char** argv) {
     bench::printFigures();
     std::fflush(stdout);
     main.requestClose(UnloadMode::Program);
-    PumpSet(nullptr);
-    setDialog(nullptr);
     return 0;
 }

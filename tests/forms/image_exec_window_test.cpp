@@ -33,17 +33,6 @@ QByteArray fileBytes(const QString& name) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A JPEG the scanner played by a test ships.
-QByteArray sampleJpeg() {
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return out;
-}
-
 }  // namespace
 
 class ImageExecWindowTest : public QObject {
@@ -199,7 +188,7 @@ class ImageExecWindowTest : public QObject {
     }
 
     void anImgboxSendsWhatTheComposerPromised() {
-        const QByteArray jpeg = sampleJpeg();
+        const QByteArray jpeg = test::sampleJpeg();
         auto peer = playedScanner([&] {
             return test::PtyPeer::imageReply("IMG", test::Bytes(jpeg.begin(), jpeg.end()),
                                              "IMGBOX\x06.");

@@ -4,7 +4,9 @@
 // window per test case.
 #pragma once
 
+#include <QBuffer>
 #include <QDir>
+#include <QImage>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -18,6 +20,17 @@
 #include "pty_peer.h"
 
 namespace tavorin::test {
+
+// A small JPEG for a scanner played by a test to ship.
+inline QByteArray sampleJpeg() {
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return out;
+}
 
 struct ProgramFixture {
     QTemporaryDir workDir;

@@ -1,0 +1,111 @@
+// What the program's benchmarks share: the program as they run it (offscreen,
+// in a folder of its own, a private port directory, every box answered),
+// a slot opened on a played scanner, the GUI thread's CPU and a probe of
+// the event loop's gaps.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+
+#include "app_start.h"
+#include "binding.h"
+#include "common.h"
+#include "dialog.h"
+#include "frm_comsetting.h"
+#include "frm_image.h"
+#include "pty_peer.h"
+
+namespace tavorin::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The CPU the calling thread has used so far, in ms: the program's work is
+// its GUI thread's; the played scanner's threads are not the program.
+inline double threadCpuMs() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+// Before the QApplication: the offscreen platform unless one is chosen.
+inline void offscreenUnlessChosen() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// The program around its main window, from the application's font to the
+// message pump; undone when it goes.
+struct BenchProgram {
+    QTemporaryDir work;
+    test::PortDirectory ports;
+    RecordingDialog boxes;
+
+    explicit BenchProgram(QApplication& app) {
+        applyProgramFont(app);
+        QDir::setCurrent(work.path());
+        setDialog(&boxes);
+        installPump();
+    }
+    ~BenchProgram() {
+        PumpSet(nullptr);
+        setDialog(nullptr);
+    }
+};
+
+// Opens slot 0 of `main` on COM `com` at 115200 bps with the given data
+// time-out, as a user does; false when the port did not open.
+inline bool openSlot(FrmImage& main, const Common& common, int com,
+                     const QString& timeout = QString()) {
+    main.runDialog = [com, timeout](FrmComSetting& d) {
+        d.Form_Load();
+        for (int i = 0; i < d.CmbPortNo->count(); ++i) {
+            if (d.CmbPortNo->itemData(i).toInt() == com) d.CmbPortNo->setCurrentIndex(i);
+        }
+        d.lists[comsetting::Baud]->setCurrentIndex(9);  // 115200
+        if (!timeout.isEmpty()) d.TxtTimeout->setText(timeout);
+        d.CmdOpen_Click();
+    };
+    main.BtnComSetting_Click(0);
+    if (common.ComHandle[0] >= 0) return true;
+    std::fprintf(stderr, "the played scanner could not be opened\n");
+    return false;
+}
+
+// A 5 ms timer that keeps the longest time between two of its ticks, counted
+// only while `counts` says so (always, without it). It costs CPU of its own:
+// a CPU figure comes from a run without it.
+class LoopGapProbe {
+  public:
+    explicit LoopGapProbe(std::function<bool()> counts = {}) : counts_(std::move(counts)) {
+        ticker_.setInterval(5);
+        QObject::connect(&ticker_, &QTimer::timeout, [this] {
+            const Clock::time_point now = Clock::now();
+            if (last_ != Clock::time_point{} && (!counts_ || counts_()))
+                longestMs_ = std::max(longestMs_, ms(now - last_));
+            last_ = now;
+        });
+    }
+    void start() { ticker_.start(); }
+    void stop() { ticker_.stop(); }
+    double longestMs() const { return longestMs_; }
+
+  private:
+    std::function<bool()> counts_;
+    QTimer ticker_;
+    Clock::time_point last_{};
+    double longestMs_ = 0;
+};
+
+}  // namespace tavorin::bench
