@@ -27,6 +27,7 @@ struct Exports {
     decltype(&Ombrix_RecvStart) RecvStart = nullptr;
     decltype(&Ombrix_RecvStop) RecvStop = nullptr;
     decltype(&Ombrix_CmndSend) CmndSend = nullptr;
+    decltype(&Ombrix_CmndFrame) CmndFrame = nullptr;
     decltype(&Ombrix_DataSend) DataSend = nullptr;
     decltype(&Ombrix_ResponseRecv) ResponseRecv = nullptr;
     decltype(&Ombrix_DataRecv) DataRecv = nullptr;
@@ -107,6 +108,7 @@ bool load() {
     bindOne(s.handle, "Ombrix_RecvStart", f.RecvStart, missing);
     bindOne(s.handle, "Ombrix_RecvStop", f.RecvStop, missing);
     bindOne(s.handle, "Ombrix_CmndSend", f.CmndSend, missing);
+    bindOne(s.handle, "Ombrix_CmndFrame", f.CmndFrame, missing);
     bindOne(s.handle, "Ombrix_DataSend", f.DataSend, missing);
     bindOne(s.handle, "Ombrix_ResponseRecv", f.ResponseRecv, missing);
     bindOne(s.handle, "Ombrix_DataRecv", f.DataRecv, missing);
@@ -255,6 +257,18 @@ std::int32_t PortRemove(std::int32_t com) {
 std::int32_t PortFolderCheck() {
     if (!load()) return OMBRIX_FOLDER_MISSING;
     return state().fn.PortFolderCheck();
+}
+
+QByteArray CommandFrame(const QString& command) {
+    const QByteArray bytes = command.toLocal8Bit();
+    QByteArray frame(bytes.size() + 4, '\0');
+    const std::int32_t n = call(
+        &Exports::CmndFrame, reinterpret_cast<const unsigned char*>(bytes.constData()),
+        static_cast<std::int32_t>(bytes.size()), reinterpret_cast<unsigned char*>(frame.data()),
+        static_cast<std::int32_t>(frame.size()));
+    if (n < 0) return QByteArray();
+    frame.truncate(n);
+    return frame;
 }
 
 std::int32_t SendCommand(std::int32_t handle, const QString& command) {

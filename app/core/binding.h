@@ -63,6 +63,10 @@ std::int32_t PortRemove(std::int32_t com);
 // (OMBRIX_FOLDER_*); OMBRIX_FOLDER_MISSING without a library.
 std::int32_t PortFolderCheck();
 
+// The bytes SendCommand puts on the line for `command`, framed by the
+// library itself; empty when it cannot say.
+QByteArray CommandFrame(const QString& command);
+
 // Wrappers that move texts.
 std::int32_t SendCommand(std::int32_t handle, const QString& command);
 std::int32_t SendData(std::int32_t handle, const QString& text);

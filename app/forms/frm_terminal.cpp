@@ -265,8 +265,7 @@ void FrmTerminal::BtnSend_Click() {
     }
     RecvMode = terminal::recvModeFor(text);
     history_.add(text);
-    logExchange(sentAt, terminal::LogDirection::Sent,
-                terminal::render(terminal::commandFrame(text.toLocal8Bit())).text);
+    logExchange(sentAt, terminal::LogDirection::Sent, terminal::render(CommandFrame(text)).text);
 }
 
 void FrmTerminal::BtnTrOn_Click() {

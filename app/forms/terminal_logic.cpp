@@ -171,13 +171,6 @@ bool saveDisplayOptions(DisplayOptions options, const QString& path) {
     return WriteFileWhole(path, displayOptionsText(options));
 }
 
-QByteArray commandFrame(const QByteArray& command) {
-    QByteArray frame("\x16M\r", 3);
-    frame += command;
-    if (!command.endsWith('!') && !command.endsWith('.')) frame += '.';
-    return frame;
-}
-
 QString logFileName(int slot, const QDateTime& now) {
     return QStringLiteral("Tavorin_Log%1_%2.txt")
         .arg(slot + 1)

@@ -124,10 +124,6 @@ bool saveDisplayOptions(DisplayOptions options, const QString& path = kDisplayOp
 
 // ---- The session log.
 
-// The bytes a command puts on the line: SYN 'M' CR, the command, and '.'
-// unless it ends in '!' or '.' already, as the link library frames it.
-QByteArray commandFrame(const QByteArray& command);
-
 // The default name of slot `slot`'s log (0-based slot, shown from 1):
 // Tavorin_Log<slot>_<YYYYMMDD-HHMMSS>.txt.
 QString logFileName(int slot, const QDateTime& now);

@@ -244,6 +244,17 @@ OMBRIX_API int32_t Ombrix_ComCancel(int32_t handle);
 OMBRIX_API int32_t Ombrix_CmndSend(int32_t handle, const unsigned char* command, int32_t length);
 
 /*
+ * Writes into `buffer` the frame Ombrix_CmndSend would put on the line for
+ * `command` (SYN 'M' CR, the `length` bytes, '.' unless the last byte is '!'
+ * or '.'), so that a program that logs or shows what it sends shows exactly
+ * that. Touches no port.
+ * Returns the frame's length, OMBRIX_E_PARAM (no command, first byte 0,
+ * length < 1, no buffer) or OMBRIX_E_NO_ROOM (the buffer is too small).
+ */
+OMBRIX_API int32_t Ombrix_CmndFrame(const unsigned char* command, int32_t length,
+                                    unsigned char* buffer, int32_t capacity);
+
+/*
  * Writes `length` raw bytes and waits until the driver has taken them all,
  * for at most 1000 ms. Lowers the cancel flag first.
  * Returns 0, or OMBRIX_E_PARAM (no bytes, first byte 0, length < 1),

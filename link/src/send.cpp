@@ -1,6 +1,8 @@
 // Sending: raw bytes, and commands in the scanner's frame.
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "port.h"
 
@@ -9,6 +11,20 @@ namespace {
 
 // How long the driver may take to accept a write before the send gives up.
 constexpr int kWriteLimitMs = 1000;
+
+// The scanner's command frame: SYN 'M' CR, the command, and '.' unless the
+// command already ends in '!' or '.'.
+std::vector<unsigned char> commandFrame(const unsigned char* command, int32_t length) {
+    const unsigned char last = command[length - 1];
+    const bool ended = last == '!' || last == '.';
+    std::vector<unsigned char> frame(static_cast<std::size_t>(length) + (ended ? 3 : 4));
+    frame[0] = SYN;
+    frame[1] = 'M';
+    frame[2] = '\r';
+    std::memcpy(frame.data() + 3, command, static_cast<std::size_t>(length));
+    if (!ended) frame.back() = '.';
+    return frame;
+}
 
 }  // namespace
 }  // namespace ombrix
@@ -86,15 +102,20 @@ OMBRIX_API int32_t Ombrix_CmndSend(int32_t handle, const unsigned char* command,
     // earlier reply would otherwise be taken for this command's answer.
     dev->purge(true, !drained);
 
-    static const unsigned char prefix[] = {SYN, 'M', '\r'};
-    static const unsigned char terminator[] = {'.'};
-    int32_t r = Ombrix_DataSend(handle, prefix, sizeof prefix);
-    if (r != 0) return r;
-    r = Ombrix_DataSend(handle, command, length);
-    if (r != 0) return r;
-    unsigned char last = command[length - 1];
-    if (last == '!' || last == '.') return OMBRIX_OK;
-    return Ombrix_DataSend(handle, terminator, sizeof terminator);
+    // One write for the whole frame: the scanner sees it arrive as one.
+    const std::vector<unsigned char> frame = commandFrame(command, length);
+    return Ombrix_DataSend(handle, frame.data(), static_cast<int32_t>(frame.size()));
+}
+
+OMBRIX_API int32_t Ombrix_CmndFrame(const unsigned char* command, int32_t length,
+                                    unsigned char* buffer, int32_t capacity) {
+    if (command == nullptr || command[0] == 0 || length < 1 || buffer == nullptr || capacity < 1) {
+        return OMBRIX_E_PARAM;
+    }
+    const std::vector<unsigned char> frame = commandFrame(command, length);
+    if (frame.size() > static_cast<std::size_t>(capacity)) return OMBRIX_E_NO_ROOM;
+    std::memcpy(buffer, frame.data(), frame.size());
+    return static_cast<int32_t>(frame.size());
 }
 
 }  // extern "C"

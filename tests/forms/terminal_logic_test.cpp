@@ -74,10 +74,6 @@ TEST(TerminalTools, OptionsFileTexts) {
 }
 
 TEST(TerminalTools, FramesAndLogLines) {
-    EXPECT_EQ(commandFrame("BEPLVL?"), "\x16M\rBEPLVL?.");
-    EXPECT_EQ(commandFrame("DEFALT."), "\x16M\rDEFALT.") << "already ended";
-    EXPECT_EQ(commandFrame("TRGMOD!"), "\x16M\rTRGMOD!") << "already ended";
-
     const QDateTime when(QDate(2024, 3, 9), QTime(7, 8, 9, 5));
     EXPECT_EQ(logLine(when, "ポート\t\n(COM1)", LogDirection::Received, "X<ACK>.", "a\nb"),
               QString("2024-03-09 07:08:09.005\tポート  (COM1)\t<\tX<ACK>.\ta b\n").toUtf8())

@@ -3,6 +3,11 @@
 namespace tavorin::test {
 namespace {
 
+const unsigned char* longerThanNothing() {
+    static const unsigned char text[] = {'A', 'B'};
+    return text;
+}
+
 TEST_F(LinkTest, CommandFrameAddsTheDotOnlyWhenNeeded) {
     int h = openPort();
     struct Case {
@@ -21,7 +26,18 @@ TEST_F(LinkTest, CommandFrameAddsTheDotOnlyWhenNeeded) {
         EXPECT_EQ(Ombrix_CmndSend(h, cmd.data(), static_cast<int32_t>(cmd.size())), OMBRIX_OK);
         ASSERT_TRUE(peer->waitWire(c.wire.size(), 1000ms));
         EXPECT_EQ(peer->wire(), c.wire) << c.command;
+        // What the library says it would send is what it sends.
+        unsigned char frame[16];
+        const int n = Ombrix_CmndFrame(cmd.data(), static_cast<int32_t>(cmd.size()), frame,
+                                       static_cast<int32_t>(c.wire.size()));
+        EXPECT_EQ(Bytes(frame, frame + std::max(n, 0)), c.wire) << c.command;
+        EXPECT_EQ(Ombrix_CmndFrame(cmd.data(), static_cast<int32_t>(cmd.size()), frame, n - 1),
+                  OMBRIX_E_NO_ROOM);
     }
+    unsigned char frame[8];
+    EXPECT_EQ(Ombrix_CmndFrame(nullptr, 1, frame, 8), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_CmndFrame(longerThanNothing(), 0, frame, 8), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_CmndFrame(longerThanNothing(), 1, nullptr, 8), OMBRIX_E_PARAM);
     // The length argument, not a terminating zero, says what is sent.
     peer->clearWire();
     const unsigned char longer[] = {'A', 'B', 'C', 'D'};
