@@ -118,7 +118,7 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
 
     NetPortForm = new FrmNetPort(this);
     runNetPort = [](FrmNetPort& form) { return form.run(); };
-    MnuNetAdd = new QAction(QStringLiteral("ネットワークポートの追加(&N)..."), this);
+    MnuNetAdd = new QAction(QStringLiteral("ネットワークポートの追加(&N)…"), this);
     MnuNetRemove = new QAction(QStringLiteral("ネットワークポートの削除(&D)"), this);
     connect(MnuNetAdd, &QAction::triggered, this, &FrmComSetting::MnuNetAdd_Click);
     connect(MnuNetRemove, &QAction::triggered, this, &FrmComSetting::MnuNetRemove_Click);
