@@ -1,5 +1,7 @@
 #include "figures.h"
 
+#include <algorithm>
+
 namespace tavorin::bench {
 namespace {
 
@@ -21,6 +23,11 @@ const char* relation(Bound b) {
 }
 
 }  // namespace
+
+double median(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    return samples.empty() ? 0 : samples[samples.size() / 2];
+}
 
 bool holds(const Figure& f) {
     switch (f.bound) {

@@ -31,6 +31,9 @@ void atMost(const std::string& name, double value, const std::string& unit, doub
 void below(const std::string& name, double value, const std::string& unit, double target);
 void atLeast(const std::string& name, double value, const std::string& unit, double target);
 
+// The middle of `samples` (the upper one of an even count); 0 for none.
+double median(std::vector<double> samples);
+
 // Every figure recorded so far, in order.
 const std::vector<Figure>& figures();
 

@@ -22,8 +22,8 @@ void feed(Session& s, const std::uint8_t* in, std::size_t size, Result& r) {
     s.receive(in, size, r.data, r.out);
     for (Bytes& b : s.subnegotiations()) {
         if (b.size() > Session::kMaxPayload + 1) std::abort();
-        ComReply reply;
-        (void)comReply(b, reply);
+        ComCode answered;
+        (void)comReply(b, answered);
         r.subs.push_back(std::move(b));
     }
     s.subnegotiations().clear();
@@ -33,7 +33,7 @@ void feed(Session& s, const std::uint8_t* in, std::size_t size, Result& r) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
     if (size == 0) return 0;
-    // The first byte chooses where the stream is cut.
+    // The first byte chooses where the stream is cut: 0..length.
     const std::size_t cut = input[0] % size;
     const std::uint8_t* stream = input + 1;
     const std::size_t length = size - 1;
@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     Session pieces = rfc2217Client();
     pieces.start(opening);
     Result b;
-    feed(pieces, stream, cut > length ? length : cut, b);
-    feed(pieces, stream + (cut > length ? length : cut), length - (cut > length ? length : cut), b);
+    feed(pieces, stream, cut, b);
+    feed(pieces, stream + cut, length - cut, b);
     if (a.data != b.data || a.out != b.out) std::abort();
     // Sub-negotiations left unread beyond the limit are dropped, oldest
     // first, so a stream taken in one piece may keep fewer than one taken

@@ -40,6 +40,7 @@ namespace {
 using namespace tavorin::test;
 using tavorin::bench::atLeast;
 using tavorin::bench::atMost;
+using tavorin::bench::median;
 using Clock = std::chrono::steady_clock;
 constexpr int kCom = 231;
 
@@ -49,11 +50,6 @@ double threadCpuMs() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 double percentile90(std::vector<double> v) {

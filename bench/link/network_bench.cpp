@@ -16,7 +16,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -34,6 +33,7 @@
 
 namespace {
 
+using tavorin::bench::median;
 using Clock = std::chrono::steady_clock;
 constexpr int kBlocks = 4;
 constexpr int kPerBlock = 50;
@@ -57,11 +57,6 @@ for i in range(int(sys.argv[2])):
 s.close()
 print(' '.join('%.1f' % t for t in times))
 )";
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // One block of pyserial's round trips; false when it failed.
 bool pyserialBlock(const std::string& script, const std::string& url, std::vector<double>& out) {

@@ -193,16 +193,18 @@ OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int3
     }
     device->purge(true, true);
 
-    // All settings are checked, in this order, before any is applied.
-    auto badSetting = [&] {
+    // The device goes again, and the record is freed, on every failure
+    // from here until the record takes the device.
+    auto giveUp = [&](int32_t result) {
         device->close();
         p.com = 0;
-        return OMBRIX_E_PARAM;
+        return result;
     };
-    if (baud < 0 || baud > 9) return badSetting();
-    if (data != 0 && data != 1) return badSetting();
-    if (stop != 0 && stop != 1) return badSetting();
-    if (parity < 0 || parity > 2) return badSetting();
+    // All settings are checked, in this order, before any is applied.
+    if (baud < 0 || baud > 9) return giveUp(OMBRIX_E_PARAM);
+    if (data != 0 && data != 1) return giveUp(OMBRIX_E_PARAM);
+    if (stop != 0 && stop != 1) return giveUp(OMBRIX_E_PARAM);
+    if (parity < 0 || parity > 2) return giveUp(OMBRIX_E_PARAM);
     LineSettings line;
     line.baud = kBaudRates[static_cast<std::size_t>(baud)];
     line.dataBits = data == 0 ? 7 : 8;
@@ -213,11 +215,7 @@ OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int3
     device->configure(line);
     // A network port's settings take a moment to be answered, and a cancel
     // may come meanwhile; the greeting's send would lower the flag.
-    if (p.cancel.load()) {
-        device->close();
-        p.com = 0;
-        return OMBRIX_E_CANCELLED;
-    }
+    if (p.cancel.load()) return giveUp(OMBRIX_E_CANCELLED);
     p.device = device;
 
     static const unsigned char greeting[] = {'B', 'E', 'P', 'B', 'E', 'P', '?'};

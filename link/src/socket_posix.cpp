@@ -61,13 +61,35 @@ constexpr int kCloseLimitMs = 250;
 // empty.
 constexpr std::size_t kPullBlock = 16384;
 
+void setOption(int fd, int level, int name, int value) {
+    (void)setsockopt(fd, level, name, &value, sizeof value);
+}
+
+// An open's wait for `fd` to show one of `events`, in slices: before each
+// the caller's pump runs and its cancel is looked at. None once the
+// descriptor is ready; else Cancelled, NoAnswer once the deadline has come
+// (however busy the descriptor), or `failed` when poll() fails.
+OpenError waitInSlices(int fd, short events, const OpenWait& wait, std::int64_t deadline,
+                       OpenError failed) {
+    for (;;) {
+        if (wait.pump) (void)wait.pump();
+        if (wait.cancelled && wait.cancelled()) return OpenError::Cancelled;
+        const int left = remainingMs(deadline);
+        if (left == 0) return OpenError::NoAnswer;
+        pollfd p = {fd, events, 0};
+        const int n = ::poll(&p, 1, std::min(left, kOpenSliceMs));
+        if (n > 0) return OpenError::None;
+        if (n < 0 && errno != EINTR) return failed;
+    }
+}
+
 class SocketDevice final : public Device {
   public:
-    SocketDevice(int fd, int wakeFd, int interruptFd, int epollFd, bool telnet, OpenWait wait)
+    SocketDevice(int fd, const WaitFds& waits, bool telnet, OpenWait wait)
         : fd_(fd),
-          wakeFd_(wakeFd),
-          interruptFd_(interruptFd),
-          epollFd_(epollFd),
+          wakeFd_(waits.wake),
+          interruptFd_(waits.interrupt),
+          epollFd_(waits.epoll),
           telnet_(telnet),
           openWait_(std::move(wait)),
           session_(telnet::rfc2217Client()) {}
@@ -166,13 +188,8 @@ class SocketDevice final : public Device {
             if (held <= 0) return Wait::Ready;
             const int left = remainingMs(deadline);
             if (left == 0) return Wait::Timeout;
-            pollfd p = {interruptFd_, POLLIN, 0};
-            const int n = ::poll(&p, 1, std::min(step, left));
-            if (n > 0) {
-                takeSignal(interruptFd_);
-                return closing_.load() ? Wait::Gone : Wait::Woken;
-            }
-            if (n < 0 && errno != EINTR) return Wait::Gone;
+            const Wait slept = sleepInterruptible(interruptFd_, closing_, std::min(step, left));
+            if (slept != Wait::Timeout) return slept;
         }
     }
 
@@ -318,11 +335,6 @@ class SocketDevice final : public Device {
         }
     }
 
-    void setQuickAck() {
-        int one = 1;
-        (void)setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-    }
-
     // Hands the kernel what is held to go out first. False once the
     // connection is gone.
     bool flushLocked() {
@@ -358,7 +370,7 @@ class SocketDevice final : public Device {
             // for the reply has nothing to carry the acknowledgement: it
             // would leave with the delayed-ACK timer, 40 ms later, on every
             // reply. The kernel drops the setting again by itself.
-            setQuickAck();
+            setOption(fd_, IPPROTO_TCP, TCP_QUICKACK, 1);
             if (!telnet_) {
                 decoded_.insert(decoded_.end(), raw, raw + n);
                 continue;
@@ -367,8 +379,8 @@ class SocketDevice final : public Device {
             session_.receive(raw, static_cast<std::size_t>(n), decoded_, answers);
             pending_.insert(pending_.end(), answers.begin(), answers.end());
             for (const Bytes& sub : session_.subnegotiations()) {
-                telnet::ComReply reply;
-                if (telnet::comReply(sub, reply)) answered_ |= 1u << reply.code;
+                telnet::ComCode code;
+                if (telnet::comReply(sub, code)) answered_ |= 1u << code;
             }
             session_.subnegotiations().clear();
         }
@@ -394,8 +406,8 @@ class SocketDevice final : public Device {
             // call to leave.
             Wait ended = Wait::Timeout;
             const int revents =
-                pollOnce(static_cast<short>(POLLIN | POLLRDHUP | (flushing ? POLLOUT : 0)),
-                         interruptible, deadline, ended);
+                pollOrSignal(fd_, static_cast<short>(POLLIN | POLLRDHUP | (flushing ? POLLOUT : 0)),
+                             interruptible ? interruptFd_ : -1, closing_, deadline, ended);
             if (revents < 0) return ended;
             std::lock_guard io(io_);
             if (revents & POLLNVAL) return Wait::Gone;
@@ -410,7 +422,8 @@ class SocketDevice final : public Device {
         const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
         for (;;) {
             Wait ended = Wait::Timeout;
-            const int revents = pollOnce(POLLOUT, interruptible, deadline, ended);
+            const int revents = pollOrSignal(fd_, POLLOUT, interruptible ? interruptFd_ : -1,
+                                             closing_, deadline, ended);
             if (revents < 0) return ended;
             if (revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::Gone;
             std::lock_guard io(io_);
@@ -419,35 +432,8 @@ class SocketDevice final : public Device {
         }
     }
 
-    // One sleep in poll() on the socket for `events` and, when the wait is
-    // interruptible, on the interrupt counter: the socket's revents, or -1
-    // with `ended` saying why the wait is over (its time, an interrupt, a
-    // failure).
-    int pollOnce(short events, bool interruptible, std::int64_t deadline, Wait& ended) {
-        for (;;) {
-            pollfd p[2] = {{fd_, events, 0}, {interruptFd_, POLLIN, 0}};
-            const int n = ::poll(p, interruptible ? 2 : 1, remainingMs(deadline));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                ended = Wait::Gone;
-                return -1;
-            }
-            if (n == 0) {
-                ended = Wait::Timeout;
-                return -1;
-            }
-            if (interruptible && (p[1].revents & POLLIN)) {
-                takeSignal(interruptFd_);
-                ended = closing_.load() ? Wait::Gone : Wait::Woken;
-                return -1;
-            }
-            return p[0].revents;
-        }
-    }
-
-    // Waits, within the open, until `done` gives a result: the caller's pump
-    // runs and its cancel is looked at every slice. Called with mutex_ held
-    // shared.
+    // Waits, within the open, until `done` gives a result, looking again
+    // whenever the server sent something. Called with mutex_ held shared.
     template <class Done>
     OpenError openWaitLocked(std::int64_t deadline, Done done) {
         for (;;) {
@@ -457,13 +443,9 @@ class SocketDevice final : public Device {
                 if (const std::optional<OpenError> result = done()) return *result;
                 if (ended_) return OpenError::Dropped;
             }
-            if (openWait_.pump) (void)openWait_.pump();
-            if (openWait_.cancelled && openWait_.cancelled()) return OpenError::Cancelled;
-            const int left = remainingMs(deadline);
-            if (left == 0) return OpenError::NoAnswer;
-            pollfd p = {fd_, POLLIN | POLLRDHUP, 0};
-            if (::poll(&p, 1, std::min(left, kOpenSliceMs)) < 0 && errno != EINTR)
-                return OpenError::Dropped;
+            const OpenError waited =
+                waitInSlices(fd_, POLLIN | POLLRDHUP, openWait_, deadline, OpenError::Dropped);
+            if (waited != OpenError::None) return waited;
         }
     }
 
@@ -511,12 +493,6 @@ addrinfo hints(int flags) {
     return h;
 }
 
-// Runs the caller's pump and tells whether the open was cancelled.
-bool pumpAndCancelled(const OpenWait& wait) {
-    if (wait.pump) (void)wait.pump();
-    return wait.cancelled && wait.cancelled();
-}
-
 // Resolves the name: an address written as one at once, a name on a
 // thread, waited for in slices until the deadline.
 std::shared_ptr<Lookup> resolve(const NetworkName& name, const OpenWait& wait,
@@ -554,26 +530,11 @@ std::shared_ptr<Lookup> resolve(const NetworkName& name, const OpenWait& wait,
         error = OpenError::CannotOpen;
         return nullptr;
     }
-    for (;;) {
-        pollfd p = {lookup->done, POLLIN, 0};
-        const int left = remainingMs(deadline);
-        const int n = ::poll(&p, 1, std::min(left, kOpenSliceMs));
-        if (n > 0) {
-            // Taking the signal back orders the thread's writes before the
-            // reads below.
-            takeSignal(lookup->done);
-            break;
-        }
-        if (pumpAndCancelled(wait)) {
-            error = OpenError::Cancelled;
-            return nullptr;
-        }
-        if (left == 0) {
-            error = OpenError::NoAnswer;
-            return nullptr;
-        }
-    }
-    // The eventfd's signal orders the thread's writes before these reads.
+    error = waitInSlices(lookup->done, POLLIN, wait, deadline, OpenError::CannotOpen);
+    if (error != OpenError::None) return nullptr;
+    // Taking the signal back orders the thread's writes before the reads
+    // below.
+    takeSignal(lookup->done);
     if (lookup->status != 0 || !lookup->result) {
         error = lookup->status == EAI_MEMORY || lookup->status == EAI_SYSTEM ? OpenError::CannotOpen
                                                                              : OpenError::NoHost;
@@ -603,25 +564,14 @@ int connectTo(const addrinfo& address, const OpenWait& wait, std::int64_t deadli
     };
     if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) return fail(reason(errno));
-        for (;;) {
-            pollfd p = {fd, POLLOUT, 0};
-            const int left = remainingMs(deadline);
-            const int n = ::poll(&p, 1, std::min(left, kOpenSliceMs));
-            if (n > 0) break;
-            if (n < 0 && errno != EINTR) return fail(OpenError::CannotOpen);
-            if (pumpAndCancelled(wait)) return fail(OpenError::Cancelled);
-            if (left == 0) return fail(OpenError::NoAnswer);
-        }
+        const OpenError waited = waitInSlices(fd, POLLOUT, wait, deadline, OpenError::CannotOpen);
+        if (waited != OpenError::None) return fail(waited);
         int err = 0;
         socklen_t length = sizeof err;
         if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length) != 0) err = errno;
         if (err != 0) return fail(reason(err));
     }
     return fd;
-}
-
-void setOption(int fd, int level, int name, int value) {
-    (void)setsockopt(fd, level, name, &value, sizeof value);
 }
 
 }  // namespace
@@ -654,29 +604,15 @@ std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wai
     setOption(fd, IPPROTO_TCP, TCP_KEEPCNT, kKeepCount);
     setOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(kUserTimeoutMs));
 
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    const int interruptFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    const int epollFd = epoll_create1(EPOLL_CLOEXEC);
-    bool ok = wakeFd >= 0 && interruptFd >= 0 && epollFd >= 0;
-    if (ok) {
-        epoll_event dev{};
-        dev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
-        dev.data.fd = fd;
-        epoll_event wake{};
-        wake.events = EPOLLIN;
-        wake.data.fd = wakeFd;
-        ok = epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &dev) == 0 &&
-             epoll_ctl(epollFd, EPOLL_CTL_ADD, wakeFd, &wake) == 0;
-    }
-    if (!ok) {
-        for (int d : {wakeFd, interruptFd, epollFd, fd}) {
-            if (d >= 0) ::close(d);
-        }
+    // The server's end of the stream ends the watcher's wait as new bytes do.
+    WaitFds waits;
+    if (!makeWaitFds(fd, EPOLLIN | EPOLLRDHUP, waits)) {
+        ::close(fd);
         error = OpenError::NoEvent;
         return nullptr;
     }
     const bool telnet = name.kind == NetworkKind::Rfc2217;
-    auto device = std::make_shared<SocketDevice>(fd, wakeFd, interruptFd, epollFd, telnet, wait);
+    auto device = std::make_shared<SocketDevice>(fd, waits, telnet, wait);
     if (telnet) {
         error = device->negotiate(deadline);
         if (error != OpenError::None) {

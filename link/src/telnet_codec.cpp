@@ -185,12 +185,11 @@ void lineCommands(const LineSettings& line, Bytes& out) {
     comCommand(SET_CONTROL, {line.rtsCts ? RTS_ON : RTS_OFF}, out);
 }
 
-bool comReply(const Bytes& sub, ComReply& reply) {
+bool comReply(const Bytes& sub, ComCode& answered) {
     if (sub.size() < 2 || sub[0] != COM_PORT_OPTION || sub[1] < kServerOffset ||
         sub[1] > kServerOffset + PURGE_DATA)
         return false;
-    reply.code = static_cast<ComCode>(sub[1] - kServerOffset);
-    reply.value.assign(sub.begin() + 2, sub.end());
+    answered = static_cast<ComCode>(sub[1] - kServerOffset);
     return true;
 }
 

@@ -144,13 +144,9 @@ void lineCommands(const LineSettings& line, Bytes& out);
 // Answers to SET-CONTROL are not among them: some servers never send them.
 constexpr ComCode kAnsweredLineCommands[] = {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE};
 
-// A server's answer: the client code it answers (without the offset) and
-// the value. False for a sub-negotiation of another option, or one that is
-// no server answer.
-struct ComReply {
-    ComCode code;
-    Bytes value;
-};
-bool comReply(const Bytes& subnegotiation, ComReply& reply);
+// Which client command a server's answer answers (its code without the
+// offset). False for a sub-negotiation of another option, or one that is no
+// server answer.
+bool comReply(const Bytes& subnegotiation, ComCode& answered);
 
 }  // namespace ombrix::telnet

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -54,8 +53,8 @@ speed_t speedCode(int baud) {
 
 class PosixDevice final : public Device {
   public:
-    PosixDevice(int fd, int wakeFd, int interruptFd, int epollFd)
-        : fd_(fd), wakeFd_(wakeFd), interruptFd_(interruptFd), epollFd_(epollFd) {}
+    PosixDevice(int fd, const WaitFds& waits)
+        : fd_(fd), wakeFd_(waits.wake), interruptFd_(waits.interrupt), epollFd_(waits.epoll) {}
 
     ~PosixDevice() override {
         close();
@@ -122,14 +121,9 @@ class PosixDevice final : public Device {
             if (left == 0) return Wait::Timeout;
             // Sleep about as long as the bytes take at the line's speed, so
             // that a long queue costs a handful of wake-ups, not a spin.
-            pollfd p = {interruptFd_, POLLIN, 0};
-            int n = ::poll(&p, 1, std::clamp(line_.msToSend(held), 1, left));
-            if (n > 0) {
-                std::uint64_t count;
-                (void)!::read(interruptFd_, &count, sizeof count);
-                return closing_.load() ? Wait::Gone : Wait::Woken;
-            }
-            if (n < 0 && errno != EINTR) return Wait::Gone;
+            const Wait slept = sleepInterruptible(interruptFd_, closing_,
+                                                  std::clamp(line_.msToSend(held), 1, left));
+            if (slept != Wait::Timeout) return slept;
         }
     }
 
@@ -254,24 +248,12 @@ class PosixDevice final : public Device {
     Wait pollFor(short what, int timeoutMs, bool interruptible = false) {
         std::shared_lock lock(mutex_);
         if (fd_ < 0) return Wait::Gone;
-        std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
-        for (;;) {
-            pollfd p[2] = {{fd_, what, 0}, {interruptFd_, POLLIN, 0}};
-            int n = ::poll(p, interruptible ? 2 : 1, remainingMs(deadline));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return Wait::Gone;
-            }
-            if (n == 0) return Wait::Timeout;
-            if (interruptible && (p[1].revents & POLLIN)) {
-                // Taken back here, so that one interrupt ends one wait.
-                std::uint64_t count;
-                (void)!::read(interruptFd_, &count, sizeof count);
-                return closing_.load() ? Wait::Gone : Wait::Woken;
-            }
-            if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Wait::Gone;
-            return Wait::Ready;
-        }
+        const std::int64_t deadline = timeoutMs < 0 ? -1 : tickMs() + timeoutMs;
+        Wait ended = Wait::Timeout;
+        const int revents =
+            pollOrSignal(fd_, what, interruptible ? interruptFd_ : -1, closing_, deadline, ended);
+        if (revents < 0) return ended;
+        return revents & (POLLHUP | POLLERR | POLLNVAL) ? Wait::Gone : Wait::Ready;
     }
 
     std::shared_mutex mutex_;
@@ -338,34 +320,17 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
         return nullptr;
     }
 
-    error = OpenError::NoEvent;
-    int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    int interruptFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    int epollFd = epoll_create1(EPOLL_CLOEXEC);
-    bool ok = wakeFd >= 0 && interruptFd >= 0 && epollFd >= 0;
-    if (ok) {
-        // Edge-triggered on the device: the tty wakes its waiters on every
-        // batch of received input, so each wait ends on new arrivals only,
-        // never on bytes that were already queued.
-        epoll_event dev{};
-        dev.events = EPOLLIN | EPOLLET;
-        dev.data.fd = fd;
-        epoll_event wake{};
-        wake.events = EPOLLIN;
-        wake.data.fd = wakeFd;
-        ok = epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &dev) == 0 &&
-             epoll_ctl(epollFd, EPOLL_CTL_ADD, wakeFd, &wake) == 0;
-    }
-    if (!ok) {
-        if (wakeFd >= 0) ::close(wakeFd);
-        if (interruptFd >= 0) ::close(interruptFd);
-        if (epollFd >= 0) ::close(epollFd);
+    // The tty wakes its waiters on every batch of received input, so the
+    // watcher's edge-triggered wait ends on new arrivals only.
+    WaitFds waits;
+    if (!makeWaitFds(fd, EPOLLIN, waits)) {
         (void)ioctl(fd, TIOCNXCL);
         ::close(fd);
+        error = OpenError::NoEvent;
         return nullptr;
     }
     error = OpenError::None;
-    return std::make_shared<PosixDevice>(fd, wakeFd, interruptFd, epollFd);
+    return std::make_shared<PosixDevice>(fd, waits);
 }
 
 }  // namespace ombrix

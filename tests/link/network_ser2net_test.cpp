@@ -88,7 +88,7 @@ TEST_F(Ser2netTest, TheScannerAnswersAndShipsItsPictureThroughSer2net) {
         const std::vector<unsigned char> got{std::istreambuf_iterator<char>(in), {}};
         const std::vector<unsigned char> sent = scanner->lastShipped();
         ASSERT_GT(sent.size(), 1000u);
-        EXPECT_EQ(std::count(sent.begin(), sent.end(), 0xFF) > 10, true) << "a JPEG's markers";
+        EXPECT_GT(std::count(sent.begin(), sent.end(), 0xFF), 10) << "a JPEG's markers";
         EXPECT_TRUE(got == sent) << got.size() << " bytes received, " << sent.size() << " sent";
         EXPECT_EQ(Ombrix_PortClose(h), 0);
         EXPECT_EQ(Ombrix_PortRemove(com), 0);
@@ -130,25 +130,6 @@ TEST_F(Ser2netTest, TheSpeedAskedForIsTheLinesSpeed) {
         }
     }
     Ombrix_PumpSet(nullptr);
-}
-
-// ser2net stopped while a client is connected: the connection is closed at
-// once, and every call on the port says the device has gone.
-TEST_F(Ser2netTest, AStoppedServerIsAVanishedDevice) {
-    Ser2net server(scanner->devicePath(), Ser2net::Kind::Rfc2217);
-    const int com = Ombrix_PortAdd(server.url().c_str(), 100);
-    const int h = Ombrix_PortOpen(com, 9, 1, 0, 0, 0);
-    ASSERT_EQ(h, 0);
-    server.stop();
-    const auto start = Clock::now();
-    unsigned char buf[16];
-    EXPECT_EQ(Ombrix_ResponseRecv(h, buf, sizeof buf), OMBRIX_E_COMM);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
-              500);
-    EXPECT_EQ(Ombrix_RecvChk(h), OMBRIX_E_COMM);
-    const unsigned char command[] = {'B', 'E', 'P', 'L', 'V', 'L', '?'};
-    EXPECT_EQ(Ombrix_CmndSend(h, command, sizeof command), OMBRIX_E_COMM);
-    EXPECT_EQ(Ombrix_PortClose(h), 0);
 }
 
 }  // namespace

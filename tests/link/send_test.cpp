@@ -3,11 +3,6 @@
 namespace tavorin::test {
 namespace {
 
-const unsigned char* longerThanNothing() {
-    static const unsigned char text[] = {'A', 'B'};
-    return text;
-}
-
 TEST_F(LinkTest, CommandFrameAddsTheDotOnlyWhenNeeded) {
     int h = openPort();
     struct Case {
@@ -35,9 +30,10 @@ TEST_F(LinkTest, CommandFrameAddsTheDotOnlyWhenNeeded) {
                   OMBRIX_E_NO_ROOM);
     }
     unsigned char frame[8];
+    const unsigned char ab[] = {'A', 'B'};
     EXPECT_EQ(Ombrix_CmndFrame(nullptr, 1, frame, 8), OMBRIX_E_PARAM);
-    EXPECT_EQ(Ombrix_CmndFrame(longerThanNothing(), 0, frame, 8), OMBRIX_E_PARAM);
-    EXPECT_EQ(Ombrix_CmndFrame(longerThanNothing(), 1, nullptr, 8), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_CmndFrame(ab, 0, frame, 8), OMBRIX_E_PARAM);
+    EXPECT_EQ(Ombrix_CmndFrame(ab, 1, nullptr, 8), OMBRIX_E_PARAM);
     // The length argument, not a terminating zero, says what is sent.
     peer->clearWire();
     const unsigned char longer[] = {'A', 'B', 'C', 'D'};

@@ -26,7 +26,42 @@ Decoded decode(Session& s, const Bytes& in) {
     return d;
 }
 
+// Each case is a fresh session that has sent its requests (and, where it
+// says so, taken a real server's opening): what it answers to the server's
+// bytes, and where the options stand afterwards. Answers to its own
+// requests are never answered, and only a change of state is.
 TEST(TelnetCodecTest, TheClientAsksForItsOptionsAndAnswersOnlyChanges) {
+    // What ser2net sends as soon as a client connects: only its offer to
+    // echo is refused; the rest answers what was asked.
+    const Bytes opening{IAC, WILL, 3,  IAC, DO,  3,    IAC, WILL, 1,  IAC, DONT,
+                        1,   IAC,  DO, 0,   IAC, WILL, 0,   IAC,  DO, 44};
+    using S = OptionState;
+    constexpr S No = S::No, Yes = S::Yes, Asked = S::WantYes;
+    const struct {
+        bool opened;  // the opening came first
+        Bytes in;
+        Bytes answer;
+        S comPort;  // our side of the Com Port Control option
+        S binary;   // the server's side of binary transmission
+        bool declined;
+    } cases[] = {
+        {false, opening, {IAC, DONT, 1}, Yes, Yes, false},
+        // Agreement repeated; an enabled option withdrawn, and offered again.
+        {true, {IAC, DO, 3, IAC, WILL, 0}, {}, Yes, Yes, false},
+        {true, {IAC, WONT, 0}, {IAC, DONT, 0}, Yes, No, false},
+        {true, {IAC, WONT, 0, IAC, WILL, 0}, {IAC, DONT, 0, IAC, DO, 0}, Yes, Yes, false},
+        // A request to stop, repeated; a refusal of what was refused already.
+        {true, {IAC, DONT, 44, IAC, DONT, 44, IAC, WONT, 1}, {IAC, WONT, 44}, No, Yes, true},
+        // An unknown request, an unknown offer.
+        {false, {IAC, DO, 24}, {IAC, WONT, 24}, Asked, Asked, false},
+        {false, {IAC, WILL, 44}, {IAC, DONT, 44}, Asked, Asked, false},
+        // The answers to the session's requests: refusals, a loose one
+        // among them, and agreement.
+        {false, {IAC, DONT, 44}, {}, No, Asked, true},
+        {false, {IAC, WONT, 44}, {}, Asked, Asked, true},
+        {false, {IAC, WONT, 0}, {}, Asked, No, false},
+        {false, {IAC, DO, 44, IAC, WILL, 0}, {}, Yes, Yes, false},
+    };
     Session s = rfc2217Client();
     Bytes out;
     s.start(out);
@@ -34,57 +69,18 @@ TEST(TelnetCodecTest, TheClientAsksForItsOptionsAndAnswersOnlyChanges) {
     out.clear();
     s.start(out);
     EXPECT_TRUE(out.empty()) << "nothing is asked twice";
-
-    struct Step {
-        const char* what;
-        Bytes in;
-        Bytes answer;
-    };
-    const Step steps[] = {
-        // What ser2net sends as soon as a client connects: only its offer to
-        // echo is refused; the rest answers what was asked.
-        {"a real server's opening",
-         {IAC, WILL, 3,  IAC, DO,  3,    IAC, WILL, 1,  IAC, DONT,
-          1,   IAC,  DO, 0,   IAC, WILL, 0,   IAC,  DO, 44},
-         {IAC, DONT, 1}},
-        {"agreement repeated", {IAC, DO, 3, IAC, WILL, 0}, {}},
-        {"an unknown request", {IAC, DO, 24}, {IAC, WONT, 24}},
-        {"an unknown offer", {IAC, WILL, 44}, {IAC, DONT, 44}},
-        {"an enabled option withdrawn", {IAC, WONT, 0}, {IAC, DONT, 0}},
-        {"offered again", {IAC, WILL, 0}, {IAC, DO, 0}},
-        {"a request to stop", {IAC, DONT, 44}, {IAC, WONT, 44}},
-        {"a refusal already taken", {IAC, DONT, 44, IAC, WONT, 1}, {}},
-    };
-    for (const Step& step : steps) {
-        Decoded d = decode(s, step.in);
-        EXPECT_EQ(d.out, step.answer) << step.what;
-        EXPECT_TRUE(d.data.empty()) << step.what;
-    }
-    EXPECT_EQ(s.local(COM_PORT_OPTION), OptionState::No);
-    EXPECT_EQ(s.remote(BINARY), OptionState::Yes);
-    EXPECT_EQ(s.local(SUPPRESS_GO_AHEAD), OptionState::Yes);
-}
-
-TEST(TelnetCodecTest, ARefusedRequestIsNotAnsweredAndStaysRefused) {
-    const struct {
-        Bytes in;
-        OptionState comPort;
-        OptionState binary;
-    } cases[] = {
-        {{IAC, DONT, 44}, OptionState::No, OptionState::WantYes},
-        {{IAC, WONT, 0}, OptionState::WantYes, OptionState::No},
-        {{IAC, DO, 44, IAC, WILL, 0}, OptionState::Yes, OptionState::Yes},
-        {{IAC, WONT, 44}, OptionState::WantYes, OptionState::WantYes},
-    };
-    for (const auto& c : cases) {
-        Session s = rfc2217Client();
-        Bytes out;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const auto& c = cases[i];
+        s = rfc2217Client();
         s.start(out);
-        EXPECT_TRUE(decode(s, c.in).out.empty());
+        if (c.opened) decode(s, opening);
+        Decoded d = decode(s, c.in);
+        EXPECT_EQ(d.out, c.answer);
+        EXPECT_TRUE(d.data.empty());
         EXPECT_EQ(s.local(COM_PORT_OPTION), c.comPort);
         EXPECT_EQ(s.remote(BINARY), c.binary);
-        // Either no to the option, a DONT or a loose WONT, is told.
-        EXPECT_EQ(s.declined(COM_PORT_OPTION), c.in[1] != DO && c.in[2] == COM_PORT_OPTION);
+        EXPECT_EQ(s.declined(COM_PORT_OPTION), c.declined);
     }
 }
 
@@ -106,9 +102,8 @@ TEST(TelnetCodecTest, TheStreamComesApartAlikeWhereverItIsCut) {
     EXPECT_EQ(reference.subs[0], (Bytes{44, 101, 0, 1, 0xFF}));
     EXPECT_EQ(reference.subs[1], (Bytes{44, 107, 48}));
 
-    // Every cut into two pieces, and the stream a byte at a time, give the
-    // same bytes, answers and sub-negotiations; the IAC at the very end
-    // waits for what follows it.
+    // Every cut into two pieces gives the same bytes, answers and
+    // sub-negotiations; the IAC at the very end waits for what follows it.
     const Bytes stream = everything();
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
         Session s = rfc2217Client();
@@ -119,16 +114,7 @@ TEST(TelnetCodecTest, TheStreamComesApartAlikeWhereverItIsCut) {
         d.subs.insert(d.subs.end(), rest.subs.begin(), rest.subs.end());
         EXPECT_EQ(d, reference) << "cut at " << cut;
     }
-    Session bytewise = rfc2217Client();
-    Decoded d;
-    for (unsigned char b : stream) {
-        Decoded one = decode(bytewise, {b});
-        d.data.insert(d.data.end(), one.data.begin(), one.data.end());
-        d.out.insert(d.out.end(), one.out.begin(), one.out.end());
-        d.subs.insert(d.subs.end(), one.subs.begin(), one.subs.end());
-    }
-    EXPECT_EQ(d, reference);
-    EXPECT_EQ(decode(bytewise, {241, 'F'}).data, Bytes{'F'}) << "the trailing IAC took the NOP";
+    EXPECT_EQ(decode(whole, {241, 'F'}).data, Bytes{'F'}) << "the trailing IAC took the NOP";
 }
 
 TEST(TelnetCodecTest, WhatIsKeptOfSubnegotiationsIsBounded) {
@@ -155,66 +141,46 @@ TEST(TelnetCodecTest, DataAndCommandsAreEscapedOnTheWayOut) {
     encodeData(data.data(), data.size(), out);
     EXPECT_EQ(out, (Bytes{0x16, 'M', 0xFF, 0xFF, 0xFF, 0xFF, 0x0D}));
 
-    struct Case {
+    // The line's commands, each written as the parameters of one Com Port
+    // Control sub-negotiation, exactly as they go on the wire.
+    const struct {
         const char* what;
-        ombrix::LineSettings line;
-        Bytes expected;
-    };
-    auto line = [](int baud, int bits, char parity, int stop, bool rtsCts, bool xonXoff) {
-        ombrix::LineSettings l;
-        l.baud = baud;
-        l.dataBits = bits;
-        l.parity = parity;
-        l.stopBits = stop;
-        l.rtsCts = rtsCts;
-        l.xonXoff = xonXoff;
-        return l;
-    };
-    auto sb = [](std::initializer_list<unsigned char> payload) {
-        Bytes b{IAC, SB, 44};
-        b.insert(b.end(), payload);
-        b.insert(b.end(), {IAC, SE});
-        return b;
-    };
-    auto concat = [](std::initializer_list<Bytes> parts) {
-        Bytes b;
-        for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
-        return b;
-    };
-    const Case cases[] = {
-        {"115200 8N1, no flow control", line(115200, 8, 'N', 1, false, false),
-         concat({sb({1, 0, 1, 0xC2, 0}), sb({2, 8}), sb({3, 1}), sb({4, 1}), sb({5, 1}), sb({5, 8}),
-                 sb({5, 12})})},
-        {"300 7E2, XON/XOFF", line(300, 7, 'E', 2, false, true),
-         concat({sb({1, 0, 0, 1, 0x2C}), sb({2, 7}), sb({3, 3}), sb({4, 2}), sb({5, 2}), sb({5, 8}),
-                 sb({5, 12})})},
-        {"9600 8O1, RTS/CTS and XON/XOFF", line(9600, 8, 'O', 1, true, true),
-         concat({sb({1, 0, 0, 0x25, 0x80}), sb({2, 8}), sb({3, 2}), sb({4, 1}), sb({5, 3}),
-                 sb({5, 8}), sb({5, 11})})},
+        ombrix::LineSettings line;  // baud, data bits, stop bits, parity, RTS/CTS, XON/XOFF
+        std::vector<Bytes> commands;
+    } cases[] = {
+        {"115200 8N1, no flow control",
+         {115200, 8, 1, 'N', false, false},
+         {{1, 0, 1, 0xC2, 0}, {2, 8}, {3, 1}, {4, 1}, {5, 1}, {5, 8}, {5, 12}}},
+        {"300 7E2, XON/XOFF",
+         {300, 7, 2, 'E', false, true},
+         {{1, 0, 0, 1, 0x2C}, {2, 7}, {3, 3}, {4, 2}, {5, 2}, {5, 8}, {5, 12}}},
+        {"9600 8O1, RTS/CTS and XON/XOFF",
+         {9600, 8, 1, 'O', true, true},
+         {{1, 0, 0, 0x25, 0x80}, {2, 8}, {3, 2}, {4, 1}, {5, 3}, {5, 8}, {5, 11}}},
         // A speed with 0xFF in it is escaped like any parameter byte.
-        {"a speed of 0x1FF", line(0x1FF, 8, 'N', 1, false, false),
-         concat({{IAC, SB, 44, 1, 0, 0, 1, IAC, IAC, IAC, SE},
-                 sb({2, 8}),
-                 sb({3, 1}),
-                 sb({4, 1}),
-                 sb({5, 1}),
-                 sb({5, 8}),
-                 sb({5, 12})})},
+        {"a speed of 0x1FF",
+         {0x1FF, 8, 1, 'N', false, false},
+         {{1, 0, 0, 1, IAC, IAC}, {2, 8}, {3, 1}, {4, 1}, {5, 1}, {5, 8}, {5, 12}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        Bytes expected;
+        for (const Bytes& command : c.commands) {
+            expected.insert(expected.end(), {IAC, SB, 44});
+            expected.insert(expected.end(), command.begin(), command.end());
+            expected.insert(expected.end(), {IAC, SE});
+        }
         Bytes commands;
         lineCommands(c.line, commands);
-        EXPECT_EQ(commands, c.expected) << c.what;
+        EXPECT_EQ(commands, expected) << c.what;
     }
 }
 
 TEST(TelnetCodecTest, TheServersAnswersAreTold) {
-    ComReply r;
+    ComCode r;
     ASSERT_TRUE(comReply({44, 101, 0, 1, 0xC2, 0}, r));
-    EXPECT_EQ(r.code, SET_BAUDRATE);
-    EXPECT_EQ(r.value, (Bytes{0, 1, 0xC2, 0}));
+    EXPECT_EQ(r, SET_BAUDRATE);
     ASSERT_TRUE(comReply({44, 112, 1}, r));
-    EXPECT_EQ(r.code, PURGE_DATA);
+    EXPECT_EQ(r, PURGE_DATA);
     EXPECT_FALSE(comReply({44, 1, 0}, r)) << "a client's command";
     EXPECT_FALSE(comReply({44, 113}, r)) << "no such code";
     EXPECT_FALSE(comReply({24, 101, 0}, r)) << "another option";

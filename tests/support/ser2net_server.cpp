@@ -21,21 +21,10 @@ namespace tavorin::test {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-int freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    close(fd);
-    return port;
-}
+namespace {
 
+// Whether something listens on TCP `port` of 127.0.0.1 (read from
+// /proc/net/tcp, so that looking connects to nothing).
 bool listening(int port) {
     std::ifstream table("/proc/net/tcp");
     std::string line;
@@ -48,6 +37,31 @@ bool listening(int port) {
         if (local == wanted && state == "0A") return true;  // 0A: LISTEN
     }
     return false;
+}
+
+}  // namespace
+
+int loopbackSocket(int backlog, int& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        (backlog >= 0 && listen(fd, backlog) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+int freeLoopbackPort() {
+    int port = 0;
+    const int fd = loopbackSocket(-1, port);
+    if (fd >= 0) close(fd);
+    return port;
 }
 
 Ser2net::Ser2net(const std::string& device, Kind kind, const std::string& line) : kind_(kind) {

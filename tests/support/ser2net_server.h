@@ -31,7 +31,6 @@ class Ser2net {
     // The network name a port alias leads to: rfc2217://127.0.0.1:PORT or
     // socket://127.0.0.1:PORT.
     std::string url() const;
-    pid_t pid() const { return pid_; }
     // What ser2net printed (its standard output and error).
     std::string log() const;
 
@@ -47,9 +46,10 @@ class Ser2net {
     pid_t pid_ = -1;
 };
 
-// Whether something listens on TCP `port` of 127.0.0.1 (read from
-// /proc/net/tcp, so that looking connects to nothing).
-bool listening(int port);
+// A TCP socket on a port of 127.0.0.1 that nothing used, its number in
+// `port`: listening with `backlog`, or only bound when `backlog` is
+// negative. -1 when it cannot be had.
+int loopbackSocket(int backlog, int& port);
 
 // A port of 127.0.0.1 that nothing used a moment ago.
 int freeLoopbackPort();
