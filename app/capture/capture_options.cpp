@@ -291,6 +291,9 @@ class Parser {
         return std::any_of(args_.begin(), args_.end(),
                            [&](const Arg& a) { return a.name == QLatin1String(name); });
     }
+    // Whether the connection's part that `option` would give is the
+    // settings file's: remembered there, and not given.
+    bool fromRecord(const char* option) const { return haveRecord_ && !has(option); }
     // ---- Step 1: the words into options ----
 
     // A value is the rest of its word after "=", else the next word unless
@@ -367,7 +370,6 @@ class Parser {
                 }
             }
             if (a.name == QLatin1String("raw")) {
-                raw_ = true;
                 r.command = a.value;
                 ++commands;
             }
@@ -384,7 +386,7 @@ class Parser {
             return usage({u"--snap、--ship、--box、--raw のどれか一つを指定してください",
                           "give exactly one of --snap, --ship, --box and --raw"});
         }
-        if (raw_ && r.command.isEmpty())
+        if (has("raw") && r.command.isEmpty())
             return usage({u"--raw のテキストが空です", "--raw is empty"});
         r.action = Action::Capture;
         return true;
@@ -412,11 +414,10 @@ class Parser {
         }
         Request& r = out_.request;
         const comsetting::Record record = comsetting::parseRecord(c.ComSetting[0]);
-        const bool haveRecord = !settingsFile_.isEmpty() && !c.ComSetting[0].isEmpty();
+        haveRecord_ = !settingsFile_.isEmpty() && !c.ComSetting[0].isEmpty();
         r.com = record.com;
         r.line = record.positions;
         timeoutText_ = record.timeoutText;
-        comFromFile_ = lineFromFile_ = flowFromFile_ = timeoutFromFile_ = haveRecord;
         if (r.tab) {
             const QString& fields = c.*fieldsText(*r.tab);
             values_ = image::loadFields(*r.tab, fields);
@@ -445,15 +446,10 @@ class Parser {
                                  a.value);
                 }
                 out_.request.line[comsetting::Flow] = at;
-                flowFromFile_ = false;
             } else if (n == QLatin1String("timeout")) {
                 timeoutText_ = a.value;
-                timeoutFromFile_ = false;
             } else if (n == QLatin1String("output")) {
                 file_ = a.value;
-                outputGiven_ = true;
-            } else if (n == QLatin1String("compute")) {
-                compute_ = true;
             } else if (!optionNamed(n)) {
                 if (!takeField(n, a.value)) return false;
             }
@@ -468,7 +464,6 @@ class Parser {
         static const QRegularExpression comName(QStringLiteral("^COM(\\d{1,3})$"),
                                                 QRegularExpression::CaseInsensitiveOption);
         const QRegularExpressionMatch m = comName.match(value);
-        comFromFile_ = false;
         if (m.hasMatch()) {
             r.com = m.captured(1).toInt();
             r.devicePath.clear();
@@ -498,7 +493,6 @@ class Parser {
             if (at < 0) return usage(kNoSuchLineSetting, parts[i]);
             out_.request.line[static_cast<std::size_t>(kLineOrder[i])] = at;
         }
-        lineFromFile_ = false;
         return true;
     }
 
@@ -538,7 +532,7 @@ class Parser {
 
     bool check() {
         Request& r = out_.request;
-        if (compute_ && !computeArea()) return false;
+        if (has("compute") && !computeArea()) return false;
         // What the settings file gave, and no option or "計算" replaced, is
         // checked as the options were.
         if (r.tab) {
@@ -549,7 +543,7 @@ class Parser {
                 if (!checkText(f, values_[row], {key, optionOf(f.id)})) return false;
             }
         }
-        if (comFromFile_ && r.com != 0 &&
+        if (fromRecord("port") && r.com != 0 &&
             !comInRange(r.com, {SettingsKey(0), QStringLiteral("--port")},
                         QStringLiteral("COM%1").arg(r.com))) {
             return false;
@@ -557,20 +551,19 @@ class Parser {
         // A remembered list position outside its list names no setting.
         const struct {
             comsetting::List list;
-            bool fromFile;
             const char* option;
-        } remembered[] = {{comsetting::Baud, lineFromFile_, "--line"},
-                          {comsetting::DataBits, lineFromFile_, "--line"},
-                          {comsetting::Parity, lineFromFile_, "--line"},
-                          {comsetting::StopBits, lineFromFile_, "--line"},
-                          {comsetting::Flow, flowFromFile_, "--flow"}};
+        } remembered[] = {{comsetting::Baud, "line"},
+                          {comsetting::DataBits, "line"},
+                          {comsetting::Parity, "line"},
+                          {comsetting::StopBits, "line"},
+                          {comsetting::Flow, "flow"}};
         for (const auto& l : remembered) {
             const int at = r.line[static_cast<std::size_t>(l.list)];
-            if (!l.fromFile ||
+            if (!fromRecord(l.option) ||
                 (at >= 0 && at < static_cast<int>(comsetting::list(l.list).choices.size()))) {
                 continue;
             }
-            return refuse(kUsage, {SettingsKey(0), QLatin1String(l.option)},
+            return refuse(kUsage, {SettingsKey(0), QStringLiteral("--") + QLatin1String(l.option)},
                           localized(kNoSuchLineSetting).arg(at));
         }
 
@@ -578,7 +571,7 @@ class Parser {
         if (!timeout.ok) {
             return refuse(
                 kRefused,
-                {timeoutFromFile_ ? SettingsKey(0) : QString(), QStringLiteral("--timeout")},
+                {fromRecord("timeout") ? SettingsKey(0) : QString(), QStringLiteral("--timeout")},
                 timeout.message);
         }
         r.timeout = timeout.value;
@@ -600,7 +593,7 @@ class Parser {
         r.image = r.tab ? *r.tab != Tab::Snp
                         : terminal::recvModeFor(r.command) == terminal::RecvMode::Image;
         r.snap = r.command.startsWith(QLatin1String(image::table(Tab::Snp).keyword));
-        if (!r.image && outputGiven_) {
+        if (!r.image && has("output")) {
             return usage(
                 {u"このコマンドはファイルを受信しません", "this command receives no file"});
         }
@@ -648,16 +641,17 @@ class Parser {
     // which must fit the format, else the program's default name.
     bool chooseOutput() {
         Request& r = out_.request;
+        const bool given = has("output");
         if (!r.tab) {
             const int code = rawFormatCode(r.command);
-            r.output = outputGiven_
+            r.output = given
                            ? file_
                            : MakeImageFileName(0, image::formatFor(code < 0 ? 0 : code).extension);
             return true;
         }
-        const Origin from{outputGiven_ ? QString() : SettingsKey(fileText(*r.tab)),
+        const Origin from{given ? QString() : SettingsKey(fileText(*r.tab)),
                           QStringLiteral("--output")};
-        if (!outputGiven_ && fileGarbled_) {
+        if (!given && fileGarbled_) {
             return refuse(kRefused, from,
                           localized({u"ファイル名にこのシステムの文字コードにない文字があります",
                                      "the file name holds bytes that are no text in this "
@@ -677,20 +671,15 @@ class Parser {
 
     std::vector<Arg> args_;
     Parsed out_;
-    bool raw_ = false;
     QString settingsFile_;
     // Per row of the tab's table: the value is the settings file's.
     std::vector<bool> fromFile_;
     image::Values values_;
     QString file_;
     bool fileGarbled_ = false;
-    bool outputGiven_ = false;
-    bool compute_ = false;
     QString timeoutText_;
-    bool comFromFile_ = false;
-    bool lineFromFile_ = false;
-    bool flowFromFile_ = false;
-    bool timeoutFromFile_ = false;
+    // The settings file remembers a connection.
+    bool haveRecord_ = false;
 };
 
 }  // namespace

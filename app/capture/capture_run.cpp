@@ -1,7 +1,6 @@
 #include "capture_run.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -53,22 +52,18 @@ Session g_session;
 
 // The run's temporary alias for a device named by its path. It is removed
 // on every way out, the fast one a second signal takes included, which may
-// start on the signal thread: so its path is kept in a buffer of its own,
-// and making it and removing it take one lock.
+// start on the signal thread: so making it and removing it take one lock.
 class TempAlias {
   public:
-    // symlink() refuses a name someone else holds, also one taken between
-    // our looking and our making it.
-    bool make(const QByteArray& target, const QByteArray& alias) {
+    // The library makes it at the lowest free number from `first`; its
+    // symlink() never takes a name someone else holds, also one taken
+    // between our looking and our making it. The number, or the library's
+    // negative result.
+    std::int32_t make(const QString& target, std::int32_t first) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (alias.size() >= static_cast<qsizetype>(path_.size())) {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        if (::symlink(target.constData(), alias.constData()) != 0) return false;
-        std::memcpy(path_.data(), alias.constData(), static_cast<std::size_t>(alias.size()) + 1);
-        armed_ = true;
-        return true;
+        const std::int32_t com = PortAdd(target, first);
+        if (com > 0) com_ = com;
+        return com;
     }
     void remove() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -83,12 +78,11 @@ class TempAlias {
 
   private:
     void removeLocked() {
-        if (armed_) ::unlink(path_.data());
-        armed_ = false;
+        if (com_ > 0) PortRemove(com_);
+        com_ = 0;
     }
     std::mutex mutex_;
-    std::array<char, PATH_MAX> path_{};
-    bool armed_ = false;
+    std::int32_t com_ = 0;
 };
 TempAlias g_alias;
 
@@ -106,6 +100,15 @@ std::atomic<std::size_t> g_cancelLineSize{0};
         // Nothing more can be told.
     }
     ::_exit(kCancelled);
+}
+
+// The signals that cancel a run.
+sigset_t cancelSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
 }
 
 // The binding tells a missing library through the dialog seam: here the
@@ -184,55 +187,62 @@ QString portFailure(const QString& first, const QString& port) {
 
 // A COM number whose device is `path`: one the library already resolves to
 // it, or else a temporary alias made for it in the port directory. When
-// there is none, `why` says what stands in the way.
-int comForPath(const QString& path, QString& why) {
+// there is none, a negative result code (the one an open would give), and
+// `why` says what stands in the way.
+std::int32_t comForPath(const QString& path, QString& why) {
     // A network port's name stands as it is, both as what an alias leads
-    // to and as the alias's link text; the open judges whether it is
-    // well-formed and says why when it is not.
+    // to and as the alias's link text.
     const bool network = PortGet::isNetworkName(path);
     const QString device = network ? path : QFileInfo(path).canonicalFilePath();
     if (device.isEmpty()) {
         why = portFailure(comsetting::openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_NO_DEVICE),
                           path);
-        return 0;
+        return OMBRIX_E_NOT_OPEN;
     }
-    const QString notOpened = portFailure(ErrorMessageText(OMBRIX_E_NOT_OPEN), path);
+    // The device is there: what may be missing is a number for it, because
+    // the port directory may not be used (the user is told which and why),
+    // or takes no alias.
+    auto noNumber = [&](const QString& reason) {
+        why = portFailure(ErrorMessageText(OMBRIX_E_NOT_OPEN), path) + u'\n' + reason;
+        return OMBRIX_E_NOT_OPEN;
+    };
+    auto folderRefuses = [&] {
+        const QString warning = PortGet::folderWarning();
+        return noNumber(warning.isEmpty() ? localized({u"ポートフォルダ %1 に別名を作れません",
+                                                       "no alias can be made in the port "
+                                                       "directory %1"})
+                                                .arg(PortFolder())
+                                          : warning);
+    };
     // The library's scan makes the port directory as the user's own and
     // refuses one it must not write to; it also gives a USB device reached
     // by its persistent name the number the connection dialog shows.
-    if (PortScan() < 0) {
-        // The device is there: what is missing is a number for it, because
-        // the port directory may not be used (the user is told which and
-        // why), or cannot be made.
-        const QString warning = PortGet::folderWarning();
-        why = notOpened + u'\n' +
-              (warning.isEmpty() ? localized({u"ポートフォルダ %1 を作れません",
-                                              "the port directory %1 cannot be made"})
-                                       .arg(PortFolder())
-                                 : warning);
-        return 0;
-    }
+    if (PortScan() < 0) return folderRefuses();
     for (int com = 1; com <= kMaxCom; ++com) {
         const QString name = PortName(com);
         if (name.isEmpty()) continue;
         if (network ? name == device : QFileInfo(name).canonicalFilePath() == device) return com;
     }
-    const QByteArray target = QFile::encodeName(device);
-    int error = EEXIST;
-    for (int com = kFirstAliasOnly; com <= kMaxCom; ++com) {
-        if (g_alias.make(target, QFile::encodeName(PortName(com)))) return com;
-        error = errno;
-        if (error != EEXIST) break;
+    const std::int32_t com = g_alias.make(device, kFirstAliasOnly);
+    if (com > 0) return com;
+    if (com == OMBRIX_E_PARAM) {
+        // Nothing an open could use, said as the open would say it: a
+        // network name that is malformed, or a path to no serial device (a
+        // folder, a plain file, a FIFO).
+        const std::int32_t code = network ? OMBRIX_E_PARAM : OMBRIX_E_NOT_OPEN;
+        why = portFailure(comsetting::openFailureMessage(
+                              code, network ? OMBRIX_OPEN_BAD_NAME : OMBRIX_OPEN_NOT_TTY),
+                          path);
+        return code;
     }
-    why = notOpened + u'\n' +
-          (error == EEXIST
-               ? localized({u"ポートフォルダ %1 の COM%2～COM%3 に空きがありません",
-                            "no COM number from %2 to %3 is free in the port directory %1"})
-                     .arg(PortFolder())
-                     .arg(kFirstAliasOnly)
-                     .arg(kMaxCom)
-               : QString::fromLocal8Bit(std::strerror(error)));
-    return 0;
+    if (com == OMBRIX_E_NO_ROOM) {
+        return noNumber(localized({u"ポートフォルダ %1 の COM%2～COM%3 に空きがありません",
+                                   "no COM number from %2 to %3 is free in the port directory %1"})
+                            .arg(PortFolder())
+                            .arg(kFirstAliasOnly)
+                            .arg(kMaxCom));
+    }
+    return folderRefuses();
 }
 
 // Why the picture file at `path` could not be written, as the system says
@@ -272,32 +282,19 @@ QString failureText(std::int32_t code) {
 
 }  // namespace
 
-void blockCancelSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
 struct SignalCancel::Impl {
     sigset_t set;
     std::thread thread;
 };
 
 SignalCancel::SignalCancel() : impl_(new Impl) {
-    sigemptyset(&impl_->set);
-    sigaddset(&impl_->set, SIGINT);
-    sigaddset(&impl_->set, SIGTERM);
+    const sigset_t cancels = cancelSignals();
+    impl_->set = cancels;
     // Sent by the destructor to end the thread.
     sigaddset(&impl_->set, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &impl_->set, nullptr);
     // A signal that came while the program started (held since its first
     // instruction) is taken now, so that the run it cancels never begins.
-    sigset_t cancels;
-    sigemptyset(&cancels);
-    sigaddset(&cancels, SIGINT);
-    sigaddset(&cancels, SIGTERM);
     const timespec now{0, 0};
     if (sigtimedwait(&cancels, nullptr, &now) > 0) g_session.cancel.store(true);
     impl_->thread = std::thread([set = impl_->set] {
@@ -368,7 +365,7 @@ Outcome run(const Request& r, bool progress) {
     if (com <= 0) {
         QString why;
         com = comForPath(r.devicePath, why);
-        if (com <= 0) return fail(statusForLibrary(OMBRIX_E_NOT_OPEN), why);
+        if (com < 0) return fail(statusForLibrary(com), why);
         port = r.devicePath;
     } else if (const QString device = PortName(com); !device.isEmpty()) {
         port += QStringLiteral(" (") + device + u')';

@@ -41,11 +41,6 @@ QByteArray toJson(const Outcome& outcome);
 // output that could not be written makes it kOutputLost.
 int capture(const QList<QByteArray>& args);
 
-// Blocks SIGINT and SIGTERM in the calling thread, and so in every thread
-// it starts later: they then wait for SignalCancel instead of ending the
-// process by their default action.
-void blockCancelSignals();
-
 // While one lives, SIGINT and SIGTERM cancel the running command instead of
 // ending the process; a second signal ends it at once (status kCancelled),
 // removing the run's temporary alias first. Make it before any other thread

@@ -35,7 +35,6 @@ __attribute__((section(".preinit_array"),
 int main(int argc, char** argv) {
     // First, so that every thread started later inherits the blocked
     // signals (this also stands where the early block above does not run).
-    tavorin::capture::blockCancelSignals();
     tavorin::capture::SignalCancel cancel;
     // A reader that went away (a closed pipe) shows as a failed write.
     std::signal(SIGPIPE, SIG_IGN);

@@ -138,7 +138,6 @@ TEST(CaptureOptions, RefusesWithTheTabsOwnChecksAndDistinctStatuses) {
         {"--ship --left", kUsage, "--left には値が必要です", nullptr},
         // A forgotten value does not swallow the option after it.
         {"--raw --json --left 5", kUsage, "--raw には値が必要です", "--raw needs a value"},
-        {"--ship --output --json", kUsage, "--output には値が必要です", nullptr},
         {"--ship --left --right=5", kUsage, "--left には値が必要です", nullptr},
         {"--json=yes --ship", kUsage, "--json は値を取りません", nullptr},
         {"--ship --line 115200,9,N,1", kUsage, "通信設定にない値です: 9", nullptr},
