@@ -121,9 +121,8 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     MnuNetRemove = new QAction(QStringLiteral("ネットワークポートの削除(&D)"), this);
     connect(MnuNetAdd, &QAction::triggered, this, &FrmComSetting::MnuNetAdd_Click);
     connect(MnuNetRemove, &QAction::triggered, this, &FrmComSetting::MnuNetRemove_Click);
-    // The list's text part owns the mouse's requests; the keys come to the
-    // list itself, which hands them on to its text part, and open the menu
-    // below the list.
+    // The list's text part owns the mouse's requests; the keyboard's come
+    // to the list itself and open the menu below it.
     CmbPortNo->lineEdit()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(
         CmbPortNo->lineEdit(), &QWidget::customContextMenuRequested, this,
