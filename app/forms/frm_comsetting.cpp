@@ -1,9 +1,7 @@
 #include "frm_comsetting.h"
 
-#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
-#include <QShortcut>
 #include <algorithm>
 #include <memory>
 
@@ -11,6 +9,7 @@
 #include "dialog.h"
 #include "frm_netport.h"
 #include "frm_terminal.h"
+#include "menu_keys.h"
 #include "portget.h"
 #include "twips.h"
 
@@ -122,16 +121,13 @@ FrmComSetting::FrmComSetting(Common& common, FrmTerminal& terminal, QWidget* own
     MnuNetRemove = new QAction(QStringLiteral("ネットワークポートの削除(&D)"), this);
     connect(MnuNetAdd, &QAction::triggered, this, &FrmComSetting::MnuNetAdd_Click);
     connect(MnuNetRemove, &QAction::triggered, this, &FrmComSetting::MnuNetRemove_Click);
-    // The list's text part owns the mouse's and the menu key's requests;
-    // Shift+F10 asks for the same menu where the platform does not map it.
+    // The list's text part owns the mouse's requests; the keyboard's come
+    // to the list itself and open the menu below it.
     CmbPortNo->lineEdit()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(
         CmbPortNo->lineEdit(), &QWidget::customContextMenuRequested, this,
         [this](const QPoint& at) { showPortMenu(CmbPortNo->lineEdit()->mapTo(CmbPortNo, at)); });
-    auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), CmbPortNo);
-    menuKey->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(menuKey, &QShortcut::activated, this,
-            [this] { showPortMenu(QPoint(0, CmbPortNo->height())); });
+    openMenuFromKeyboard(CmbPortNo, [this] { showPortMenu(QPoint(0, CmbPortNo->height())); });
 
     connect(&portWatch_, &PortWatch::changed, this, &FrmComSetting::refreshPorts);
     connect(CmdOpen, &QPushButton::clicked, this, &FrmComSetting::CmdOpen_Click);

@@ -12,6 +12,7 @@
 #include "frm_image.h"
 #include "frm_picture.h"
 #include "frm_progress.h"
+#include "menu_keys.h"
 #include "terminal_logic.h"
 #include "twips.h"
 
@@ -91,15 +92,21 @@ FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
     MnuHex = new QAction(QStringLiteral("16進表示"), this);
     MnuHex->setCheckable(true);
     // Both boxes keep Qt's own items (copy, select all), followed by the
-    // terminal's. The menu opens from the mouse, and from the keyboard
-    // (the context-menu key, Shift+F10) through the filter.
+    // terminal's. The menu opens from the mouse, and from the keyboard at
+    // the caret, where the context-menu key places it; a caret scrolled out
+    // of sight gives the middle of the box.
     for (QPlainTextEdit* box : {ResponseText, RecvText}) {
         box->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(box, &QWidget::customContextMenuRequested, this, [this, box](const QPoint& at) {
             showContextMenu(box, box->viewport()->mapToGlobal(at));
         });
-        box->installEventFilter(this);
+        openMenuFromKeyboard(box, [this, box] {
+            QPoint at = box->cursorRect().bottomLeft();
+            if (!box->viewport()->rect().contains(at)) at = box->viewport()->rect().center();
+            showContextMenu(box, box->viewport()->mapToGlobal(at));
+        });
     }
+    // Up and Down walk the history through the filter.
     SerialCmnd->installEventFilter(this);
 
     // Tab order as designed.
@@ -403,32 +410,17 @@ void FrmTerminal::lineLost(std::int32_t handle) {
 }
 
 bool FrmTerminal::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    if (watched != SerialCmnd || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     // Arrow keys may come marked as keypad keys; that changes nothing here.
-    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
-    if (watched == SerialCmnd && mods == Qt::NoModifier &&
-        (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
-        const std::optional<QString> shown =
-            key->key() == Qt::Key_Up ? history_.older(SerialCmnd->text()) : history_.newer();
-        if (shown) SerialCmnd->setText(*shown);
-        return true;
-    }
-    const bool menuKey = (key->key() == Qt::Key_F10 && mods == Qt::ShiftModifier) ||
-                         (key->key() == Qt::Key_Menu && mods == Qt::NoModifier);
-    if ((watched == RecvText || watched == ResponseText) && menuKey) {
-        // Some platforms turn the context-menu key into a menu request of
-        // their own before the key arrives; that menu stands.
-        if (menu_ && menu_->isVisible()) return true;
-        auto* box = static_cast<QPlainTextEdit*>(watched);
-        // At the caret, as the context-menu key places it; a caret scrolled
-        // out of sight gives the middle of the box.
-        QPoint at = box->cursorRect().bottomLeft();
-        if (!box->viewport()->rect().contains(at)) at = box->viewport()->rect().center();
-        showContextMenu(box, box->viewport()->mapToGlobal(at));
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier ||
+        (key->key() != Qt::Key_Up && key->key() != Qt::Key_Down))
+        return QWidget::eventFilter(watched, event);
+    const std::optional<QString> shown =
+        key->key() == Qt::Key_Up ? history_.older(SerialCmnd->text()) : history_.newer();
+    if (shown) SerialCmnd->setText(*shown);
+    return true;
 }
 
 QMenu* FrmTerminal::showContextMenu(QPlainTextEdit* box, const QPoint& global) {

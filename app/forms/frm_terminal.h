@@ -83,8 +83,6 @@ class FrmTerminal : public QWidget {
     // Opens `box`'s menu at `global` (screen coordinates) and returns it;
     // it deletes itself once closed.
     QMenu* showContextMenu(QPlainTextEdit* box, const QPoint& global);
-    // The menu open now, if any.
-    QMenu* contextMenu() const { return menu_; }
     bool logRunning() const { return log_.running(); }
 
   protected:

@@ -76,8 +76,7 @@ Layout layoutFor(int clientWidth, int clientHeight, int recvLeft, int recvTop, i
 }
 
 void CommandHistory::add(const QString& command) {
-    back_ = -1;
-    typed_.clear();
+    endWalk();
     if (!sent_.empty() && sent_.back() == command) return;
     sent_.push_back(command);
     if (sent_.size() > static_cast<std::size_t>(kLimit)) sent_.pop_front();
