@@ -1,9 +1,6 @@
 // A scanner on the network as a user reaches it: a port added in the
 // connection dialog, opened through a real ser2net in front of the virtual
 // scanner, a command in the terminal, and the server going away.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QtTest>
@@ -108,16 +105,10 @@ class NetworkWindowTest : public QObject {
     // A server that takes the connection and never answers holds the open
     // for its 5 s; the dialog's cancel ends it at once, silently.
     void theDialogsCancelEndsAnOpenThatWaitsForTheServer() {
-        const int listener = socket(AF_INET, SOCK_STREAM, 0);
+        int port = 0;
+        const int listener = test::loopbackSocket(4, port);
         QVERIFY(listener >= 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof at;
-        QCOMPARE(bind(listener, reinterpret_cast<sockaddr*>(&at), size), 0);
-        QCOMPARE(listen(listener, 4), 0);
-        QCOMPARE(getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size), 0);
-        const int com = PortAdd(QStringLiteral("rfc2217://127.0.0.1:%1").arg(ntohs(at.sin_port)),
+        const int com = PortAdd(QStringLiteral("rfc2217://127.0.0.1:%1").arg(port),
                                 comsetting::kFirstNetworkCom);
         QVERIFY(com > 0);
 
