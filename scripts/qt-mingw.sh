@@ -131,11 +131,12 @@ cmake --install . --strip >/dev/null
   echo "with MinGW-w64 GCC $gcc_version (posix threads), configured as:"
   echo "  configure ${configure_line[*]}"
 } >"$prefix/SOURCE.txt"
-cp "$work"/src/LICENSES/LGPL-3.0-only.txt "$prefix/LICENSE.LGPL3" 2>/dev/null ||
-  cp "$work"/src/LICENSE.LGPL3 "$prefix/LICENSE.LGPL3"
-cp "$work"/src/LICENSES/GPL-2.0-only.txt "$prefix/LICENSE.GPL2" 2>/dev/null || true
-cp "$work"/src/LICENSES/GPL-3.0-only.txt "$prefix/LICENSE.GPL3" 2>/dev/null ||
-  cp "$work"/src/LICENSE.GPL3 "$prefix/LICENSE.GPL3" 2>/dev/null || true
+# Qt's own licence texts and Debian's copyright file, which names every
+# third-party part built into these DLLs (zlib, libpng, libjpeg, PCRE2,
+# FreeType, HarfBuzz …) with its licence.
+mkdir -p "$prefix/licenses"
+cp "$work"/src/LICENSES/*.txt "$prefix/licenses/"
+cp "$work"/src/debian/copyright "$prefix/licenses/debian-copyright.txt"
 touch "$prefix/.tavorin-complete"
 cd "$root"
 echo "$prefix"
