@@ -104,3 +104,35 @@ add_custom_target(windows_package
     -P ${CMAKE_SOURCE_DIR}/cmake/WindowsPackage.cmake
   USES_TERMINAL VERBATIM)
 add_dependencies(windows_package windows_runtime)
+
+# tavorin_windows_resources(target description): the program's icon, drawn
+# from the same picture as the Linux menu's, and its version information.
+function(tavorin_windows_resources target description)
+  set(ico ${CMAKE_BINARY_DIR}/resources/tavorin.ico)
+  set(svg ${CMAKE_SOURCE_DIR}/packaging/tavorin.svg)
+  if(NOT TARGET tavorin_icon)
+    find_program(RSVG_CONVERT rsvg-convert REQUIRED)
+    find_program(MAGICK_CONVERT convert REQUIRED)
+    set(pngs)
+    set(commands)
+    foreach(size 16 24 32 48 64 256)
+      set(png ${CMAKE_BINARY_DIR}/resources/tavorin-${size}.png)
+      list(APPEND pngs ${png})
+      list(APPEND commands COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} ${svg} -o ${png})
+    endforeach()
+    add_custom_command(OUTPUT ${ico}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/resources
+      ${commands}
+      COMMAND ${MAGICK_CONVERT} ${pngs} ${ico}
+      DEPENDS ${svg} VERBATIM)
+    add_custom_target(tavorin_icon DEPENDS ${ico})
+  endif()
+  set(TAVORIN_ICON ${ico})
+  set(TAVORIN_EXE ${target})
+  set(TAVORIN_DESCRIPTION "${description}")
+  set(rc ${CMAKE_BINARY_DIR}/resources/${target}.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/app/forms/tavorin_win.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${ico})
+  add_dependencies(${target} tavorin_icon)
+endfunction()

@@ -18,7 +18,8 @@ QString programDirectory() {
     // whole name fits.
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return QString();
         if (n < buffer.size()) {
             buffer.resize(n);

@@ -89,7 +89,8 @@ std::vector<QString> presentPorts(const Sources&, const std::function<QString(in
         const int com = comNumberOf(QStringLiteral("(%1)").arg(port));
         if (com <= 0 || !listed.insert(com).second) continue;
         const QString shown = device.section(u'\\', -1);
-        extra.emplace_back(com, QStringLiteral("%1 (%2)").arg(shown.isEmpty() ? port : shown, port));
+        extra.emplace_back(com,
+                           QStringLiteral("%1 (%2)").arg(shown.isEmpty() ? port : shown, port));
     }
     std::sort(extra.begin(), extra.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });

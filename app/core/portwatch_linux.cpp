@@ -49,7 +49,8 @@ class LinuxWatch : public PortWatch::Platform {
         // still tell of nodes and aliases.
         udev_ = udev_new();
         if (udev_) monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-        if (monitor_ && udev_monitor_filter_add_match_subsystem_devtype(monitor_, "tty", nullptr) >= 0 &&
+        if (monitor_ &&
+            udev_monitor_filter_add_match_subsystem_devtype(monitor_, "tty", nullptr) >= 0 &&
             udev_monitor_enable_receiving(monitor_) >= 0) {
             deviceNotifier_ = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_),
                                                                 QSocketNotifier::Read);

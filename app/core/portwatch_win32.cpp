@@ -59,8 +59,7 @@ class WindowsWatch : public PortWatch::Platform {
         filter.dbcc_classguid = kComPortInterface;
         // Without it the broadcasts still tell of every device node that
         // changes; with it an adapter is seen as soon as its port is ready.
-        notification_ =
-            RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        notification_ = RegisterDeviceNotificationW(window_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
         return true;
     }
 

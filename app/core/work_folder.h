@@ -1,9 +1,9 @@
 // Where the program keeps its settings file and the pictures it receives
 // under their default names. Started from a terminal (or from its own folder
 // on Windows), that is the current directory: the user chose it by starting
-// the program there. Started from the desktop's or the Start menu, the current directory is whatever folder the desktop
-// starts programs in (usually the home folder, among the user's own files),
-// so the program works in a per-user data folder of its own instead.
+// the program there. Started from the desktop's or the Start menu, the current directory is
+// whatever folder the desktop starts programs in (usually the home folder, among the user's own
+// files), so the program works in a per-user data folder of its own instead.
 #pragma once
 
 #include <QString>

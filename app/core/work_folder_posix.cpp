@@ -49,7 +49,8 @@ QString dataFolderFrom(const Environment& environment) {
     const QString dataHome = environment("XDG_DATA_HOME");
     const QString home = environment("HOME");
     if (absolute(dataHome)) return QDir::cleanPath(dataHome + u'/' + kFolderName);
-    if (absolute(home)) return QDir::cleanPath(home + QStringLiteral("/.local/share/") + kFolderName);
+    if (absolute(home))
+        return QDir::cleanPath(home + QStringLiteral("/.local/share/") + kFolderName);
     return QString();
 }
 

@@ -37,8 +37,9 @@ bool installTranslations(QApplication& app) {
     // Qt's own folder where Qt is installed as the system's; beside the
     // program where Qt travels with it (the Windows folder and installer).
     const QLocale japanese(QLocale::Japanese, QLocale::Japan);
-    for (const QString& folder : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-                                  QCoreApplication::applicationDirPath() + u"/translations"}) {
+    for (const QString& folder :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+          QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
         if (qtTexts.load(japanese, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
             app.installTranslator(&qtTexts);
             return true;

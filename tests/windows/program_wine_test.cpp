@@ -45,8 +45,8 @@ int entryFor(const FrmComSetting& d, int com) {
 // when an adapter is plugged in or pulled.
 void announceDeviceChange() {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
-                        SMTO_ABORTIFHUNG, 2000, &result);
+    SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG,
+                        2000, &result);
 }
 
 // The serial device map is where Windows (and Wine) registers every COM
@@ -140,7 +140,8 @@ class ProgramWineTest : public QObject {
         binding::overrideLibrary(binding::libraryFileName());
         QCOMPARE(boxes.messages.size(), 1);
         const QString told = boxes.messages[0];
-        QVERIFY2(told.startsWith("ライブラリ OmbrixMissing.dll を読み込めません。"), qPrintable(told));
+        QVERIFY2(told.startsWith("ライブラリ OmbrixMissing.dll を読み込めません。"),
+                 qPrintable(told));
         QVERIFY2(told.contains(QDir::toNativeSeparators(QCoreApplication::applicationDirPath())) ||
                      told.contains(QCoreApplication::applicationDirPath()),
                  qPrintable(told));
@@ -158,7 +159,8 @@ class ProgramWineTest : public QObject {
         d.Form_Load();
         const int at = entryFor(d, com);
         QVERIFY2(at >= 0, "the scanner's COM port is not listed");
-        QCOMPARE(d.CmbPortNo->itemText(at), QStringLiteral("Serial%1 (COM%2)").arg(com - 1).arg(com));
+        QCOMPARE(d.CmbPortNo->itemText(at),
+                 QStringLiteral("Serial%1 (COM%2)").arg(com - 1).arg(com));
         const std::unique_ptr<QMenu> menu = d.makePortMenu();
         QVERIFY(!menu->actions().contains(d.MnuNetAdd));
         QVERIFY(!menu->actions().contains(d.MnuNetRemove));
