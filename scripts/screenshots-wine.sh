@@ -11,8 +11,8 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 out="$(realpath -m "${1:-screenshots-wine}")"
 build=build-mingw
-if [ ! -f "$build/bin/Tavorin_WIN.exe" ] || [ ! -x build/bin/virtual-scanner ] &&
-  [ ! -x build-win-posix/bin/virtual-scanner ]; then
+if [ ! -f "$build/bin/Tavorin_WIN.exe" ] ||
+  { [ ! -x build/bin/virtual-scanner ] && [ ! -x build-win-posix/bin/virtual-scanner ]; }; then
   bash scripts/windows.sh "$build"
 fi
 bash scripts/deps.sh xvfb xauth wine64 wine fonts-wine fonts-noto-cjk locales
