@@ -26,8 +26,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     // The system ends the process as soon as the handler of a closing
     // console returns: that close is a second request, which ends the run
     // at once and cleanly rather than in the middle of a file.
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
-        event == CTRL_SHUTDOWN_EVENT) {
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         handler(g_count.fetch_add(1) + 1);
     }
     return TRUE;

@@ -626,10 +626,10 @@ class Parser {
         const Request& r = out_.request;
         auto refuseControl = [&](const QString& key, const QString& option, char16_t c) {
             const QString code = QStringLiteral("%1").arg(c, 4, 16, QChar(u'0')).toUpper();
-            return refuse(kRefused, {key, option},
-                          localized({u"制御文字 U+%1 が含まれています",
-                                     "holds the control character U+%1"})
-                              .arg(code));
+            return refuse(
+                kRefused, {key, option},
+                localized({u"制御文字 U+%1 が含まれています", "holds the control character U+%1"})
+                    .arg(code));
         };
         for (const char* option : {"port", "line", "flow", "timeout"}) {
             if (!fromRecord(option)) continue;

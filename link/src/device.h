@@ -282,5 +282,4 @@ std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wai
 // Milliseconds on a monotonic clock.
 std::int64_t tickMs();
 
-
 }  // namespace ombrix

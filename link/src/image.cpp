@@ -87,7 +87,8 @@ std::int32_t fileFailed(Port& p, int error) {
 // the pump and end on a cancel within a slice, also one from another
 // thread.
 std::int32_t commitFile(Port& p, OutputFile& file) {
-    const std::int64_t limit = p.firstTimeout > 0 ? p.firstTimeout : OMBRIX_DEFAULT_FIRST_TIMEOUT_MS;
+    const std::int64_t limit =
+        p.firstTimeout > 0 ? p.firstTimeout : OMBRIX_DEFAULT_FIRST_TIMEOUT_MS;
     const std::int64_t start = tickMs();
     for (;;) {
         const Commit c = file.commit();

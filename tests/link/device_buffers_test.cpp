@@ -271,36 +271,51 @@ class ScriptedDisk final : public ombrix::RewrittenFile {
 };
 
 TEST(RewrittenFileTest, TheOldPictureIsTouchedOnlyOnceTheNewOneSurelyFits) {
+    using ombrix::Commit;
     const Bytes before = numbered(3000);
-    struct Case {
-        const char* what;
+    struct Disk {
         std::size_t size;  // of the new picture
         std::size_t room;
         bool canReserve;
-        int busy;
-        ombrix::Commit result;
+        int busy;  // commits that find another writer holding the file
+    };
+    struct Case {
+        const char* what;
+        Disk disk;
+        Commit result;
         int error;
         std::vector<std::string> calls;
     };
-    using ombrix::Commit;
     const std::vector<Case> cases = {
         {"room for a longer picture: reserved, then written and its length set",
-         5000, 2000, true, 0, Commit::Done, 0,
+         {5000, 2000, true, 0},
+         Commit::Done,
+         0,
          {"lock", "reserve 5000", "write 0+5000", "length 5000", "sync"}},
         {"a shorter picture needs no room and cuts the old one's rest",
-         1000, 0, true, 0, Commit::Done, 0,
+         {1000, 0, true, 0},
+         Commit::Done,
+         0,
          {"lock", "reserve 1000", "write 0+1000", "length 1000", "sync"}},
         {"a disk too full for it refuses the reservation: nothing written",
-         5000, 1999, true, 0, Commit::Failed, ScriptedDisk::kFull,
+         {5000, 1999, true, 0},
+         Commit::Failed,
+         ScriptedDisk::kFull,
          {"lock", "reserve 5000"}},
         {"another writer holds the file: busy and untouched until it is free",
-         5000, 2000, true, 2, Commit::Busy, ScriptedDisk::kHeld,
+         {5000, 2000, true, 2},
+         Commit::Busy,
+         ScriptedDisk::kHeld,
          {"lock"}},
         {"no reservation on this disk: the new end first, then the rest",
-         5000, 2000, false, 0, Commit::Done, 0,
+         {5000, 2000, false, 0},
+         Commit::Done,
+         0,
          {"lock", "reserve 5000", "write 3000+2000", "write 0+3000", "length 5000", "sync"}},
         {"no reservation and no room for the new end: the old length is set back",
-         5000, 1999, false, 0, Commit::Failed, ScriptedDisk::kFull,
+         {5000, 1999, false, 0},
+         Commit::Failed,
+         ScriptedDisk::kFull,
          {"lock", "reserve 5000", "write 3000+2000", "length 3000"}},
     };
     for (const Case& c : cases) {
@@ -308,11 +323,11 @@ TEST(RewrittenFileTest, TheOldPictureIsTouchedOnlyOnceTheNewOneSurelyFits) {
         ScriptedDisk disk;
         disk.content = before;
         disk.allocated = before.size();
-        disk.room = c.room;
-        disk.canReserve = c.canReserve;
-        disk.busyTimes = c.busy;
-        const Bytes picture = numbered(c.size + 7);
-        ASSERT_TRUE(disk.write(picture.data() + 7, c.size));
+        disk.room = c.disk.room;
+        disk.canReserve = c.disk.canReserve;
+        disk.busyTimes = c.disk.busy;
+        const Bytes picture = numbered(c.disk.size + 7);
+        ASSERT_TRUE(disk.write(picture.data() + 7, c.disk.size));
         const Bytes wanted(picture.begin() + 7, picture.end());
         EXPECT_EQ(disk.commit(), c.result);
         EXPECT_EQ(disk.error(), c.error);
