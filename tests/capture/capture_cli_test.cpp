@@ -759,7 +759,7 @@ TEST_F(CaptureCli, WritersOfOneLinkedFileNeverMixTheirPictures) {
     QFile::remove(path("alone.bmp"));
     ASSERT_TRUE(put(path("x.bmp"), {}));
     ASSERT_EQ(link((dir() + "/x.bmp").c_str(), (dir() + "/l.bmp").c_str()), 0);
-    for (int round = 0; round < 60; ++round) {
+    for (int round = 0; round < 50; ++round) {
         std::vector<std::unique_ptr<Tool>> tools;
         for (const auto& command : commands) {
             std::vector<std::string> args = command;
