@@ -47,6 +47,11 @@ std::int32_t RecvStop(std::int32_t handle);
 std::int32_t PumpSet(Ombrix_PumpFn pump);
 // Why this thread's last PortOpen could not get its device (OMBRIX_OPEN_*).
 std::int32_t OpenFailure();
+// The system's error number behind the port's last file error of an image
+// transfer (Ombrix_FileFailure), and the system's words for it: empty when
+// there is none.
+std::int32_t FileFailure(std::int32_t handle);
+QString FileFailureText(std::int32_t handle);
 // The device path behind COM `com`, or an empty text (no library, or a
 // number outside 1..256).
 QString PortName(std::int32_t com);
