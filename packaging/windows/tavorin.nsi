@@ -9,7 +9,10 @@
 ; Built by cmake/WindowsPackage.cmake:
 ;   makensis -DVERSION=... -DOUTFILE=... -DFILES_INSTALL=... -DFILES_UNINSTALL=... tavorin.nsi
 
-Unicode true
+; A 64-bit installer for a 64-bit program: it installs into the 64-bit
+; world (no folder or registry redirection) and runs where only 64-bit
+; Windows programs can.
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !ifndef VERSION | OUTFILE | FILES_INSTALL | FILES_UNINSTALL

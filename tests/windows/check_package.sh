@@ -26,6 +26,7 @@ system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.d
   winmm.dll version.dll uxtheme.dll dwmapi.dll d3d9.dll d3d11.dll dxgi.dll dwrite.dll d2d1.dll
   netapi32.dll userenv.dll shlwapi.dll wtsapi32.dll mpr.dll crypt32.dll secur32.dll shcore.dll
   authz.dll bcrypt.dll iphlpapi.dll dnsapi.dll winspool.drv opengl32.dll "
+system_dlls=" $(echo $system_dlls) "
 shipped=" $(cd "$stage" && find . -maxdepth 1 -iname '*.dll' -printf '%f ' | tr 'A-Z' 'a-z') "
 
 count=0

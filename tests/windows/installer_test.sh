@@ -5,7 +5,7 @@
 # program from the menu, and an entry in the user's list of programs; the
 # installed program starts and works in its per-user folder; the silent
 # uninstall then takes away all it added and nothing the user made.
-# Usage: installer_test.sh <wine prefix> <setup.exe> <staged folder>
+# Usage: with-vscanner.sh ... -- installer_test.sh <wine prefix> <setup.exe> <staged folder>
 set -euo pipefail
 export WINEPREFIX="$1"
 setup="$2"
@@ -48,13 +48,17 @@ wine reg query "$key" /v UninstallString 2>/dev/null | grep -q 'Uninstall.exe' |
   fail "no uninstall entry under $key"
 
 # Started as the Start menu starts it, the installed program works in its
-# per-user folder: its screenshot mode draws every window there and ends,
-# and the settings it writes at the end land in %LOCALAPPDATA%\Tavorin.
+# per-user folder: its screenshot mode draws every window, takes a picture
+# from the scanner (with-vscanner.sh runs this test) and ends, and the
+# settings it writes at the end land in %LOCALAPPDATA%\Tavorin.
 shots="$(mktemp -d)"
 TAVORIN_SCREENSHOTS="$(winepath -w "$shots" 2>/dev/null | tr -d '\r')" \
+  TAVORIN_SCREENSHOTS_PORT="${TAVORIN_VSCANNER_COM:?run by with-vscanner.sh}" \
   wine "$target/Tavorin_WIN.exe" --from-menu -platform offscreen </dev/null >/dev/null 2>&1 ||
   fail "the installed program ended with $?"
-ls "$shots"/main.png >/dev/null 2>&1 || fail "the installed program drew no window"
+for shot in main.png comsetting.png terminal.png picture.png picture_imgshp.png; do
+  [ -s "$shots/$shot" ] || fail "the installed program did not draw $shot"
+done
 [ -f "$data/Tavorin.ini" ] || fail "no Tavorin.ini in $data after a start from the menu"
 rm -rf "$shots"
 echo "kept by the user" >"$data/note.txt"
