@@ -23,7 +23,8 @@ void feed(Session& s, const std::uint8_t* in, std::size_t size, Result& r) {
     for (Bytes& b : s.subnegotiations()) {
         if (b.size() > Session::kMaxPayload + 1) std::abort();
         ComCode answered;
-        (void)comReply(b, answered);
+        Bytes value;
+        if (comReply(b, answered, value) && value.size() + 2 != b.size()) std::abort();
         r.subs.push_back(std::move(b));
     }
     s.subnegotiations().clear();

@@ -15,7 +15,6 @@
 namespace ombrix {
 
 constexpr int kPortCount = 10;
-constexpr int kMaxCom = 256;
 
 // The wait slice: while a pump is registered it runs at least this often
 // while a call waits, which keeps the program's timers and buttons alive.
@@ -38,8 +37,9 @@ struct Watcher {
 };
 
 struct Port {
-    // Written only by the calling thread.
-    std::int32_t com = 0;
+    // Written only by the calling thread; the COM number is also read by
+    // Ombrix_OpenCancel, which another thread may call.
+    std::atomic<std::int32_t> com{0};
     std::shared_ptr<Device> device;
     std::int32_t firstTimeout = OMBRIX_DEFAULT_FIRST_TIMEOUT_MS;
     std::int32_t dataTimeout = OMBRIX_DEFAULT_DATA_TIMEOUT_MS;

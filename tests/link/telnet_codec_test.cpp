@@ -1,9 +1,14 @@
 // The telnet codec of network ports, against tables: what a session sends,
 // how it answers a server's negotiation (a real server's opening included),
-// how it takes the stream apart however the stream is cut, and the Com Port
-// Control option's commands and answers.
+// how it takes the stream apart however the stream is cut, the Com Port
+// Control option's commands, and the stream codecs of both kinds of port.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "stream_codec.h"
 #include "telnet_codec.h"
 
 namespace tavorin::test {
@@ -175,16 +180,124 @@ TEST(TelnetCodecTest, DataAndCommandsAreEscapedOnTheWayOut) {
     }
 }
 
-TEST(TelnetCodecTest, TheServersAnswersAreTold) {
-    ComCode r;
-    ASSERT_TRUE(comReply({44, 101, 0, 1, 0xC2, 0}, r));
-    EXPECT_EQ(r, SET_BAUDRATE);
-    ASSERT_TRUE(comReply({44, 112, 1}, r));
-    EXPECT_EQ(r, PURGE_DATA);
-    EXPECT_FALSE(comReply({44, 1, 0}, r)) << "a client's command";
-    EXPECT_FALSE(comReply({44, 113}, r)) << "no such code";
-    EXPECT_FALSE(comReply({24, 101, 0}, r)) << "another option";
-    EXPECT_FALSE(comReply({44}, r));
+// The line as the server answers it: every setting asked for comes back
+// as asked, or the first that does not is told with what was asked and
+// what was set; answers still missing are awaited until the time is up.
+// The flow control counts only where the server answers it.
+TEST(TelnetCodecTest, TheLineIsSetOnlyWhenTheServerAnswersWhatWasAsked) {
+    // 115200 8N1 with RTS/CTS, and 300 7E2 with XON/XOFF.
+    const ombrix::LineSettings fast{115200, 8, 1, 'N', true, false};
+    const ombrix::LineSettings slow{300, 7, 2, 'E', false, true};
+    using ombrix::LineFault;
+    using L = ombrix::LineSetting;
+    const Bytes speed115200{101, 0, 1, 0xC2, 0}, data8{102, 8}, none{103, 1}, stop1{104, 1};
+    const struct {
+        const char* what;
+        ombrix::LineSettings line;
+        std::vector<Bytes> answers;  // the answers' codes and values
+        bool timeUp;
+        std::optional<LineFault> verdict;
+    } cases[] = {
+        {"all four as asked", fast, {speed115200, data8, none, stop1}, false, LineFault{}},
+        {"and the flow control too",
+         fast,
+         {speed115200, data8, none, stop1, {105, 3}, {105, 8}},
+         false,
+         LineFault{}},
+        {"another speed",
+         fast,
+         {{101, 0, 0, 0x25, 0x80}, data8, none, stop1},
+         false,
+         LineFault{L::Speed, 115200, 9600}},
+        {"7E2 asked, 8N1 set",
+         slow,
+         {{101, 0, 0, 1, 0x2C}, data8, none, stop1},
+         false,
+         LineFault{L::DataBits, 7, 8}},
+        {"even asked, mark set",
+         slow,
+         {{101, 0, 0, 1, 0x2C}, {102, 7}, {103, 4}, {104, 2}},
+         false,
+         LineFault{L::Parity, 1, OMBRIX_LINE_OTHER}},
+        {"1.5 stop bits",
+         fast,
+         {speed115200, data8, none, {104, 3}},
+         false,
+         LineFault{L::StopBits, 1, OMBRIX_LINE_OTHER}},
+        {"XON/XOFF asked, none set",
+         slow,
+         {{101, 0, 0, 1, 0x2C}, {102, 7}, {103, 3}, {104, 2}, {105, 8}, {105, 1}},
+         false,
+         LineFault{L::Flow, 1, 0}},
+        {"a speed answered in three bytes",
+         fast,
+         {{101, 1, 0xC2, 0}, data8, none, stop1},
+         false,
+         LineFault{L::Speed, 115200, OMBRIX_LINE_OTHER}},
+        {"the stop size still awaited", fast, {speed115200, data8, none}, false, std::nullopt},
+        {"and not answered in time",
+         fast,
+         {speed115200, data8, none},
+         true,
+         LineFault{L::StopBits, 1, OMBRIX_LINE_NO_ANSWER}},
+        {"nothing answered",
+         fast,
+         {{112, 3}},
+         true,
+         LineFault{L::Speed, 115200, OMBRIX_LINE_NO_ANSWER}},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<ombrix::StreamCodec> codec = ombrix::rfc2217Codec();
+        Bytes out;
+        ASSERT_TRUE(codec->setLine(c.line, out));
+        Bytes wire, data;
+        for (const Bytes& a : c.answers) subnegotiation(COM_PORT_OPTION, a, wire);
+        codec->receive(wire.data(), wire.size(), data, out);
+        EXPECT_TRUE(data.empty()) << c.what;
+        EXPECT_EQ(codec->lineVerdict(c.timeUp), c.verdict) << c.what;
+    }
+}
+
+// A raw port's stream is the data as it is, unless it opens the way a
+// telnet server opens a session: then nothing of it is data.
+TEST(TelnetCodecTest, ARawStreamThatOpensWithTelnetNegotiationIsRefused) {
+    const struct {
+        std::vector<Bytes> pieces;
+        Bytes data;
+        bool telnet;
+    } cases[] = {
+        {{{IAC, WILL, 3, 'B'}}, {}, true},
+        {{{IAC}, {DO, 44}}, {}, true},
+        {{{IAC}, {SB}}, {}, true},
+        {{{'B', IAC, WILL, 3}}, {'B', IAC, WILL, 3}, false},
+        {{{IAC}, {IAC, 'x'}}, {IAC, IAC, 'x'}, false},
+        {{{IAC, 0xD8}, {IAC, DO}}, {IAC, 0xD8, IAC, DO}, false},
+        {{{}, {'A'}}, {'A'}, false},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<ombrix::StreamCodec> codec = ombrix::rawCodec();
+        Bytes data, out;
+        for (const Bytes& p : c.pieces) codec->receive(p.data(), p.size(), data, out);
+        EXPECT_EQ(data, c.data);
+        EXPECT_TRUE(out.empty());
+        EXPECT_EQ(codec->fault(), c.telnet ? ombrix::OpenError::Telnet : ombrix::OpenError::None);
+    }
+}
+
+TEST(TelnetCodecTest, AServersWordsAreOneTrimmedLineOfPrintableAscii) {
+    const struct {
+        std::string heard;
+        std::string words;
+    } cases[] = {
+        {"Port already in use\r\n", "Port already in use"},
+        {"\r\n\n  busy: try later \t\r\nsecond line", "busy: try later"},
+        {"caf\xc3\xa9\x07 closed", "caf??? closed"},
+        {std::string(300, 'x'), std::string(ombrix::kMaxWords, 'x')},
+        {" \r\n\t", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ombrix::serverWords(Bytes(c.heard.begin(), c.heard.end())), c.words) << c.heard;
+    }
 }
 
 }  // namespace
