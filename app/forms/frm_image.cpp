@@ -134,17 +134,8 @@ void FrmImage::showSlotCaption(QPushButton* button, const QString& name) {
     const QFontMetrics fm(bold);
     const int room =
         button->width() - 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin) - 4;
-    // The COM number is what tells two scanners apart: it stays whole, and
-    // the description before it gives way at its end, so that the caption
-    // as a whole is shortened in its middle.
-    const qsizetype at = name.lastIndexOf(QStringLiteral("(COM"));
-    if (fm.horizontalAdvance(name) <= room || at < 0) {
-        button->setText(fm.elidedText(name, Qt::ElideMiddle, room));
-    } else {
-        const QString tail = name.mid(at);
-        button->setText(
-            fm.elidedText(name.left(at), Qt::ElideRight, room - fm.horizontalAdvance(tail)) + tail);
-    }
+    button->setText(comsetting::slotCaption(
+        name, room, [&fm](const QString& text) { return fm.horizontalAdvance(text); }));
     button->setToolTip(name);
 }
 

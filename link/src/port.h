@@ -23,6 +23,8 @@ constexpr int kSliceMs = 10;
 // Latin names for the bytes the protocol gives a meaning.
 constexpr unsigned char SYN = 0x16;
 constexpr unsigned char ACK = 0x06;
+constexpr unsigned char NAK = 0x15;
+constexpr unsigned char ENQ = 0x05;
 constexpr unsigned char GS = 0x1D;
 
 // A running watcher thread and the signal it gives when it has ended, so
@@ -100,9 +102,11 @@ std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t 
 
 // Reads up to `count` bytes as they arrive, in as few driver reads as the
 // queue allows. Returns the number read (fewer once the line has been idle
-// for 1000 ms before a read), -4 on a cancel (the bytes read stay in the
-// buffer), -5, -1 or -6.
-std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t count);
+// for 1000 ms before a read), -4 on a cancel, -5, -1 or -6; `*got`, when
+// given, receives the number read in every case (the bytes stay in the
+// buffer on a failure too).
+std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t count,
+                       std::int32_t* got = nullptr);
 
 // Re-arms the watcher's notice once a reader or a clear consumed it, and
 // wakes the watcher that sleeps behind it, so that bytes still queued are
