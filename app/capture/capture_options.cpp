@@ -47,8 +47,8 @@ constexpr StatusRow kStatuses[] = {
       "the port is busy (a network port's server serves another connection)"}},
     {19, {u"その他のライブラリのエラー", "any other failure of the library"}},
     {kNoPicture,
-     {u"--ship・--box にスキャナが画像なしで応答した",
-      "--ship or --box: the scanner answered without a picture"}},
+     {u"IMGSHP・IMGBOX にスキャナが画像なしで応答した",
+      "the scanner answered a ship or box command without a picture"}},
 };
 
 // The options that are no field of a tab, in the order --help shows them.

@@ -350,10 +350,15 @@ QString slotCaption(const QString& name, int room,
     if (width(name) <= room) return name;
     const qsizetype at = name.lastIndexOf(QStringLiteral("(COM"));
     QString head = at < 0 ? name : name.left(at);
-    const QString tail = at < 0 ? QString() : name.mid(at);
+    QString tail = at < 0 ? QString() : name.mid(at);
     if (PortGet::isNetworkName(head.trimmed())) {
         head = head.mid(head.indexOf(QStringLiteral("://")) + 3);
         if (width(head + tail) <= room) return head + tail;
+        // A network port's host and TCP port are what tell it apart; the
+        // number gives way to them.
+        head = head.trimmed();
+        tail.clear();
+        if (width(head) <= room) return head;
     }
     const QString ellipsis = QStringLiteral("…");
     while (!head.isEmpty() && width(head + ellipsis + tail) > room) head.chop(1);

@@ -118,9 +118,10 @@ QString networkPortFailure(std::int32_t code, const QString& folderWarning);
 
 // The caption a slot button shows for the port listed as `name`, in `room`
 // pixels, `width` measuring a text in the button's face: the whole name when
-// it fits. Else the COM number stays whole, since it is what tells two
-// scanners apart; a network port then gives up its scheme first, so that
-// its host stays in view, and what is left gives way at its end.
+// it fits. Else a device's COM number stays whole, since it is what tells
+// two alike adapters apart, and the description gives way at its end. A
+// network port is told apart by its host and TCP port: it gives up its
+// scheme first, then its COM number, and only then the end of the rest.
 QString slotCaption(const QString& name, int room, const std::function<int(const QString&)>& width);
 
 // Network ports the user adds take numbers from here up, above the

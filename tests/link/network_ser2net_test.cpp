@@ -144,14 +144,8 @@ TEST_F(Ser2netTest, ABusyPortTurnsTheOpenAwayInTheServersWords) {
         Ser2net server(scanner->devicePath(), kind, "115200n81");
         SCOPED_TRACE(server.url());
         const int com = Ombrix_PortAdd(server.url().c_str(), 100);
-        int port = 0;
-        const int holder = loopbackSocket(-1, port);
+        const int holder = connectedTo(server.port());
         ASSERT_GE(holder, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(server.port()));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(connect(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
         const auto start = Clock::now();
