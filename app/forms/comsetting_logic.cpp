@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <limits>
+#include <optional>
 
 #include "common.h"
 #include "numbers.h"
@@ -179,13 +180,23 @@ QString lineNotSet(const OpenFailureInfo& why) {
     return localized({u"サーバーが通信設定を受け付けません", "the server did not set the line"});
 }
 
+// A text for each of some library values, and the one for `value` (none
+// when it has no row).
+struct CodedText {
+    std::int32_t value;
+    Text text;
+};
+template <std::size_t N>
+std::optional<QString> textFor(const CodedText (&table)[N], std::int32_t value) {
+    for (const CodedText& row : table) {
+        if (row.value == value) return localized(row.text);
+    }
+    return std::nullopt;
+}
+
 // Which part of a network name is wrong.
 QString namePart(std::int32_t part) {
-    struct Part {
-        std::int32_t part;
-        Text text;
-    };
-    static constexpr Part kParts[] = {
+    static constexpr CodedText kParts[] = {
         {OMBRIX_NAME_SCHEME,
          {u"rfc2217:// か socket:// で始めてください",
           "it must begin with rfc2217:// or socket://"}},
@@ -199,10 +210,7 @@ QString namePart(std::int32_t part) {
         {OMBRIX_NAME_PATH,
          {u"ポート番号の後ろには何も書けません", "nothing may follow the port number"}},
     };
-    for (const Part& p : kParts) {
-        if (p.part == part) return localized(p.text);
-    }
-    return QString();
+    return textFor(kParts, part).value_or(QString());
 }
 
 }  // namespace
@@ -213,11 +221,7 @@ QString openFailureMessage(std::int32_t code, const OpenFailureInfo& why) {
     // to an open that failed for it, whatever code that failure has: a
     // network port's malformed name is a parameter error, a server that
     // cannot set the line a communication error.
-    struct CauseLine {
-        std::int32_t cause;
-        Text line;
-    };
-    static constexpr CauseLine kCauses[] = {
+    static constexpr CodedText kCauses[] = {
         // The usual reason on Linux: the serial devices belong to a group
         // the user is not in, and a new group takes a new login.
         {OMBRIX_OPEN_DENIED,
@@ -253,19 +257,16 @@ QString openFailureMessage(std::int32_t code, const OpenFailureInfo& why) {
     const QString text = ErrorMessageText(code);
     if (text.isEmpty()) return text;
     if (why.reason == OMBRIX_OPEN_LINE_NOT_SET) return text + u'\n' + lineNotSet(why);
-    for (const CauseLine& c : kCauses) {
-        if (c.cause != why.reason) continue;
-        QString line = localized(c.line);
-        QString fact;
-        if (why.reason == OMBRIX_OPEN_TURNED_AWAY && !why.words.isEmpty()) {
-            fact = localized({u"サーバーの応答: %1", "the server said: %1"}).arg(why.words);
-        } else if (why.reason == OMBRIX_OPEN_BAD_NAME) {
-            fact = namePart(why.namePart);
-        }
-        if (!fact.isEmpty()) line += localized({u"（%1）", " (%1)"}).arg(fact);
-        return text + u'\n' + line;
+    std::optional<QString> line = textFor(kCauses, why.reason);
+    if (!line) return text;
+    QString fact;
+    if (why.reason == OMBRIX_OPEN_TURNED_AWAY && !why.words.isEmpty()) {
+        fact = localized({u"サーバーの応答: %1", "the server said: %1"}).arg(why.words);
+    } else if (why.reason == OMBRIX_OPEN_BAD_NAME) {
+        fact = namePart(why.namePart);
     }
-    return text;
+    if (!fact.isEmpty()) *line += localized({u"（%1）", " (%1)"}).arg(fact);
+    return text + u'\n' + *line;
 }
 
 QString openFailureMessage(std::int32_t code, std::int32_t cause) {

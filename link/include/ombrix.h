@@ -433,12 +433,21 @@ OMBRIX_API int32_t Ombrix_DataRecv(int32_t handle, unsigned char* buffer, int32_
  *   printer port) is written directly; a file another program holds open
  *   without delete sharing cannot be replaced, which fails the transfer
  *   with OMBRIX_E_FILE and leaves it as it was.
+ * The picture replaces what stood at `path` only once its closing reply has
+ * come, or has failed to come (a time-out, a cancel, the line gone: the
+ * picture is kept and the call reports that failure). A closing reply that
+ * is no reply -- anything but text and ACK, NAK or ENQ before its '.' or '!',
+ * or one longer than the buffer -- shows that the announced length was not
+ * the picture's (it went on past it, or the stream was altered on its way):
+ * the picture is dropped, `path` stays as it was, and the call gives
+ * OMBRIX_E_COMM.
  * `mode` must be 2; `capacity` should be at least 6.
  * Returns the reply's length, or OMBRIX_E_PARAM, OMBRIX_E_NOT_OPEN,
  * OMBRIX_E_TIMEOUT (no first byte, an image chunk stalled for 1000 ms, or no
  * closing reply), OMBRIX_E_COMM (header cut short, length 0 or smaller than
- * the sub-header), OMBRIX_E_NO_ROOM (a sub-header over 1025 bytes),
- * OMBRIX_E_FILE, OMBRIX_E_CANCELLED. After a failure the input is drained.
+ * the sub-header, a closing reply that is none), OMBRIX_E_NO_ROOM (a
+ * sub-header over 1025 bytes), OMBRIX_E_FILE, OMBRIX_E_CANCELLED. After a
+ * failure the input is drained.
  */
 OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned char* buffer,
                                     int32_t capacity, int32_t mode);
@@ -447,8 +456,10 @@ OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned c
  * Reports the image transfer: returns OMBRIX_IMAGE_IDLE, _RUNNING or _FAILED,
  * or OMBRIX_E_NOT_OPEN for a handle outside 0..9 or a closed port. Each
  * given out pointer is set to 0 first and, for an open port, to the announced
- * length L and to the image bytes stored so far. The values stay after the
- * transfer until the next one starts.
+ * length L and to the image bytes received so far: while the transfer runs
+ * it grows by whole chunks of 1024 bytes; once a transfer broke off it holds
+ * every image byte that arrived, the last chunk's included. The values stay
+ * after the transfer until the next one starts.
  */
 OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t* received);
 

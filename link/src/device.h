@@ -124,7 +124,10 @@ class Device {
 
     // Applies the line settings. Like a serial driver, a device may refuse
     // parts it cannot do (a pseudo-terminal has no modem lines); such
-    // refusals are not errors for the caller.
+    // refusals are not errors for the caller. A network server that sets
+    // the line otherwise than asked is another matter -- the scanner would
+    // talk at another speed with nothing to show for it -- and refusal()
+    // tells it.
     virtual void configure(const LineSettings& line) = 0;
 
     // Discards the input queue, the output queue, or both.

@@ -1,9 +1,10 @@
-// The network device on POSIX: a TCP connection to a serial device server,
-// either a telnet session with the Com Port Control option (rfc2217://) or
-// the bare byte stream (socket://). It stands where a tty would: the same
-// waits sleep in poll() on the connection, a closed or reset connection is
-// a vanished device, and the telnet commands in the stream are taken out
-// before the core sees a byte.
+// The network device on POSIX: a TCP connection to a serial device server.
+// It stands where a tty would: the same waits sleep in poll() on the
+// connection, and a closed or reset connection is a vanished device. What
+// the stream carries besides the scanner's bytes is its codec's business --
+// the bare stream of socket://, or the telnet session of rfc2217://, whose
+// commands are taken out before the core sees a byte -- so that one
+// transport serves both kinds of port.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/sockios.h>
