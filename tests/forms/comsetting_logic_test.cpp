@@ -145,8 +145,6 @@ TEST(ComSettingLogic, WhyAPortDidNotOpen) {
         {OMBRIX_E_NOT_OPEN, busy,
          "ポートオープンエラー\nポートは他の接続が使用中です（サーバーの応答: Port already in "
          "use）"},
-        {OMBRIX_E_NOT_OPEN, info(OMBRIX_OPEN_TURNED_AWAY),
-         "ポートオープンエラー\nポートは他の接続が使用中です"},
         {OMBRIX_E_PARAM, badName,
          "パラメータエラー\nネットワークポートの名前が正しくありません（IPv6 アドレスは [ ] "
          "で囲んでください）"},
@@ -170,7 +168,6 @@ TEST(ComSettingLogic, TheSlotCaptionKeepsTheComNumberAndANetworkPortsHost) {
         int room;
         const char* caption;
     } rows[] = {
-        {"USB Serial (ttyUSB0) (COM33)", 40, "USB Serial (ttyUSB0) (COM33)"},
         {"USB Serial (ttyUSB0) (COM33)", 16, "USB Seri…(COM33)"},
         {"rfc2217://10.0.0.5:4001 (COM100)", 24, "10.0.0.5:4001 (COM100)"},
         {"socket://scanner-line-3.example:4001 (COM101)", 30, "scanner-line-3.example:4001"},

@@ -190,71 +190,36 @@ TEST(TelnetCodecTest, TheLineIsSetOnlyWhenTheServerAnswersWhatWasAsked) {
     const ombrix::LineSettings slow{300, 7, 2, 'E', false, true};
     using ombrix::LineFault;
     using L = ombrix::LineSetting;
-    const Bytes speed115200{101, 0, 1, 0xC2, 0}, data8{102, 8}, none{103, 1}, stop1{104, 1};
+    // The server's answers: the command's code plus 100, then its value.
+    const Bytes b115200{101, 0, 1, 0xC2, 0}, b9600{101, 0, 0, 0x25, 0x80}, b300{101, 0, 0, 1, 0x2C};
+    const Bytes d8{102, 8}, d7{102, 7}, none{103, 1}, even{103, 3}, mark{103, 4}, s1{104, 1},
+        s2{104, 2}, rtsCts{105, 3}, dtrOn{105, 8}, noFlow{105, 1};
     const struct {
-        const char* what;
         ombrix::LineSettings line;
-        std::vector<Bytes> answers;  // the answers' codes and values
+        std::vector<Bytes> answers;
         bool timeUp;
         std::optional<LineFault> verdict;
     } cases[] = {
-        {"all four as asked", fast, {speed115200, data8, none, stop1}, false, LineFault{}},
-        {"and the flow control too",
-         fast,
-         {speed115200, data8, none, stop1, {105, 3}, {105, 8}},
-         false,
-         LineFault{}},
-        {"another speed",
-         fast,
-         {{101, 0, 0, 0x25, 0x80}, data8, none, stop1},
-         false,
-         LineFault{L::Speed, 115200, 9600}},
-        {"7E2 asked, 8N1 set",
-         slow,
-         {{101, 0, 0, 1, 0x2C}, data8, none, stop1},
-         false,
-         LineFault{L::DataBits, 7, 8}},
-        {"even asked, mark set",
-         slow,
-         {{101, 0, 0, 1, 0x2C}, {102, 7}, {103, 4}, {104, 2}},
-         false,
-         LineFault{L::Parity, 1, OMBRIX_LINE_OTHER}},
-        {"1.5 stop bits",
-         fast,
-         {speed115200, data8, none, {104, 3}},
-         false,
-         LineFault{L::StopBits, 1, OMBRIX_LINE_OTHER}},
-        {"XON/XOFF asked, none set",
-         slow,
-         {{101, 0, 0, 1, 0x2C}, {102, 7}, {103, 3}, {104, 2}, {105, 8}, {105, 1}},
-         false,
-         LineFault{L::Flow, 1, 0}},
-        {"a speed answered in three bytes",
-         fast,
-         {{101, 1, 0xC2, 0}, data8, none, stop1},
-         false,
-         LineFault{L::Speed, 115200, OMBRIX_LINE_OTHER}},
-        {"the stop size still awaited", fast, {speed115200, data8, none}, false, std::nullopt},
-        {"and not answered in time",
-         fast,
-         {speed115200, data8, none},
-         true,
-         LineFault{L::StopBits, 1, OMBRIX_LINE_NO_ANSWER}},
-        {"nothing answered",
-         fast,
-         {{112, 3}},
-         true,
-         LineFault{L::Speed, 115200, OMBRIX_LINE_NO_ANSWER}},
+        {fast, {b115200, d8, none, s1}, false, LineFault{}},
+        {fast, {b115200, d8, none, s1, rtsCts, dtrOn}, false, LineFault{}},
+        {fast, {b9600, d8, none, s1}, false, LineFault{L::Speed, 115200, 9600}},
+        {slow, {b300, d8, none, s1}, false, LineFault{L::DataBits, 7, 8}},
+        {slow, {b300, d7, mark, s2}, false, LineFault{L::Parity, 1, OMBRIX_LINE_OTHER}},
+        {slow, {b300, d7, even, s2, dtrOn, noFlow}, false, LineFault{L::Flow, 1, 0}},
+        // Still awaited, then not answered in time.
+        {fast, {b115200, d8, none}, false, std::nullopt},
+        {fast, {b115200, d8, none}, true, LineFault{L::StopBits, 1, OMBRIX_LINE_NO_ANSWER}},
+        {fast, {{112, 3}}, true, LineFault{L::Speed, 115200, OMBRIX_LINE_NO_ANSWER}},
     };
-    for (const auto& c : cases) {
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
         std::unique_ptr<ombrix::StreamCodec> codec = ombrix::rfc2217Codec();
         Bytes out;
-        ASSERT_TRUE(codec->setLine(c.line, out));
+        ASSERT_TRUE(codec->setLine(cases[i].line, out));
         Bytes wire, data;
-        for (const Bytes& a : c.answers) subnegotiation(COM_PORT_OPTION, a, wire);
+        for (const Bytes& a : cases[i].answers) subnegotiation(COM_PORT_OPTION, a, wire);
         codec->receive(wire.data(), wire.size(), data, out);
-        EXPECT_TRUE(data.empty()) << c.what;
-        EXPECT_EQ(codec->lineVerdict(c.timeUp), c.verdict) << c.what;
+        EXPECT_TRUE(data.empty()) << i;
+        EXPECT_EQ(codec->lineVerdict(cases[i].timeUp), cases[i].verdict) << "case " << i;
     }
 }
 
@@ -268,11 +233,9 @@ TEST(TelnetCodecTest, ARawStreamThatOpensWithTelnetNegotiationIsRefused) {
     } cases[] = {
         {{{IAC, WILL, 3, 'B'}}, {}, true},
         {{{IAC}, {DO, 44}}, {}, true},
-        {{{IAC}, {SB}}, {}, true},
         {{{'B', IAC, WILL, 3}}, {'B', IAC, WILL, 3}, false},
         {{{IAC}, {IAC, 'x'}}, {IAC, IAC, 'x'}, false},
         {{{IAC, 0xD8}, {IAC, DO}}, {IAC, 0xD8, IAC, DO}, false},
-        {{{}, {'A'}}, {'A'}, false},
     };
     for (const auto& c : cases) {
         std::unique_ptr<ombrix::StreamCodec> codec = ombrix::rawCodec();
