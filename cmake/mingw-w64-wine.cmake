@@ -1,6 +1,10 @@
 # Cross-builds for 64-bit Windows with MinGW-w64 and runs what it builds
 # under Wine:
 #   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-wine.cmake
+# or, with the program, chained behind the toolchain of Qt for Windows
+# (scripts/qt-mingw.sh builds it; scripts/windows.sh does all of this):
+#   -DCMAKE_TOOLCHAIN_FILE=<qt>/lib/cmake/Qt6/qt.toolchain.cmake
+#   -DQT_CHAINLOAD_TOOLCHAIN_FILE=cmake/mingw-w64-wine.cmake
 #
 # The posix thread flavour of the compiler is named explicitly: the win32
 # flavour has no std::mutex or std::condition_variable, and installing it
@@ -19,10 +23,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The compiler's runtime (libstdc++, libgcc, winpthreads) goes into every
-# binary, so that the DLL and the test programs need no DLL but the system's.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Which binaries carry the compiler's runtime inside them and which share
+# its DLLs with Qt is decided per target (cmake/Windows.cmake).
 
 # Test programs run through Wine (wine-run.sh), so CTest and
 # gtest_discover_tests take them as they are; the prefix is $WINEPREFIX, or

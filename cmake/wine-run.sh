@@ -15,6 +15,11 @@ case "${1:-}" in
 esac
 export WINEPREFIX="${WINEPREFIX:-$default_prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Qt writes its messages and a Qt Test's results to the debugger's channel
+# when no console window is attached, as under Wine: they go to the
+# streams instead. Wine passes no variable starting with QT_ on, but strips
+# the WINE from this one.
+export WINEQT_FORCE_STDERR_LOGGING=1
 
 # Wine's background processes, when this run is the one that starts them,
 # inherit its output and outlive it; a caller that reads the output to its

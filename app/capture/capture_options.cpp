@@ -37,7 +37,9 @@ constexpr StatusRow kStatuses[] = {
     {13,
      {u"受信タイムアウト (全体が届いた画像は残す)",
       "receive time-out (a picture that came whole is kept)"}},
-    {kCancelled, {u"キャンセル (SIGINT・SIGTERM を含む)", "cancelled (also by SIGINT or SIGTERM)"}},
+    {kCancelled,
+     {u"キャンセル (SIGINT・SIGTERM・SIGHUP などのシグナルを含む)",
+      "cancelled (also by a signal: SIGINT, SIGTERM, SIGHUP ...)"}},
     {15, {u"ライブラリへのパラメータエラー", "parameter error in the library"}},
     {16,
      {u"通信エラー (回線が切れた、ヘッダが不正)", "communication error (line gone, bad header)"}},
@@ -76,13 +78,14 @@ constexpr Option kOptions[] = {
     {"raw", "TEXT", "send TEXT as typed (any command; an image reply goes to --output)"},
     {"settings", "FILE",
      "start from the fields, file name and connection remembered in the program's Tavorin.ini; "
-     "they are checked as the options are",
+     "they are checked as the options are, and one that holds a control character (a NUL, a "
+     "line break) is refused",
      true},
     {"compute", nullptr, "IMGBOX: the \"計算\" button: the area values from the -mm options"},
     {"output", "FILE",
      "where the image goes, written whole or not at all (default: the program's default name, "
-     "Tavorin_Image1.<EXT>, in the current directory); a picture that came whole is kept even "
-     "when the scanner's closing reply then fails to come",
+     "Tavorin_Image1.<EXT>, in the current directory; an empty name is refused); a picture "
+     "that came whole is kept even when the scanner's closing reply then fails to come",
      true},
     {"json", nullptr,
      "print one JSON object at the end: result, message, command, file (the picture written, "
@@ -439,11 +442,13 @@ class Parser {
         Request& r = out_.request;
         const comsetting::Record record = comsetting::parseRecord(c.ComSetting[0]);
         haveRecord_ = !settingsFile_.isEmpty() && !c.ComSetting[0].isEmpty();
+        storedRecord_ = c.ComSetting[0];
         r.com = record.com;
         r.line = record.positions;
         timeoutText_ = record.timeoutText;
         if (r.tab) {
             const QString& fields = c.*fieldsText(*r.tab);
+            storedFields_ = fields;
             values_ = image::loadFields(*r.tab, fields);
             fromFile_.assign(values_.size(), !fields.isEmpty());
             if (QString Common::*file = fileText(*r.tab)) {
@@ -473,6 +478,9 @@ class Parser {
             } else if (n == QLatin1String("timeout")) {
                 timeoutText_ = a.value;
             } else if (n == QLatin1String("output")) {
+                // No file has an empty name; the default name is had by
+                // leaving the option out.
+                if (a.value.isEmpty()) return usage({u"--output が空です", "--output is empty"});
                 file_ = a.value;
             } else if (!optionNamed(n)) {
                 if (!takeField(n, a.value)) return false;
@@ -557,6 +565,7 @@ class Parser {
 
     bool check() {
         Request& r = out_.request;
+        if (!checkRemembered()) return false;
         if (has("compute") && !computeArea()) return false;
         // What the settings file gave, and no option or "計算" replaced, is
         // checked as the options were.
@@ -635,6 +644,43 @@ class Parser {
         return true;
     }
 
+    // A remembered text that holds a control character is malformed however
+    // the rest of it reads (a file name cut at its NUL names another file),
+    // unless an option gives the value instead.
+    bool checkRemembered() {
+        const Request& r = out_.request;
+        auto refuseControl = [&](const QString& key, const QString& option, char16_t c) {
+            const QString code = QStringLiteral("%1").arg(c, 4, 16, QChar(u'0')).toUpper();
+            return refuse(
+                kRefused, {key, option},
+                localized({u"制御文字 U+%1 が含まれています", "holds the control character U+%1"})
+                    .arg(code));
+        };
+        for (const char* option : {"port", "line", "flow", "timeout"}) {
+            if (!fromRecord(option)) continue;
+            if (const auto c = ControlCharacterIn(storedRecord_)) {
+                return refuseControl(SettingsKey(0), QStringLiteral("--") + QLatin1String(option),
+                                     *c);
+            }
+            break;
+        }
+        if (!r.tab) return true;
+        const auto fields = image::table(*r.tab).fields;
+        const QStringList pieces = SplitFields(storedFields_, static_cast<int>(fields.size()));
+        for (std::size_t row = 0; row < fields.size() && row < std::size_t(pieces.size()); ++row) {
+            if (!fromFile_[row]) continue;
+            if (const auto c = ControlCharacterIn(pieces[static_cast<qsizetype>(row)])) {
+                return refuseControl(SettingsKey(fieldsText(*r.tab)), optionOf(fields[row].id), *c);
+            }
+        }
+        if (QString Common::*file = fileText(*r.tab); file && !has("output")) {
+            if (const auto c = ControlCharacterIn(file_)) {
+                return refuseControl(SettingsKey(file), QStringLiteral("--output"), *c);
+            }
+        }
+        return true;
+    }
+
     // The "計算" button: the area values from the millimetre fields.
     bool computeArea() {
         if (out_.request.tab != Tab::Box) {
@@ -703,6 +749,10 @@ class Parser {
     QString file_;
     bool fileGarbled_ = false;
     QString timeoutText_;
+    // The settings file's texts as they stood, for the check of what they
+    // hold: the connection, and the tab's fields.
+    QString storedRecord_;
+    QString storedFields_;
     // The settings file remembers a connection.
     bool haveRecord_ = false;
 };
@@ -799,7 +849,8 @@ QString helpText() {
         "      a black-and-white BMP of the left half of the picture\n"
         "  tavorin-capture --port /dev/ttyUSB0 --line 115200,8,N,1 --snap --trigger trigger\n"
         "      take a picture once the scanner's trigger is pressed (waits without limit;\n"
-        "      `timeout 30 tavorin-capture ...` ends it cleanly with status 14)\n"
+        "      `timeout --preserve-status 30 tavorin-capture ...` gives up cleanly after\n"
+        "      30 s with status 14; without --preserve-status, timeout exits with 124)\n"
         "  tavorin-capture --settings Tavorin.ini --box --json\n"
         "      the signature area as the program's IMGBOX tab was last used, on its port,\n"
         "      and a JSON report on standard output\n\n"
@@ -808,9 +859,16 @@ QString helpText() {
         "came whole is kept even when the scanner's closing reply then fails to come: the\n"
         "status is that failure's (13 for a time-out), the message says the picture was\n"
         "kept, and the JSON's \"file\" names it.\n\n"
-        "A progress bar appears on standard error when it is a terminal. SIGINT and\n"
-        "SIGTERM cancel the transfer: the port is left usable and no partial file remains.\n"
-        "A second signal ends the program at once, with status 14.\n");
+        "A file that must keep its identity (a hard link, a file in a folder that takes\n"
+        "no new file, another user's file in a sticky folder) is rewritten in place,\n"
+        "only once room for the whole picture is reserved and no other writer holds it;\n"
+        "a disk too full leaves the old picture as it was (status 12, with the reason).\n\n"
+        "A progress bar appears on standard error when it is a terminal; every message\n"
+        "starts with \"tavorin-capture:\". SIGINT, SIGTERM, SIGHUP and every other\n"
+        "signal that would end the program (SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM ...)\n"
+        "cancel the transfer, also one waiting for a FIFO's reader: the port is left\n"
+        "usable and no partial file remains. SIGPIPE is ignored: a closed pipe is a\n"
+        "failed write. A second signal ends the program at once, with status 14.\n");
     return h;
 }
 

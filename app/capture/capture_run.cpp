@@ -1,12 +1,5 @@
 #include "capture_run.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,12 +10,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "binding.h"
+#include "cancel_signals.h"
 #include "common.h"
 #include "dialog.h"
 #include "ombrix.h"
@@ -34,14 +28,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the pump, the signal thread and the run share.
+// What the pump, the cancel requests and the run share.
 struct Session {
     // The COM number being opened or open (0 for none), and its handle.
     std::atomic<std::int32_t> com{0};
     std::atomic<std::int32_t> handle{-1};
     std::atomic<bool> cancel{false};
-    // A second signal: end at once.
+    // A second request: end at once.
     std::atomic<bool> hurry{false};
+    // Set once the run has returned, so that a second request stops
+    // waiting for it.
+    std::mutex overMutex;
+    std::condition_variable overChanged;
+    bool over = false;
     bool progress = false;
     Clock::time_point lastDraw;
     bool drawn = false;
@@ -49,8 +48,9 @@ struct Session {
 Session g_session;
 
 // The run's temporary alias for a device named by its path. It is removed
-// on every way out, the fast one a second signal takes included, which may
-// start on the signal thread: so making it and removing it take one lock.
+// on every way out, the fast one a second request takes included, which may
+// start on the listener's thread: so making it and removing it take one
+// lock.
 class TempAlias {
   public:
     // The library makes it at the lowest free number from `first`; its
@@ -89,24 +89,20 @@ TempAlias g_alias;
 std::array<char, 256> g_cancelLine{};
 std::atomic<std::size_t> g_cancelLineSize{0};
 
-// The end a second signal asks for: nothing left behind, nothing more
+// The end a second request asks for: nothing left behind, nothing more
 // waited for.
 [[noreturn]] void endNow() {
     g_alias.removeForExit();
-    const std::size_t n = g_cancelLineSize.load();
-    if (n > 0 && ::write(STDERR_FILENO, g_cancelLine.data(), n) < 0) {
-        // Nothing more can be told.
-    }
-    ::_exit(kCancelled);
+    endAtOnce(g_cancelLine.data(), g_cancelLineSize.load(), kCancelled);
 }
 
-// The signals that cancel a run.
-sigset_t cancelSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
+// Marks the run as over (it has returned) for a second request that waits.
+void markOver() {
+    {
+        std::lock_guard lock(g_session.overMutex);
+        g_session.over = true;
+    }
+    g_session.overChanged.notify_all();
 }
 
 // The binding tells a missing library through the dialog seam: here the
@@ -243,34 +239,6 @@ std::int32_t comForPath(const QString& path, QString& why) {
     return folderRefuses();
 }
 
-// Why the picture file at `path` could not be written, as the system says
-// it: the file or folder refused (a directory at its name, no permission, a
-// FIFO without a reader, a read-only disk), or a full disk. Only looks:
-// nothing is created or truncated. Empty when no cause shows.
-QString whyNotWritable(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
-    int error = 0;
-    if (::stat(name.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            error = EISDIR;
-        } else {
-            const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-            if (fd < 0) error = errno;
-            if (fd >= 0) ::close(fd);
-        }
-    } else if (errno != ENOENT) {
-        error = errno;
-    }
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (error == 0 && st.st_mode == 0 && ::access(folder.constData(), W_OK | X_OK) != 0) {
-        error = errno;
-    }
-    struct statvfs fs {};
-    if (error == 0 && ::statvfs(folder.constData(), &fs) == 0 && fs.f_bavail == 0) error = ENOSPC;
-    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
-}
-
 // The message of a failed library call: the program's text for the code,
 // or, for a code it shows nothing for, what the exit status means.
 QString failureText(std::int32_t code) {
@@ -280,56 +248,22 @@ QString failureText(std::int32_t code) {
 
 }  // namespace
 
-struct SignalCancel::Impl {
-    sigset_t set;
-    std::thread thread;
-};
-
-SignalCancel::SignalCancel() : impl_(new Impl) {
-    const sigset_t cancels = cancelSignals();
-    impl_->set = cancels;
-    // Sent by the destructor to end the thread.
-    sigaddset(&impl_->set, SIGUSR2);
-    pthread_sigmask(SIG_BLOCK, &impl_->set, nullptr);
-    // A signal that came while the program started (held since its first
-    // instruction) is taken now, so that the run it cancels never begins.
-    const timespec now{0, 0};
-    if (sigtimedwait(&cancels, nullptr, &now) > 0) g_session.cancel.store(true);
-    impl_->thread = std::thread([set = impl_->set] {
-        for (;;) {
-            int sig = 0;
-            if (sigwait(&set, &sig) != 0 || sig == SIGUSR2) return;
-            const bool second = g_session.cancel.exchange(true);
-            if (second) g_session.hurry.store(true);
-            // Ombrix_OpenCancel may be called from another thread: a wait of
-            // the main thread ends at once, pump or none, on the open under
-            // way or on the port it opened alike.
-            if (const std::int32_t com = g_session.com.load(); com > 0) OpenCancel(com);
-            if (!second) continue;
-            // The main thread ends at its next pump, or finishes on its own
-            // and ends this thread; should it do neither (a write that does
-            // not return), the process ends from here.
-            sigset_t stop;
-            sigemptyset(&stop);
-            sigaddset(&stop, SIGUSR2);
-            const timespec grace{0, 200'000'000};
-            if (sigtimedwait(&stop, nullptr, &grace) == SIGUSR2) return;
-            endNow();
-        }
-    });
-}
-
-SignalCancel::~SignalCancel() {
-    pthread_kill(impl_->thread.native_handle(), SIGUSR2);
-    impl_->thread.join();
-    // The signals stay blocked: one that came after the thread's last look
-    // would otherwise end the process by its default action now, after the
-    // command was cancelled and reported. Blocked, it is dropped at exit.
-    delete impl_;
-}
-
-bool SignalCancel::requested() {
-    return g_session.cancel.load();
+void cancelRequested(int count) {
+    g_session.cancel.store(true);
+    if (count > 1) g_session.hurry.store(true);
+    // Ombrix_OpenCancel may be called from another thread: a wait of the
+    // main thread ends at once, pump or none, on the open under way or on
+    // the port it opened alike.
+    if (const std::int32_t com = g_session.com.load(); com > 0) OpenCancel(com);
+    if (count == 1) return;
+    // The main thread ends at its next pump, or finishes the run on its
+    // own; should it do neither (a call that does not return), the process
+    // ends from here.
+    std::unique_lock lock(g_session.overMutex);
+    if (!g_session.overChanged.wait_for(lock, std::chrono::milliseconds(200),
+                                        [] { return g_session.over; })) {
+        endNow();
+    }
 }
 
 Outcome run(const Request& r, bool progress) {
@@ -343,6 +277,7 @@ Outcome run(const Request& r, bool progress) {
             setDialog(nullptr);
             g_session.handle.store(-1);
             g_session.com.store(0);
+            markOver();
         }
     } restore;
     auto fail = [&](int status, const QString& message) {
@@ -351,7 +286,7 @@ Outcome run(const Request& r, bool progress) {
         return out;
     };
     const QString cancelled = ErrorMessageText(OMBRIX_E_CANCELLED);
-    // A signal that came before the port is touched leaves it untouched.
+    // A request that came before the port is touched leaves it untouched.
     if (g_session.cancel.load()) return fail(kCancelled, cancelled);
 
     if (!binding::available()) return fail(kNoLibrary, boxes.messages.join(u'\n'));
@@ -422,12 +357,12 @@ Outcome run(const Request& r, bool progress) {
         // closing reply that should follow it then failed to come.
         out.bytes = received;
         if (received > 0 &&
-            (got >= 0 || image::pictureKept(got, received, !(fileStamp(r.output) == before)))) {
+            (got >= 0 || image::pictureKept(got, received, before, fileStamp(r.output)))) {
             out.file = r.output;
         }
     }
     if (got < 0) {
-        // A cancel that came from a signal is the signal's, whatever the
+        // A cancel that came from outside is that request's, whatever the
         // interrupted call made of it.
         const std::int32_t code = g_session.cancel.load() ? OMBRIX_E_CANCELLED : got;
         QString message = failureText(code);
@@ -436,8 +371,10 @@ Outcome run(const Request& r, bool progress) {
                                  "the scanner's reply is longer than %1 bytes"})
                           .arg(kCapacity);
         } else if (code == OMBRIX_E_FILE) {
+            // The system's reason, as the library met it: a full disk, an
+            // I/O error, a removed folder, a file another writer held.
             message = portFailure(message, r.output);
-            if (const QString why = whyNotWritable(r.output); !why.isEmpty()) {
+            if (const QString why = FileFailureText(h); !why.isEmpty()) {
                 message += QStringLiteral(": ") + why;
             }
         }
@@ -558,13 +495,17 @@ int capture(const QList<QByteArray>& args) {
         QString warning;
         const int status = listPorts(r.json, out, warning);
         if (!warning.isEmpty()) tell(warning);
-        print(status == kAck ? stdout : stderr, out);
+        if (status == kAck) {
+            print(stdout, out);
+        } else {
+            tell(QString::fromLocal8Bit(out).trimmed());
+        }
         return finish(status);
     }
-    const Outcome o = run(r, isatty(STDERR_FILENO) == 1);
+    const Outcome o = run(r, standardErrorIsTerminal());
     QString line = o.message;
     if (o.status == kAck && !o.file.isEmpty()) line += QStringLiteral(": ") + o.file;
-    print(stderr, line.toLocal8Bit() + '\n');
+    tell(line);
     if (r.json) {
         print(stdout, toJson(o));
     } else if (!r.image && !o.reply.isEmpty()) {

@@ -1,6 +1,7 @@
 // tavorin-capture at work: the request run through the program's binding to
-// the link library, cancelled cleanly by SIGINT or SIGTERM, with a progress
-// bar while the picture arrives, and the outcome as a line or as JSON.
+// the link library, cancelled cleanly by a request from outside (a signal),
+// with a progress bar while the picture arrives, and the outcome as a line
+// or as JSON.
 #pragma once
 
 #include <QByteArray>
@@ -41,23 +42,11 @@ QByteArray toJson(const Outcome& outcome);
 // output that could not be written makes it kOutputLost.
 int capture(const QList<QByteArray>& args);
 
-// While one lives, SIGINT and SIGTERM cancel the running command instead of
-// ending the process; a second signal ends it at once (status kCancelled),
-// removing the run's temporary alias first. Make it before any other thread
-// starts, so that every thread inherits the blocked signals; they stay
-// blocked after it is gone, until the process ends.
-class SignalCancel {
-  public:
-    SignalCancel();
-    ~SignalCancel();
-    SignalCancel(const SignalCancel&) = delete;
-    SignalCancel& operator=(const SignalCancel&) = delete;
-    // Whether a signal asked to cancel.
-    static bool requested();
-
-  private:
-    struct Impl;
-    Impl* impl_;
-};
+// What a request from outside to stop the run does (see CancelSignals, which
+// calls it on a thread of its own): the first cancels the running command,
+// which then ends cleanly with status kCancelled; a second one ends the
+// process at once with that status, removing the run's temporary alias
+// first, at the run's next pump or within 200 ms.
+void cancelRequested(int count);
 
 }  // namespace tavorin::capture

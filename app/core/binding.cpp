@@ -44,6 +44,7 @@ struct Exports {
     decltype(&Ombrix_OpenFailureLine) OpenFailureLine = nullptr;
     decltype(&Ombrix_OpenCancel) OpenCancel = nullptr;
     decltype(&Ombrix_PortNameCheck) PortNameCheck = nullptr;
+    decltype(&Ombrix_FileFailure) FileFailure = nullptr;
 };
 
 struct State {
@@ -129,6 +130,7 @@ bool load() {
     bindOne(s.handle, "Ombrix_OpenFailureLine", f.OpenFailureLine, missing);
     bindOne(s.handle, "Ombrix_OpenCancel", f.OpenCancel, missing);
     bindOne(s.handle, "Ombrix_PortNameCheck", f.PortNameCheck, missing);
+    bindOne(s.handle, "Ombrix_FileFailure", f.FileFailure, missing);
     if (!missing.isEmpty()) {
         dialog().message(localized({u"ライブラリ %1 に次の関数がありません: %2\n"
                                     u"スキャナとの通信はできません。",
@@ -258,6 +260,17 @@ std::int32_t PortNameCheck(const QString& name) {
     return state().fn.PortNameCheck(QFile::encodeName(name).constData());
 }
 
+std::int32_t FileFailure(std::int32_t handle) {
+    return call(&Exports::FileFailure, handle);
+}
+
+QString FileFailureText(std::int32_t handle) {
+    const std::int32_t code = FileFailure(handle);
+    // Qt words the number as the platform does: strerror() where the
+    // library gives errno, the system's message table for GetLastError().
+    return code > 0 ? qt_error_string(code) : QString();
+}
+
 QString PortName(std::int32_t com) {
     if (!load()) return QString();
     char path[512];
@@ -339,6 +352,9 @@ std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& re
                        std::int32_t capacity, std::int32_t mode, QByteArray* raw) {
     std::vector<unsigned char> buffer = replyBuffer(capacity);
     QByteArray path = QFile::encodeName(fileName);
+    // The library takes the name up to its first zero: one with a zero
+    // inside would name another file.
+    if (path.contains('\0')) return finishReply(OMBRIX_E_FILE, buffer, reply, raw);
     std::int32_t r =
         call(&Exports::ImageRecv, handle, path.constData(), buffer.data(), capacity, mode);
     return finishReply(r, buffer, reply, raw);

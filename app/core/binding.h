@@ -66,6 +66,12 @@ OpenFailureInfo OpenFailureDetails(const QString& portName);
 // What a port's name is, and which part of a network name is wrong
 // (OMBRIX_NAME_*); OMBRIX_NAME_DEVICE without a library.
 std::int32_t PortNameCheck(const QString& name);
+
+// The system's error number behind the port's last file error of an image
+// transfer (Ombrix_FileFailure), and the system's words for it: empty when
+// there is none.
+std::int32_t FileFailure(std::int32_t handle);
+QString FileFailureText(std::int32_t handle);
 // The device path behind COM `com`, or an empty text (no library, or a
 // number outside 1..OMBRIX_COM_MAX).
 QString PortName(std::int32_t com);

@@ -130,6 +130,13 @@ void LoadSettings(Common& c, const QString& path, QStringList* garbled) {
     }
 }
 
+std::optional<char16_t> ControlCharacterIn(const QString& text) {
+    for (QChar ch : text) {
+        if (ch.category() == QChar::Other_Control) return ch.unicode();
+    }
+    return std::nullopt;
+}
+
 bool SaveSettings(const Common& c) {
     QStringList lines;
     for (int n = 1; n <= kSlotCount; ++n) {
@@ -166,6 +173,7 @@ FileStamp fileStamp(const QString& path) {
     FileStamp s;
     if (!info.exists()) return s;
     s.exists = true;
+    s.regular = info.isFile();
     s.size = info.size();
     s.modified = info.lastModified();
     s.changed = info.metadataChangeTime();

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace tavorin {
 
@@ -65,6 +66,14 @@ void LoadSettings(Common& c);
 // it could not decode, and a caller that must not use a changed text (a file
 // name) can refuse it.
 void LoadSettings(Common& c, const QString& path, QStringList* garbled = nullptr);
+// The first control character in a remembered text (a NUL, a line break,
+// any code of the C0 and C1 ranges and DEL), or nothing. No value the
+// program writes holds one; where one stands in the settings file the file
+// was made or changed by something else, and such a value is malformed: a
+// file name with a NUL in it would name another file where the system takes
+// it.
+std::optional<char16_t> ControlCharacterIn(const QString& text);
+
 // Writes the nine lines. The file is replaced whole or not at all: a failed
 // write leaves the previous file as it was. Returns false on failure (the
 // program itself reports nothing).
@@ -83,6 +92,9 @@ QString MakeImageFileName(int slot, const QString& extension);
 // changes its size or its times.
 struct FileStamp {
     bool exists = false;
+    // A regular file, which keeps what is written to it; a FIFO or a
+    // device only passes it on, and a failure may have cut that short.
+    bool regular = false;
     qint64 size = 0;
     QDateTime modified;
     QDateTime changed;  // the status change: a rename over the name sets it too

@@ -22,10 +22,6 @@ Language languageOf(const char* lcAll, const char* lcMessages, const char* lang)
     return Language::Japanese;
 }
 
-Language languageFromEnvironment() {
-    return languageOf(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
-}
-
 void setLanguage(Language language) {
     g_language.store(language);
 }

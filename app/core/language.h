@@ -22,6 +22,9 @@ struct Text {
 // is English ("en", "en_GB.UTF-8" ...) gives English. "C", "POSIX", unset
 // and every other language keep Japanese.
 Language languageOf(const char* lcAll, const char* lcMessages, const char* lang);
+// The language the user asked the system for: on Linux the locale's
+// environment as above (language_posix.cpp); on Windows the user's display
+// language, English only where that is English (language_win32.cpp).
 Language languageFromEnvironment();
 
 // The language texts are given in from now on; Japanese until set.

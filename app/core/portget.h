@@ -56,6 +56,11 @@ int comNumberOf(const QString& friendlyName);
 // network name (rfc2217://..., socket://...) rather than a device path.
 bool isNetworkName(const QString& path);
 
+// Whether network ports (rfc2217://, socket://) can be added as COM ports
+// on this system. Where a device server's own driver makes its COM port, as
+// on Windows, there is nothing for the program to add.
+bool networkPorts();
+
 // What a user must be told when the library ignores the port directory
 // (another user's, one others may write to, a link): which directory, why,
 // and how to mend it, in the current language. Empty while its aliases

@@ -137,4 +137,8 @@ std::vector<QString> presentPorts(const Sources& sources,
     return names;
 }
 
+bool networkPorts() {
+    return true;
+}
+
 }  // namespace tavorin::PortGet

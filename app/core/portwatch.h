@@ -1,14 +1,14 @@
 // Tells when the list of serial ports may have changed: a serial device
-// came or went, or a COM<n> alias appeared in or vanished from the port
-// directory. It sleeps on the system's notifications; nothing is polled.
+// came or went, or (where the library keeps one) a COM<n> alias appeared in
+// or vanished from the port directory. It sleeps on the system's
+// notifications; nothing is polled. What it listens to is the platform's
+// (portwatch_linux.cpp, portwatch_win32.cpp); the settling of a burst of
+// events into one signal is the same everywhere.
 #pragma once
 
 #include <QObject>
-#include <QSocketNotifier>
-#include <QString>
 #include <QTimer>
 #include <memory>
-#include <vector>
 
 namespace tavorin {
 
@@ -18,38 +18,37 @@ class PortWatch : public QObject {
     explicit PortWatch(QObject* parent = nullptr);
     ~PortWatch() override;
 
-    // Starts watching the folders discovery reads (PortGet::watchedFolders)
-    // and the system's serial devices. Starting again looks at the folders
-    // afresh.
+    // Starts listening to the system's serial devices and the folders
+    // discovery reads (PortGet::watchedFolders). Starting again looks at
+    // everything afresh.
     void start();
     void stop();
     // Watches a folder that was missing at start() or was removed since and
     // exists now (discovery makes the port directory when it looks).
     void rearm();
 
-    bool active() const { return inotify_ >= 0; }
+    // Whether something is being listened to.
+    bool active() const;
+
+    // What the platform's listener reports: one event of a possible burst.
+    struct Platform;
+    void note();
 
   signals:
     // One signal for a burst of events that come together.
     void changed();
 
   private:
-    struct Folder {
-        QString path;
-        QString prefix;  // only entries whose names start with it count
-        int watch = -1;
-    };
-    void onFolderEvents();
-    void onDeviceEvents();
-    void note();
-
-    int inotify_ = -1;
-    std::vector<Folder> folders_;
-    std::unique_ptr<QSocketNotifier> folderNotifier_;
-    struct Udev;
-    std::unique_ptr<Udev> udev_;
-    std::unique_ptr<QSocketNotifier> deviceNotifier_;
+    std::unique_ptr<Platform> platform_;
     QTimer settle_;
+};
+
+// One listener per platform. start() makes it (null where the system gives
+// nothing to listen to); it reports through owner.note().
+struct PortWatch::Platform {
+    virtual ~Platform() = default;
+    virtual void rearm() {}
+    static std::unique_ptr<Platform> start(PortWatch& owner);
 };
 
 }  // namespace tavorin

@@ -34,12 +34,18 @@ void applyProgramFont(QApplication& app) {
 
 bool installTranslations(QApplication& app) {
     static QTranslator qtTexts;
-    if (!qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
-                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        return false;
+    // Qt's own folder where Qt is installed as the system's; beside the
+    // program where Qt travels with it (the Windows folder and installer).
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    for (const QString& folder :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+          QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
+        if (qtTexts.load(japanese, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+            app.installTranslator(&qtTexts);
+            return true;
+        }
     }
-    app.installTranslator(&qtTexts);
-    return true;
+    return false;
 }
 
 int runProgram(QApplication& app) {
@@ -50,8 +56,8 @@ int runProgram(QApplication& app) {
     setDialog(&boxes);
     // Before the main window reads its settings: they, and the pictures, are
     // kept where the program works.
-    enterWorkFolder(chooseWorkFolder(app.arguments().mid(1), qEnvironmentVariable("XDG_DATA_HOME"),
-                                     qEnvironmentVariable("HOME")));
+    enterWorkFolder(chooseWorkFolder(app.arguments().mid(1),
+                                     [](const char* name) { return qEnvironmentVariable(name); }));
     Common common;
     FrmImage main(common);
     installPump();

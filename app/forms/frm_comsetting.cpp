@@ -236,6 +236,9 @@ int FrmComSetting::selectedCom() const {
 
 std::unique_ptr<QMenu> FrmComSetting::makePortMenu() {
     std::unique_ptr<QMenu> menu(CmbPortNo->lineEdit()->createStandardContextMenu());
+    // Where a device server's own driver makes the COM port, the list has
+    // no network ports of the program's to add or remove.
+    if (!PortGet::networkPorts()) return menu;
     menu->addSeparator();
     menu->addAction(MnuNetAdd);
     menu->addAction(MnuNetRemove);

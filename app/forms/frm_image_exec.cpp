@@ -120,7 +120,7 @@ void FrmImage::CmdImgExec_Click(int index) {
     // told, so that the file is not taken for the one from before.
     std::int32_t length = 0, received = 0;
     ImageProgress(port, &length, &received);
-    const bool kept = image::pictureKept(r, received, !(fileStamp(ImageFile) == before));
+    const bool kept = image::pictureKept(r, received, before, fileStamp(ImageFile));
     auto tellKept = [&] {
         if (kept) dialog().message(image::pictureKeptText(ImageFile));
     };

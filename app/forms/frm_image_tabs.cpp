@@ -418,7 +418,7 @@ void FrmImage::setValues(Tab tab, const image::Values& v) {
 void FrmImage::loadTab(Tab tab, const QString& stored, const QString& file) {
     setValues(tab, image::loadFields(tab, stored));
     const auto ti = static_cast<std::size_t>(tab);
-    if (TxtImageFile[ti]) SetTextOrDefault(TxtImageFile[ti], file, QString());
+    if (TxtImageFile[ti]) SetTextOrDefault(TxtImageFile[ti], image::wellFormed(file), QString());
 }
 
 void FrmImage::storeTab(Tab tab, QString& stored, QString* file) {

@@ -232,13 +232,17 @@ QString textOrDefault(const QString& stored, const QString& fallback) {
     return stored.isEmpty() ? fallback : stored;
 }
 
+QString wellFormed(const QString& stored) {
+    return ControlCharacterIn(stored) ? QString() : stored;
+}
+
 Values loadFields(Tab tab, const QString& stored) {
     const auto fields = table(tab).fields;
     const QStringList pieces = SplitFields(stored, static_cast<int>(fields.size()));
     Values values(fields.size());
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const QString piece = static_cast<qsizetype>(i) < pieces.size()
-                                  ? pieces[static_cast<qsizetype>(i)]
+                                  ? wellFormed(pieces[static_cast<qsizetype>(i)])
                                   : QString();
         const Field& f = fields[i];
         if (f.kind == Kind::List) {
@@ -374,8 +378,10 @@ QString commandDoneText() {
     return localized({u"イメージコマンド正常終了", "the image command completed"});
 }
 
-bool pictureKept(std::int32_t result, std::int32_t received, bool fileChanged) {
-    return result < 0 && result != OMBRIX_E_FILE && received > 0 && fileChanged;
+bool pictureKept(std::int32_t result, std::int32_t received, const FileStamp& before,
+                 const FileStamp& after) {
+    return result < 0 && result != OMBRIX_E_FILE && received > 0 && after.regular &&
+           !(after == before);
 }
 
 QString pictureKeptText(const QString& file) {

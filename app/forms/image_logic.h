@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "common.h"
 #include "image_tabs.h"
 
 namespace tavorin::image {
@@ -99,8 +100,15 @@ ComputedArea computeArea(const std::array<QString, 6>& millimetres);
 int listIndexOrDefault(int itemCount, const QString& stored, int defaultIndex);
 // The stored text, or the default when it is empty; never checked.
 QString textOrDefault(const QString& stored, const QString& fallback);
+// A remembered piece (a field's text or position, a file's name) as the
+// tabs take it: as it stands, or empty when it holds a control character.
+// Such a piece was not written by the program, and a file's name with a NUL
+// in it would name another file; it is passed over as a position outside
+// its list is, and the field shows its default.
+QString wellFormed(const QString& stored);
 
-// A tab's values from its settings text.
+// A tab's values from its settings text; a piece that is not well formed
+// counts as missing.
 Values loadFields(Tab tab, const QString& stored);
 // The settings text of a tab's values: list positions, then texts, with
 // "," between them. Texts are stored as they stand, commas included.
@@ -154,9 +162,12 @@ ReplyCheck classifyReply(const QByteArray& reply);
 QString commandDoneText();
 // Whether an image transfer that failed with `result` left its picture in
 // the file: the library stores a picture that came whole before it reads
-// the closing reply, so a failure after image bytes came that finds the file
-// written (`fileChanged`) kept it. A file error never keeps one.
-bool pictureKept(std::int32_t result, std::int32_t received, bool fileChanged);
+// the closing reply, so a failure after image bytes came that finds the
+// file written (its stamp `after` differs from `before`) kept it. A file
+// error never keeps one, nor does a FIFO or device, whose writing a cancel
+// may have cut short.
+bool pictureKept(std::int32_t result, std::int32_t received, const FileStamp& before,
+                 const FileStamp& after);
 // What the user is told besides the failure when the picture came whole
 // and was stored in `file`, but its closing reply did not follow.
 QString pictureKeptText(const QString& file);

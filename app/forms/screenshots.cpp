@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 
@@ -30,9 +31,26 @@ void settle() {
     }
 }
 
+// With TAVORIN_SCREENSHOTS_FRAMES set, a window is taken from the screen
+// with the frame the window system drew around it (a desktop of Wine's, say),
+// as a person sees it; otherwise as the widget paints itself.
 bool save(QWidget& w, const QDir& dir, const char* name) {
     settle();
-    return w.grab().save(dir.filePath(QString::fromLatin1(name)));
+    const QString file = dir.filePath(QString::fromLatin1(name));
+    if (qEnvironmentVariableIsSet("TAVORIN_SCREENSHOTS_FRAMES") && w.screen()) {
+        const QRect frame = w.frameGeometry();
+        return w.screen()
+            ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+            .save(file);
+    }
+    return w.grab().save(file);
+}
+
+// The scanner's port: the number TAVORIN_SCREENSHOTS_PORT names, else the
+// virtual scanner's own (COM200 and up).
+bool isScannerPort(int com) {
+    const int named = qEnvironmentVariableIntValue("TAVORIN_SCREENSHOTS_PORT");
+    return named > 0 ? com == named : com >= 200;
 }
 
 }  // namespace
@@ -146,7 +164,8 @@ int takeScreenshots(const QString& directory, FrmImage& main) {
     main.runDialog = [](FrmComSetting& dialog) {
         dialog.Form_Load();
         for (int i = 0; i < dialog.CmbPortNo->count(); ++i) {
-            if (dialog.CmbPortNo->itemData(i).toInt() >= 200) dialog.CmbPortNo->setCurrentIndex(i);
+            if (isScannerPort(dialog.CmbPortNo->itemData(i).toInt()))
+                dialog.CmbPortNo->setCurrentIndex(i);
         }
         dialog.lists[comsetting::Baud]->setCurrentIndex(9);  // 115200
         dialog.CmdOpen_Click();

@@ -419,20 +419,40 @@ OMBRIX_API int32_t Ombrix_DataRecv(int32_t handle, unsigned char* buffer, int32_
  *   - An existing file that is not a regular one (a FIFO, a device) is
  *     written directly, once every byte has arrived. A FIFO needs a reader
  *     when the transfer starts.
- *   - Where the directory does not let a new file be created (or its sticky
- *     bit would refuse the replacement) but the existing file is writable,
- *     the file is rewritten in place once every byte has arrived: a failed
- *     or cancelled transfer leaves it as it was, but a disk error while it
- *     is rewritten can leave it short.
+ *   - An existing file that must keep what makes it that file is rewritten
+ *     in place once every byte has arrived: a file with more than one name
+ *     (hard links), a file in a directory that does not let a new file be
+ *     created, another user's file in a sticky directory such as /tmp. It
+ *     keeps its names, owner, mode and attributes. A failed or cancelled
+ *     transfer leaves it as it was. Before a byte of it is touched, the
+ *     transfer takes an exclusive lock on it (an open file description
+ *     lock, F_OFD_SETLK) and reserves room on the disk for the whole new
+ *     picture (fallocate with FALLOC_FL_KEEP_SIZE), so that a disk too full
+ *     for the picture fails the transfer with OMBRIX_E_FILE and leaves the
+ *     old picture byte for byte. Where the file system cannot reserve, the
+ *     part of the new picture beyond the old end is written first, with
+ *     the same effect, except that a sparse old file or a copy-on-write
+ *     file system can then still meet a full disk midway; a disk error
+ *     while the file is written over can leave it damaged. Another
+ *     transfer that writes the same file meanwhile, in this process or
+ *     another, waits for the first to finish, for at most the first-byte
+ *     time-out (10000 ms when that has no limit), then fails with
+ *     OMBRIX_E_FILE; two pictures never mix.
+ *   - A FIFO or a device is written without blocking: the call waits for
+ *     its reader, pumping, until every byte is taken or a cancel arrives
+ *     (OMBRIX_E_CANCELLED, also from another thread).
  *   A directory at the path, a directory that takes no new file, an existing
  *   file the process may not write, or a FIFO without a reader gives
- *   OMBRIX_E_FILE before any image byte is read.
+ *   OMBRIX_E_FILE before any image byte is read. After any OMBRIX_E_FILE,
+ *   Ombrix_FileFailure tells the system's reason.
  *   On Windows the same holds with that system's terms: the temporary
  *   replaces the file through MoveFileEx and the file's attributes stay;
  *   a read-only file is one the process may not write; a device (NUL, a
  *   printer port) is written directly; a file another program holds open
  *   without delete sharing cannot be replaced, which fails the transfer
- *   with OMBRIX_E_FILE and leaves it as it was.
+ *   with OMBRIX_E_FILE and leaves it as it was; a file rewritten in place
+ *   is locked with LockFileEx and its room reserved by setting its
+ *   allocation size.
  * The picture replaces what stood at `path` only once its closing reply has
  * come, or has failed to come (a time-out, a cancel, the line gone: the
  * picture is kept and the call reports that failure). A closing reply that
@@ -462,6 +482,20 @@ OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned c
  * after the transfer until the next one starts.
  */
 OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t* received);
+
+/*
+ * The system's reason for the port's last OMBRIX_E_FILE from Ombrix_ImageRecv
+ * or Ombrix_ImageDebug: its error number (errno on POSIX, such as ENOSPC,
+ * EIO, ENOENT, EACCES, EAGAIN for a file another transfer held too long;
+ * GetLastError() on Windows), for the caller to show as that system shows
+ * it (strerror, FormatMessage). 0 when the port's last transfer had no file
+ * failure, or the system gave no reason. Each of those calls sets it back
+ * to 0 as it starts; it keeps its value after the call until the next one
+ * or until the port is opened again.
+ * Returns the number (0 or more), OMBRIX_E_PARAM (handle outside 0..9) or
+ * OMBRIX_E_NOT_OPEN.
+ */
+OMBRIX_API int32_t Ombrix_FileFailure(int32_t handle);
 
 /*
  * Diagnostic twin of Ombrix_ImageRecv: dumps every byte after the SYN (the

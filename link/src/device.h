@@ -228,6 +228,19 @@ struct OpenWait {
     std::function<bool()> cancelled;
 };
 
+// Sleeps the calling thread.
+void sleepMs(int ms);
+
+// How far a commit() got.
+enum class Commit {
+    Done,     // the picture stands under the target's name
+    Busy,     // another writer holds the target; nothing changed: ask again after
+              // waitCommit(), for a bounded time
+    Blocked,  // the reader of a FIFO or device has not taken every byte yet: ask
+              // again after waitCommit(), for as long as the caller is willing
+    Failed,   // error() says why
+};
+
 // The file an image is stored in. What the user's path names decides how
 // it is written:
 //   - a new file, or an existing regular file in a directory that lets a
@@ -239,8 +252,8 @@ struct OpenWait {
 //   - an existing regular file in a directory that does not let a file be
 //     created (or whose sticky bit would refuse the rename), or one with
 //     more than one name (hard links): the bytes are held in memory and the
-//     file is rewritten in place on commit(), so that every name shows the
-//     new picture;
+//     file is rewritten in place on commit() (see RewrittenFile), so that
+//     every name shows the new picture;
 //   - an existing file that is not a regular one (a FIFO, a device): the
 //     bytes are held in memory and written to it on commit().
 // A symbolic link at the path is followed to its final target, and the link
@@ -251,14 +264,36 @@ class OutputFile {
     virtual ~OutputFile() = default;
     // Takes all bytes; false when the disk (or memory) refused them.
     virtual bool write(const unsigned char* bytes, std::size_t size) = 0;
-    // Makes the data durable and puts it under the target's name.
-    virtual bool commit() = 0;
+    // Makes the data durable and puts it under the target's name, or says
+    // why it cannot yet.
+    virtual Commit commit() = 0;
+    // After Busy or Blocked: sleeps until commit() may get further (the
+    // reader took bytes), at most `ms`.
+    virtual void waitCommit(int ms) { sleepMs(ms); }
+    // The system's error number behind the last refusal (errno on POSIX,
+    // GetLastError() on Windows); 0 where the system gave none.
+    int error() const { return error_; }
+
+  protected:
+    // Records the system's reason; false, for the refusing call to return.
+    bool fail(int error) {
+        error_ = error;
+        return false;
+    }
+
+  private:
+    int error_ = 0;
 };
+
+// The system's error number for memory that ran out (ENOMEM,
+// ERROR_NOT_ENOUGH_MEMORY), for the portable files that hold a picture.
+extern const int kNoMemoryError;
 
 // Prepares the file for `path`; null when it cannot be written: no such
 // directory, a directory at the path, an existing file the process may not
 // write, a FIFO with no reader, or no temporary and no writable file.
-std::unique_ptr<OutputFile> createOutputFile(const char* path);
+// `error` then receives the system's error number, as OutputFile::error().
+std::unique_ptr<OutputFile> createOutputFile(const char* path, int& error);
 
 // Posts a watcher's notice: `target` and `message` as given to
 // Ombrix_RecvStart (a descriptor on POSIX, a window on Windows). Never
@@ -299,8 +334,5 @@ std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wai
 
 // Milliseconds on a monotonic clock.
 std::int64_t tickMs();
-
-// Sleeps the calling thread.
-void sleepMs(int ms);
 
 }  // namespace ombrix

@@ -57,9 +57,36 @@ bool HeldFile::write(const unsigned char* bytes, std::size_t size) {
     try {
         held_.insert(held_.end(), bytes, bytes + size);
     } catch (const std::bad_alloc&) {
-        return false;
+        return fail(kNoMemoryError);
     }
     return true;
+}
+
+Commit RewrittenFile::writeOut(const unsigned char* bytes, std::size_t size) {
+    if (!locked_) {
+        const Lock l = lock();
+        if (l == Lock::Busy) return Commit::Busy;
+        if (l == Lock::Failed) return Commit::Failed;
+        locked_ = true;
+    }
+    const std::int64_t old = length();
+    if (old < 0) return Commit::Failed;
+    const Reserve room = reserve(size);
+    if (room == Reserve::Failed) return Commit::Failed;
+    std::size_t head = size;
+    if (room == Reserve::Unsupported && size > static_cast<std::uint64_t>(old)) {
+        // The new end first: the only part that needs new room.
+        const auto oldSize = static_cast<std::size_t>(old);
+        if (!writeAt(oldSize, bytes + oldSize, size - oldSize)) {
+            const int why = error();
+            (void)setLength(oldSize);
+            fail(why);
+            return Commit::Failed;
+        }
+        head = oldSize;
+    }
+    if (!writeAt(0, bytes, head) || !setLength(size) || !sync()) return Commit::Failed;
+    return Commit::Done;
 }
 
 }  // namespace ombrix

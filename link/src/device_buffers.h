@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -67,7 +68,8 @@ class ReadAhead {
 // An image file written as the transfer goes, into a temporary that replaces
 // the target on commit. Chunks arrive a kilobyte at a time; collecting them
 // saves a system call per chunk on a fast line. A platform's file says how
-// bytes reach the disk (writeThrough) and calls flush() before it commits.
+// bytes reach the disk (writeThrough, which records the system's reason
+// when it refuses) and calls flush() before it commits.
 class BatchedFile : public OutputFile {
   public:
     static constexpr std::size_t kBatch = 64 * 1024;
@@ -88,20 +90,62 @@ class BatchedFile : public OutputFile {
 
 // An image file written into the target itself. The bytes are held in memory
 // until commit(), so that a failed or cancelled transfer leaves the target as
-// it was; only a failure while it is being rewritten can leave it short. A
-// platform's file says how the whole picture is written out (writeOut).
+// it was. A platform's file says how the whole picture is written out
+// (writeOut); it may be asked again after Busy or Blocked, and goes on from
+// where it stood.
 class HeldFile : public OutputFile {
   public:
     // False when memory refused the bytes.
     bool write(const unsigned char* bytes, std::size_t size) final;
-    bool commit() final { return writeOut(held_.data(), held_.size()); }
+    Commit commit() final { return writeOut(held_.data(), held_.size()); }
 
   protected:
     // Writes the whole picture into the file, replacing what it held.
-    virtual bool writeOut(const unsigned char* bytes, std::size_t size) = 0;
+    virtual Commit writeOut(const unsigned char* bytes, std::size_t size) = 0;
 
   private:
     std::vector<unsigned char> held_;
+};
+
+// A regular file rewritten in place, so that it keeps what makes it that
+// file: its other names (hard links), its owner, mode and attributes, its
+// place in a folder that takes no new file. The old picture must survive
+// anything that stops the new one from fitting, so commit() goes in this
+// order:
+//   1. take the file for this writer alone (an exclusive lock): a second
+//      writer of the same file gets Busy and nothing changes, so two
+//      pictures never mix;
+//   2. make sure the disk has room for the whole new picture (a
+//      reservation that changes neither the file's length nor a byte of
+//      it); a full disk fails here with the old file untouched;
+//   3. only then write the picture over the old one and set the length.
+// Where the file system cannot reserve, the part of the new picture beyond
+// the old end is written first and the length set back on a failure, so
+// that a full disk still fails before an old byte is touched; only a write
+// over a hole of a sparse old file, or over blocks a copy-on-write file
+// system must copy, can then meet a full disk midway. The platform says how
+// each step is done; every refusal records the system's reason (fail()).
+class RewrittenFile : public HeldFile {
+  protected:
+    enum class Lock { Taken, Busy, Failed };
+    enum class Reserve { Done, Unsupported, Failed };
+    // Takes the exclusive lock, or says another writer holds it (Busy,
+    // with its reason recorded). A file system that keeps no locks counts
+    // as Taken.
+    virtual Lock lock() = 0;
+    // The file's length now; negative on a failure.
+    virtual std::int64_t length() = 0;
+    // Room for `size` bytes from the file's start, without changing its
+    // length or content.
+    virtual Reserve reserve(std::uint64_t size) = 0;
+    virtual bool writeAt(std::uint64_t offset, const unsigned char* bytes, std::size_t size) = 0;
+    virtual bool setLength(std::uint64_t size) = 0;
+    // Makes what was written durable.
+    virtual bool sync() = 0;
+
+  private:
+    Commit writeOut(const unsigned char* bytes, std::size_t size) final;
+    bool locked_ = false;
 };
 
 }  // namespace ombrix

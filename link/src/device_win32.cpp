@@ -534,13 +534,19 @@ bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* 
     return true;
 }
 
+const int kNoMemoryError = ERROR_NOT_ENOUGH_MEMORY;
+
 namespace {
 
 bool writeAll(HANDLE file, const unsigned char* bytes, std::size_t size) {
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written == 0) return false;
+        if (!WriteFile(file, bytes, chunk, &written, nullptr)) return false;
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
         bytes += written;
         size -= written;
     }
@@ -561,16 +567,17 @@ class ReplacingFile final : public BatchedFile {
         if (!committed_) DeleteFileA(temp_.c_str());
     }
 
-    bool commit() override {
+    Commit commit() override {
         // Flushed before the rename: otherwise a power loss right after it
         // can leave an empty file under the user's name.
-        if (!flush() || !FlushFileBuffers(file_)) return false;
+        if (!flush()) return Commit::Failed;
+        if (!FlushFileBuffers(file_)) return failed();
         HANDLE f = file_;
         file_ = INVALID_HANDLE_VALUE;
-        if (!CloseHandle(f)) return false;
+        if (!CloseHandle(f)) return failed();
         if (!MoveFileExA(temp_.c_str(), target_.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return false;
+            return failed();
         }
         committed_ = true;
         // The replaced file's attributes (hidden, archive ...) stay with
@@ -578,12 +585,16 @@ class ReplacingFile final : public BatchedFile {
         if (oldAttributes_ != INVALID_FILE_ATTRIBUTES) {
             (void)SetFileAttributesA(target_.c_str(), oldAttributes_);
         }
-        return true;
+        return Commit::Done;
     }
 
   private:
     bool writeThrough(const unsigned char* bytes, std::size_t size) override {
-        return writeAll(file_, bytes, size);
+        return writeAll(file_, bytes, size) || fail(static_cast<int>(GetLastError()));
+    }
+    Commit failed() {
+        fail(static_cast<int>(GetLastError()));
+        return Commit::Failed;
     }
 
     HANDLE file_;
@@ -593,22 +604,82 @@ class ReplacingFile final : public BatchedFile {
     bool committed_ = false;
 };
 
-// Writes the held picture into the target itself, opened before the
-// transfer.
-class DirectFile final : public HeldFile {
+// The target itself, rewritten in place once the picture is whole.
+class InPlaceFile final : public RewrittenFile {
   public:
-    DirectFile(HANDLE file, bool disk) : file_(file), disk_(disk) {}
-    ~DirectFile() override { CloseHandle(file_); }
+    explicit InPlaceFile(HANDLE file) : file_(file) {}
+    // Closing the handle also gives the lock up.
+    ~InPlaceFile() override { CloseHandle(file_); }
 
   private:
-    bool writeOut(const unsigned char* bytes, std::size_t size) override {
-        if (!disk_) return writeAll(file_, bytes, size);
-        return SetFilePointer(file_, 0, nullptr, FILE_BEGIN) == 0 && writeAll(file_, bytes, size) &&
-               SetEndOfFile(file_) && FlushFileBuffers(file_);
+    bool failedCall() { return fail(static_cast<int>(GetLastError())); }
+
+    Lock lock() override {
+        OVERLAPPED whole{};
+        if (LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                       MAXDWORD, &whole)) {
+            return Lock::Taken;
+        }
+        const DWORD e = GetLastError();
+        fail(static_cast<int>(e));
+        return e == ERROR_LOCK_VIOLATION ? Lock::Busy : Lock::Failed;
+    }
+    std::int64_t length() override {
+        LARGE_INTEGER size{};
+        if (GetFileSizeEx(file_, &size)) return size.QuadPart;
+        failedCall();
+        return -1;
+    }
+    Reserve reserve(std::uint64_t size) override {
+        // An allocation below the end of the file would cut it: never less
+        // than its length.
+        const std::int64_t now = length();
+        if (now < 0) return Reserve::Failed;
+        FILE_ALLOCATION_INFO room{};
+        room.AllocationSize.QuadPart =
+            static_cast<LONGLONG>(std::max<std::uint64_t>(size, static_cast<std::uint64_t>(now)));
+        if (SetFileInformationByHandle(file_, FileAllocationInfo, &room, sizeof room)) {
+            return Reserve::Done;
+        }
+        const DWORD e = GetLastError();
+        if (e == ERROR_INVALID_PARAMETER || e == ERROR_NOT_SUPPORTED ||
+            e == ERROR_INVALID_FUNCTION || e == ERROR_CALL_NOT_IMPLEMENTED) {
+            return Reserve::Unsupported;
+        }
+        fail(static_cast<int>(e));
+        return Reserve::Failed;
+    }
+    bool writeAt(std::uint64_t offset, const unsigned char* bytes, std::size_t size) override {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        return (SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) && writeAll(file_, bytes, size)) ||
+               failedCall();
+    }
+    bool setLength(std::uint64_t size) override {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(size);
+        return (SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) && SetEndOfFile(file_)) ||
+               failedCall();
+    }
+    bool sync() override { return FlushFileBuffers(file_) || failedCall(); }
+
+    HANDLE file_;
+};
+
+// A device (a printer port, NUL), written directly with the whole picture.
+class DeviceFile final : public HeldFile {
+  public:
+    explicit DeviceFile(HANDLE file) : file_(file) {}
+    ~DeviceFile() override { CloseHandle(file_); }
+
+  private:
+    Commit writeOut(const unsigned char* bytes, std::size_t size) override {
+        if (writeAll(file_, bytes, size)) return Commit::Done;
+        fail(static_cast<int>(GetLastError()));
+        return Commit::Failed;
     }
 
     HANDLE file_;
-    bool disk_;
 };
 
 // A temporary beside the target, so that the rename stays on one volume.
@@ -655,47 +726,52 @@ bool followLinks(std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<OutputFile> createOutputFile(const char* path) {
+std::unique_ptr<OutputFile> createOutputFile(const char* path, int& error) {
+    // Every refusal keeps the system's reason, taken before any clean-up.
+    auto refuse = [&](DWORD why) -> std::unique_ptr<OutputFile> {
+        error = static_cast<int>(why);
+        return nullptr;
+    };
     std::string target(path);
-    if (!followLinks(target)) return nullptr;
+    if (!followLinks(target)) return refuse(GetLastError());
     std::string::size_type slash = target.find_last_of("\\/");
     std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    if (slash != std::string::npos && slash + 1 == target.size()) return nullptr;
+    if (slash != std::string::npos && slash + 1 == target.size()) {
+        return refuse(ERROR_DIRECTORY);
+    }
 
     DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // Nothing there yet (or no such folder, which the temporary finds).
         DWORD e = GetLastError();
-        if (e != ERROR_FILE_NOT_FOUND) return nullptr;
+        if (e != ERROR_FILE_NOT_FOUND) return refuse(e);
         std::string temp;
         HANDLE f = createTemporary(dir, temp);
-        if (f == INVALID_HANDLE_VALUE) return nullptr;
+        if (f == INVALID_HANDLE_VALUE) return refuse(GetLastError());
         return std::make_unique<ReplacingFile>(f, temp, target, INVALID_FILE_ATTRIBUTES);
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return nullptr;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return refuse(ERROR_DIRECTORY);
 
     // An existing file the process may not write stays as it is. Opening it
     // for writing (without truncating) asks the system, which knows every
     // rule: the read-only attribute, access lists, sharing by others.
     HANDLE existing = CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (existing == INVALID_HANDLE_VALUE) return nullptr;
+    if (existing == INVALID_HANDLE_VALUE) return refuse(GetLastError());
     // A device (a printer port, NUL) is written directly, never replaced.
-    if (GetFileType(existing) != FILE_TYPE_DISK) {
-        return std::make_unique<DirectFile>(existing, false);
-    }
+    if (GetFileType(existing) != FILE_TYPE_DISK) return std::make_unique<DeviceFile>(existing);
     // A file with more than one name (hard links) is rewritten in place: a
     // rename would give this name a new file and leave the others showing
     // the old picture.
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileInformationByHandle(existing, &info) && info.nNumberOfLinks > 1) {
-        return std::make_unique<DirectFile>(existing, true);
+        return std::make_unique<InPlaceFile>(existing);
     }
     std::string temp;
     HANDLE f = createTemporary(dir, temp);
     if (f == INVALID_HANDLE_VALUE) {
         // The folder takes no new file: rewrite the file in place.
-        return std::make_unique<DirectFile>(existing, true);
+        return std::make_unique<InPlaceFile>(existing);
     }
     CloseHandle(existing);
     return std::make_unique<ReplacingFile>(f, temp, target, attributes);

@@ -88,6 +88,34 @@ bool isClosingReply(const unsigned char* reply, std::int32_t length) {
     });
 }
 
+// Records why the file failed and returns OMBRIX_E_FILE.
+std::int32_t fileFailed(Port& p, int error) {
+    p.fileFailure = error;
+    return OMBRIX_E_FILE;
+}
+
+// Puts the whole picture under its name. Another writer that holds the
+// target is waited for as long as a reply's first byte would be (the
+// default when that wait has no limit: the picture is here, no trigger is
+// awaited), then the file fails with the refusal's reason; a reader that
+// has not taken every byte yet is waited for until a cancel. Both waits run
+// the pump and end on a cancel within a slice, also one from another
+// thread.
+std::int32_t commitFile(Port& p, OutputFile& file) {
+    const std::int64_t limit =
+        p.firstTimeout > 0 ? p.firstTimeout : OMBRIX_DEFAULT_FIRST_TIMEOUT_MS;
+    const std::int64_t start = tickMs();
+    for (;;) {
+        const Commit c = file.commit();
+        if (c == Commit::Done) return OMBRIX_OK;
+        if (c == Commit::Failed) return fileFailed(p, file.error());
+        (void)pump();
+        if (p.cancel.load()) return OMBRIX_E_CANCELLED;
+        if (c == Commit::Busy && tickMs() - start > limit) return fileFailed(p, file.error());
+        file.waitCommit(kSliceMs);
+    }
+}
+
 // Reads the sub-header and the L - h image bytes into `file`, made for
 // `path`; the file is not yet committed. The received count takes every
 // byte that arrived, a chunk cut short included, so that a broken transfer
@@ -106,8 +134,9 @@ std::int32_t StoreImageData(std::int32_t handle, const char* path, std::int32_t 
 
     // Decided before any image byte is read, so that a wrong path costs the
     // scanner's bytes nothing but a drain.
-    file = createOutputFile(path);
-    if (!file) return OMBRIX_E_FILE;
+    int error = 0;
+    file = createOutputFile(path, error);
+    if (!file) return fileFailed(p, error);
 
     p.cancel.store(0);
     std::int32_t remaining = length - h;
@@ -127,7 +156,7 @@ std::int32_t StoreImageData(std::int32_t handle, const char* path, std::int32_t 
         }
         p.imageReceived.fetch_add(n);
         if (!file->write(local, static_cast<std::size_t>(n))) {
-            failure = OMBRIX_E_FILE;
+            failure = fileFailed(p, file->error());
             break;
         }
         if (n < chunk) {
@@ -218,6 +247,7 @@ OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned c
     p.imageState.store(OMBRIX_IMAGE_RUNNING);
     p.imageLength.store(0);
     p.imageReceived.store(0);
+    p.fileFailure = 0;
 
     auto finish = [&](std::int32_t result) {
         ConsumeNotice(p);
@@ -254,7 +284,7 @@ OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned c
         return fail(OMBRIX_E_COMM);
     }
     // Only now does the image replace what stood under its name.
-    if (!file->commit()) return fail(OMBRIX_E_FILE);
+    if (const std::int32_t put = commitFile(p, *file); put != OMBRIX_OK) return fail(put);
     return finish(r);
 }
 
@@ -269,6 +299,13 @@ OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t
     return p.imageState.load();
 }
 
+OMBRIX_API int32_t Ombrix_FileFailure(int32_t handle) {
+    if (!validHandle(handle)) return OMBRIX_E_PARAM;
+    Port& p = port(handle);
+    if (!p.open()) return OMBRIX_E_NOT_OPEN;
+    return p.fileFailure;
+}
+
 OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned char* buffer,
                                      int32_t capacity, int32_t* length_field, int32_t* byte_count) {
     if (byte_count) *byte_count = 0;
@@ -279,6 +316,7 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
     }
     Port& p = port(handle);
     if (!p.open()) return OMBRIX_E_NOT_OPEN;
+    p.fileFailure = 0;
     std::shared_ptr<Device> dev = p.device;
 
     std::int32_t r = RecvByte(p, *dev, &buffer[0], p.dataTimeout);
@@ -291,8 +329,9 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
     // The dump is a diagnostic record of the line: it is written as it
     // comes and kept whatever ends the stream, so it commits at the end
     // rather than only on a clean finish.
-    std::unique_ptr<OutputFile> file = createOutputFile(path);
-    if (!file) return OMBRIX_E_FILE;
+    int error = 0;
+    std::unique_ptr<OutputFile> file = createOutputFile(path, error);
+    if (!file) return fileFailed(p, error);
     p.cancel.store(0);
     std::int32_t last = OMBRIX_OK;
     for (;;) {
@@ -308,7 +347,7 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
             if (n == OMBRIX_E_NO_ROOM) block[size++] = extra;
             *byte_count += size;
             if (size > 0 && !file->write(block, static_cast<std::size_t>(size))) {
-                last = OMBRIX_E_FILE;
+                last = fileFailed(p, file->error());
                 break;
             }
         }
@@ -323,7 +362,8 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
         last = n < 0 ? OMBRIX_OK : n;
         if (p.cancel.load()) break;
     }
-    if (!file->commit() && last >= 0) last = OMBRIX_E_FILE;
+    const std::int32_t committed = commitFile(p, *file);
+    if (committed < 0 && last >= 0) last = committed;
     ConsumeNotice(p);
     if (last < 0) return last;
     if (p.cancel.load()) return OMBRIX_E_CANCELLED;

@@ -1,9 +1,11 @@
 // The file an image goes to on POSIX: a temporary that replaces the target
 // on commit, or the target itself rewritten from memory where a rename
-// would change what the user sees.
+// would change what the user sees (with room for the picture reserved
+// before the old one is touched), or a FIFO or device written directly.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -20,15 +22,22 @@
 #include "posix_support.h"
 
 namespace ombrix {
+
+const int kNoMemoryError = ENOMEM;
+
 namespace {
 
-bool writeAll(int fd, const unsigned char* bytes, std::size_t size) {
+// Writes all of `bytes` at the descriptor's offset, or at `at` when it is
+// given; false with errno set (EIO for a write that took nothing).
+bool writeAll(int fd, const unsigned char* bytes, std::size_t size, off_t at = -1) {
     while (size > 0) {
-        ssize_t n = ::write(fd, bytes, size);
+        ssize_t n = at < 0 ? ::write(fd, bytes, size) : ::pwrite(fd, bytes, size, at);
         if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
         if (n <= 0) return false;
         bytes += n;
         size -= static_cast<std::size_t>(n);
+        if (at >= 0) at += n;
     }
     return true;
 }
@@ -45,22 +54,27 @@ class ReplacingFile final : public BatchedFile {
         ::close(dirFd_);
     }
 
-    bool commit() override {
+    Commit commit() override {
         // fsync before the rename: otherwise a power loss right after it
         // can leave an empty file under the user's name, which is exactly
         // what writing to a temporary is meant to prevent.
-        if (!flush() || ::fsync(fd_) != 0) return false;
+        if (!flush()) return Commit::Failed;
+        if (::fsync(fd_) != 0) return failed();
         int fd = fd_;
         fd_ = -1;
-        if (::close(fd) != 0) return false;
-        if (::renameat(dirFd_, temp_.c_str(), dirFd_, name_.c_str()) != 0) return false;
+        if (::close(fd) != 0) return failed();
+        if (::renameat(dirFd_, temp_.c_str(), dirFd_, name_.c_str()) != 0) return failed();
         committed_ = true;
-        return true;
+        return Commit::Done;
     }
 
   private:
     bool writeThrough(const unsigned char* bytes, std::size_t size) override {
-        return writeAll(fd_, bytes, size);
+        return writeAll(fd_, bytes, size) || fail(errno);
+    }
+    Commit failed() {
+        fail(errno);
+        return Commit::Failed;
     }
 
     int dirFd_;
@@ -70,40 +84,110 @@ class ReplacingFile final : public BatchedFile {
     bool committed_ = false;
 };
 
-// Writes the held picture into the target itself, opened before the
-// transfer.
-class DirectFile final : public HeldFile {
+// The target itself, rewritten in place once the picture is whole.
+class InPlaceFile final : public RewrittenFile {
   public:
-    DirectFile(int fd, bool regular) : fd_(fd), regular_(regular) {}
-    ~DirectFile() override { ::close(fd_); }
+    explicit InPlaceFile(int fd) : fd_(fd) {}
+    // Closing the descriptor also gives the lock up.
+    ~InPlaceFile() override { ::close(fd_); }
 
   private:
-    bool writeOut(const unsigned char* bytes, std::size_t size) override {
-        if (regular_) {
-            return ::lseek(fd_, 0, SEEK_SET) == 0 && writeAll(fd_, bytes, size) &&
-                   ::ftruncate(fd_, static_cast<off_t>(size)) == 0 && ::fsync(fd_) == 0;
+    Lock lock() override {
+        // An open file description lock: held by this descriptor alone, so
+        // that two transfers in one process exclude each other as two
+        // processes do, and no other descriptor's close drops it.
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (::fcntl(fd_, F_OFD_SETLK, &whole) == 0) return Lock::Taken;
+        if (errno == EAGAIN || errno == EACCES) {
+            fail(errno);
+            return Lock::Busy;
         }
-        // A FIFO or a device: no length to set and nothing to sync.
+        // A file system that keeps no such locks (EINVAL, ENOLCK): the
+        // rewrite goes on without one.
+        if (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP) return Lock::Taken;
+        fail(errno);
+        return Lock::Failed;
+    }
+    std::int64_t length() override {
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0) return st.st_size;
+        fail(errno);
+        return -1;
+    }
+    Reserve reserve(std::uint64_t size) override {
+        if (size == 0) return Reserve::Done;
+        // Blocks for the whole picture, the file's length kept: the old
+        // picture stays what every reader sees until it is written over.
+        int r;
+        do {
+            r = ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+        } while (r != 0 && errno == EINTR);
+        if (r == 0) return Reserve::Done;
+        if (errno == EOPNOTSUPP || errno == ENOSYS) return Reserve::Unsupported;
+        fail(errno);
+        return Reserve::Failed;
+    }
+    bool writeAt(std::uint64_t offset, const unsigned char* bytes, std::size_t size) override {
+        return writeAll(fd_, bytes, size, static_cast<off_t>(offset)) || fail(errno);
+    }
+    bool setLength(std::uint64_t size) override {
+        return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 || fail(errno);
+    }
+    bool sync() override { return ::fsync(fd_) == 0 || fail(errno); }
+
+    int fd_;
+};
+
+// A FIFO or a device, written directly with the whole picture. The writes
+// never block: a reader that takes nothing for a while leaves the caller
+// free to wait for it, or for a cancel, in slices.
+class StreamFile final : public HeldFile {
+  public:
+    explicit StreamFile(int fd) : fd_(fd) {}
+    ~StreamFile() override { ::close(fd_); }
+
+    void waitCommit(int ms) override {
+        pollfd p{fd_, POLLOUT, 0};
+        (void)::poll(&p, 1, ms);
+    }
+
+  private:
+    Commit writeOut(const unsigned char* bytes, std::size_t size) override {
         SigpipeGuard guard;
-        bool ok = writeAll(fd_, bytes, size);
-        if (!ok && errno == EPIPE) guard.raised();
-        return ok;
+        while (done_ < size) {
+            ssize_t n = ::write(fd_, bytes + done_, size - done_);
+            if (n > 0) {
+                done_ += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Commit::Blocked;
+            if (n < 0 && errno == EPIPE) guard.raised();
+            fail(n < 0 ? errno : EIO);
+            return Commit::Failed;
+        }
+        return Commit::Done;
     }
 
     int fd_;
-    bool regular_;
+    std::size_t done_ = 0;
 };
 
 // Follows symbolic links in the last component of `path` until it names
 // something that is not a link, or nothing yet: the user's link stays, its
 // final target receives the picture. Directories on the way are resolved by
-// the kernel. False for a loop or an unreadable link.
+// the kernel. False, with errno set, for a loop or an unreadable link.
 bool followLinks(std::string& path) {
     for (int hops = 0; hops < 40; ++hops) {
         char target[PATH_MAX];
         ssize_t n = ::readlink(path.c_str(), target, sizeof target);
         if (n < 0) return errno == EINVAL || errno == ENOENT;
-        if (n == 0 || static_cast<std::size_t>(n) == sizeof target) return false;
+        if (n == 0 || static_cast<std::size_t>(n) == sizeof target) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
         std::string next(target, static_cast<std::size_t>(n));
         // A relative link is relative to the directory that holds it.
         std::string::size_type slash = path.rfind('/');
@@ -224,48 +308,54 @@ void takeOverAttributes(int fd, int oldFd, const struct stat& old) {
 
 }  // namespace
 
-std::unique_ptr<OutputFile> createOutputFile(const char* path) {
+std::unique_ptr<OutputFile> createOutputFile(const char* path, int& error) {
+    // Every refusal below keeps the system's reason, taken before any
+    // clean-up can change errno.
+    auto refuseWith = [&](int why) -> std::unique_ptr<OutputFile> {
+        error = why;
+        return nullptr;
+    };
     std::string target(path);
-    if (!followLinks(target)) return nullptr;
+    if (!followLinks(target)) return refuseWith(errno);
 
     std::string::size_type slash = target.rfind('/');
     std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name.empty()) return nullptr;
+    // A path that ends in a slash names a directory.
+    if (name.empty()) return refuseWith(EISDIR);
     // Everything below works relative to the directory, so that the name
     // checked is the name replaced even if a directory above is renamed.
     // O_PATH needs no read permission: a directory of mode 0300 still works.
     int dirFd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) return nullptr;
-    auto refuse = [&]() -> std::unique_ptr<OutputFile> {
+    if (dirFd < 0) return refuseWith(errno);
+    auto refuse = [&](int why) -> std::unique_ptr<OutputFile> {
         ::close(dirFd);
-        return nullptr;
+        return refuseWith(why);
     };
 
     struct stat old {};
     if (::fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
         // Nothing there yet: a new file, through a temporary.
-        if (errno != ENOENT) return refuse();
+        if (errno != ENOENT) return refuse(errno);
         std::string temp;
         int fd = createTemporary(dirFd, temp);
-        if (fd < 0) return refuse();
+        if (fd < 0) return refuse(errno);
         return std::make_unique<ReplacingFile>(dirFd, fd, temp, name);
     }
     // A directory can be neither replaced nor written; a link here was
     // put in after followLinks() looked.
-    if (S_ISDIR(old.st_mode) || S_ISLNK(old.st_mode)) return refuse();
+    if (S_ISDIR(old.st_mode)) return refuse(EISDIR);
+    if (S_ISLNK(old.st_mode)) return refuse(ELOOP);
 
     if (!S_ISREG(old.st_mode)) {
         // A FIFO, a device: written directly, never replaced. O_NONBLOCK
         // makes a FIFO without a reader fail now (ENXIO) instead of
-        // blocking the transfer forever; the writes themselves may block
-        // like any writer's. O_NOCTTY keeps a tty from becoming ours.
+        // blocking the transfer forever, and keeps every later write from
+        // blocking. O_NOCTTY keeps a tty from becoming ours.
         int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return refuse();
-        int flags = ::fcntl(fd, F_GETFL);
-        if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        if (fd < 0) return refuse(errno);
         ::close(dirFd);
-        return std::make_unique<DirectFile>(fd, false);
+        return std::make_unique<StreamFile>(fd);
     }
 
     // An existing file that the process may not write stays as it is, even
@@ -273,7 +363,7 @@ std::unique_ptr<OutputFile> createOutputFile(const char* path) {
     // (without truncating) asks the kernel, which knows every rule: modes,
     // access lists, read-only mounts, immutable files.
     int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return refuse();
+    if (fd < 0) return refuse(errno);
 
     // In a sticky directory only the file's or the directory's owner may
     // rename over it; that rename would fail only after the whole image
@@ -291,7 +381,7 @@ std::unique_ptr<OutputFile> createOutputFile(const char* path) {
     if (tempFd < 0) {
         // The directory takes no new file: rewrite the file in place.
         ::close(dirFd);
-        return std::make_unique<DirectFile>(fd, true);
+        return std::make_unique<InPlaceFile>(fd);
     }
     takeOverAttributes(tempFd, fd, old);
     ::close(fd);

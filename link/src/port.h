@@ -56,6 +56,9 @@ struct Port {
     std::unique_ptr<Watcher> watcher;
 
     std::atomic<std::int32_t> imageState{0};
+    // The system's error number behind the last image transfer's
+    // OMBRIX_E_FILE (see Ombrix_FileFailure); calling thread only.
+    std::int32_t fileFailure = 0;
     std::atomic<std::int32_t> imageLength{0};
     std::atomic<std::int32_t> imageReceived{0};
 

@@ -33,6 +33,7 @@ void resetRecord(Port& p) {
     p.imageState.store(0);
     p.imageLength.store(0);
     p.imageReceived.store(0);
+    p.fileFailure = 0;
 }
 
 // Closes the device and frees the record; the other fields keep their

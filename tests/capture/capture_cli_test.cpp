@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,10 +20,12 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -43,12 +47,13 @@ class Tool {
     Tool(const Tool&) = delete;
     Tool& operator=(const Tool&) = delete;
     Tool(const std::vector<std::string>& args, const std::string& dir,
-         const std::vector<std::string>& env = {}, const std::string& exe = CAPTURE_CLI) {
+         const std::vector<std::string>& env = {}, const std::string& exe = CAPTURE_CLI,
+         int user = -1) {
         // Japanese unless a case asks otherwise, whatever the test's locale.
         std::vector<std::string> environment{"LC_ALL=C.UTF-8"};
         environment.insert(environment.end(), env.begin(), env.end());
         const tavorin::test::ChildProcess c =
-            tavorin::test::startChild(exe, args, dir, environment, true);
+            tavorin::test::startChild(exe, args, dir, environment, true, user);
         pid_ = c.pid;
         out_ = c.out;
         err_ = c.err;
@@ -120,6 +125,52 @@ class Tool {
     std::string stdout_, stderr_;
 };
 
+QByteArray contents(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+QByteArray contents(const std::string& file) {
+    return contents(QString::fromStdString(file));
+}
+bool put(const QString& file, const QByteArray& bytes) {
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A small file system of the test's own, which a fill file can make full.
+// A test that cannot mount it fails: tests run as root, as in CI.
+struct SmallDisk {
+    explicit SmallDisk(const std::string& at) : path(at) {
+        std::filesystem::create_directory(path);
+        mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m,mode=0755") == 0;
+        if (!mounted) why = std::strerror(errno);
+    }
+    ~SmallDisk() {
+        if (mounted) umount2(path.c_str(), MNT_DETACH);
+    }
+    // Takes every free block.
+    void fill() const {
+        QFile f(QString::fromStdString(path + "/fill"));
+        if (f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            while (f.write(QByteArray(4096, 0)) > 0) {
+            }
+        }
+    }
+    std::string path;
+    bool mounted = false;
+    std::string why;
+};
+
+// What must stay of a file rewritten in place: the file itself (all its
+// names), its mode and its owner.
+auto identity(const std::string& file) {
+    struct stat st {};
+    stat(file.c_str(), &st);
+    return std::tuple(st.st_ino, st.st_mode, st.st_uid, st.st_nlink);
+}
+
+constexpr int kNobody = 65534;
+
 class CaptureCli : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(work.isValid()); }
@@ -137,6 +188,21 @@ class CaptureCli : public ::testing::Test {
     static QSize imageSize(const QString& file) {
         QImageReader reader(file);
         return reader.read().size();
+    }
+
+    // Lets an ordinary user run the tool against the scanner: the work
+    // folder reachable, the scanner's terminal open to all, and a port
+    // directory of that user's own (the tool makes the device an alias
+    // there). The environment that points the tool to it.
+    std::string asOrdinaryUser() {
+        EXPECT_EQ(chmod(dir().c_str(), 0711), 0);
+        EXPECT_EQ(chmod(scanner->devicePath().c_str(), 0666), 0);
+        const std::string runtime = dir() + "/runtime-" + std::to_string(kNobody);
+        for (const std::string& d : {runtime, runtime + "/ombrix"}) {
+            EXPECT_EQ(mkdir(d.c_str(), 0700), 0);
+            EXPECT_EQ(chown(d.c_str(), kNobody, kNobody), 0);
+        }
+        return "XDG_RUNTIME_DIR=" + runtime;
     }
 
     tavorin::test::PortDirectory ports;
@@ -279,28 +345,58 @@ TEST_F(CaptureCli, SignalCancelsMidImageWithin100msAndThePortReopens) {
     EXPECT_LT(Clock::now() - termed, 100ms);
 }
 
-TEST_F(CaptureCli, ARefusedFieldSendsNothing) {
+// A value the tool refuses, typed or remembered in a settings file, is
+// refused before the port is opened, with the status and the words that
+// name where it came from.
+TEST_F(CaptureCli, ARefusedValueSendsNothing) {
     tavorin::test::PtyPeer peer(ports, 241);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--port", "COM241", "--ship", "--jpeg-quality", "101"},
-          {"--port", "COM241", "--ship", "--left", "9", "--right", "3"},
-          {"--port", "COM241", "--box"},
-          {"--port", "COM241", "--ship", "--format", "bmp", "--output", "x.jpg"}}) {
-        Tool t(args, dir());
-        EXPECT_EQ(t.wait(), 3) << args[3];
+    auto settings = [&](const char* name, const std::string& lines) {
+        EXPECT_TRUE(put(path(name), QByteArray::fromStdString(lines)));
+        return std::string(name);
+    };
+    const std::string record = "SCANNER1=241,9,1,0,0,0,0,0,100\r\n";
+    using namespace std::string_literals;
+    const std::string nulName = settings("nul-name.ini", record + "IMGSHPFL=notes.txt\0.jpg\r\n"s);
+    const std::string nulFirst = settings("nul-first.ini", record + "IMGSHPFL=\0x.jpg\r\n"s);
+    const std::string field =
+        settings("field.ini", record + "IMGSHP=6,0,0,0,0,0,0,0,0,1,0,\x01\r\n");
+    const std::string port = settings("port.ini", "SCANNER1=241\x7f,9,1,0,0,0,0,0,100\r\n");
+    ASSERT_TRUE(put(path("notes.txt"), "my notes"));
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    };
+    const Row rows[] = {
+        {{"--port", "COM241", "--ship", "--jpeg-quality", "101"}, 3, "--jpeg-quality: "},
+        {{"--port", "COM241", "--ship", "--left", "9", "--right", "3"}, 3, "--right"},
+        {{"--port", "COM241", "--box"}, 3, "--aspect"},
+        {{"--port", "COM241", "--ship", "--format", "bmp", "--output", "x.jpg"}, 3, "--output"},
+        // Bytes that are no text of the locale are not made a file's name
+        // in some other form, and no file has an empty name.
+        {{"--port", "COM241", "--ship", "--flip", "upside-down"}, 2, "--flip"},
+        {{"--port", "COM241", "--raw", "IMGSHP6F", "--output", "\xff\xfe.JPG"}, 2, "--output"},
+        {{"--port", "COM241", "--ship", "--output", ""}, 2, "--output が空です"},
+        {{"--port", "COM241", "--ship", "--output="}, 2, "--output が空です"},
+        // A remembered text with a control character, a NUL above all,
+        // which would cut the file's name short.
+        {{"--settings", nulName, "--ship"},
+         3,
+         nulName + " の IMGSHPFL= (--output): 制御文字 U+0000 が含まれています"},
+        {{"--settings", nulFirst, "--ship"}, 3, "IMGSHPFL= (--output): 制御文字 U+0000"},
+        {{"--settings", field, "--ship"}, 3, "IMGSHP= (--jpeg-quality): 制御文字 U+0001"},
+        {{"--settings", port, "--ship"}, 3, port + " の SCANNER1= (--port): 制御文字 U+007F"},
+    };
+    for (const Row& row : rows) {
+        Tool t(row.args, dir());
+        EXPECT_EQ(t.wait(), row.status) << row.says << ": " << t.err();
         EXPECT_NE(t.err().find("tavorin-capture: "), std::string::npos);
-    }
-    // Bytes that are no text of the locale are not made a file's name in
-    // some other form.
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--port", "COM241", "--ship", "--flip", "upside-down"},
-          {"--port", "COM241", "--raw", "IMGSHP6F", "--output", "\xff\xfe.JPG"}}) {
-        Tool usage(args, dir());
-        EXPECT_EQ(usage.wait(), 2) << args[3];
+        EXPECT_NE(t.err().find(row.says), std::string::npos) << t.err();
     }
     std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(peer.wire().empty()) << "the port was opened";
-    EXPECT_TRUE(files().isEmpty()) << files().join(", ").toStdString();
+    EXPECT_EQ(files().size(), 5) << files().join(", ").toStdString();
+    EXPECT_EQ(contents(path("notes.txt")), "my notes");
 }
 
 TEST_F(CaptureCli, PortByDevicePathAndTheListOfPorts) {
@@ -369,11 +465,14 @@ TEST_F(CaptureCli, FailuresSayWhatFailedInTheUsersLanguage) {
     ASSERT_TRUE(QDir(work.path()).mkdir("folder"));
     ASSERT_EQ(mkfifo(path("fifo").toLocal8Bit().constData(), 0600), 0);
     ports.alias(250, dir() + "/gone");
+    ASSERT_EQ(symlink("/dev/full", path("full.jpg").toLocal8Bit().constData()), 0);
     struct Row {
         std::vector<std::string> args;
         int status;
         std::string says;
         bool held = false;  // another program holds the scanner's port
+        // Run first by a shell that then starts the tool.
+        std::string prelude = {};
     };
     const Row rows[] = {
         {{"--port", "COM250", "--raw", "BEPLVL?"},
@@ -399,6 +498,15 @@ TEST_F(CaptureCli, FailuresSayWhatFailedInTheUsersLanguage) {
         {{"--port", port(), "--raw", "IMGSHP6F", "--output", dir() + "/folder"},
          12,
          "file error: " + dir() + "/folder: Is a directory"},
+        // Failures that come only once the picture is being written.
+        {{"--port", port(), "--raw", "IMGSHP6F", "--output", "full.jpg"},
+         12,
+         "file error: full.jpg: No space left on device"},
+        {{"--port", port(), "--raw", "IMGSHP6F", "--output", "x.jpg"},
+         12,
+         "file error: x.jpg: No such file or directory",
+         false,
+         "mkdir gone && cd gone && rmdir ../gone"},
     };
     for (const Row& row : rows) {
         int lock = -1;
@@ -408,15 +516,19 @@ TEST_F(CaptureCli, FailuresSayWhatFailedInTheUsersLanguage) {
         }
         std::vector<std::string> args = row.args;
         args.push_back("--json");
-        Tool t(args, dir(), {"LC_ALL=en_US.UTF-8"});
-        EXPECT_EQ(t.wait(), row.status) << args[1] << " " << args[2] << ": " << t.err();
+        if (!row.prelude.empty()) {
+            args.insert(args.begin(), {"-c", row.prelude + " && exec \"$0\" \"$@\"", CAPTURE_CLI});
+        }
+        Tool t(args, dir(), {"LC_ALL=en_US.UTF-8"},
+               row.prelude.empty() ? std::string(CAPTURE_CLI) : "/bin/sh");
+        EXPECT_EQ(t.wait(), row.status) << row.says << ": " << t.err();
         if (lock >= 0) close(lock);
         EXPECT_NE(t.err().find(row.says), std::string::npos) << row.says << "\n" << t.err();
         EXPECT_NE(t.json()["message"].toString().toStdString().find(row.says), std::string::npos)
             << t.out();
     }
-    // A greeting and a command for each of the three rows that reach it.
-    EXPECT_EQ(scanner->commandsServed(), 6u);
+    // A greeting and a command for each of the five rows that reach it.
+    EXPECT_EQ(scanner->commandsServed(), 10u);
     scanner.reset();
 
     // A library that lacks the exports, where the tool looks first.
@@ -638,6 +750,181 @@ TEST_F(CaptureCli, ANetworkServersFaultsAreToldAsTheyAre) {
         EXPECT_EQ(now.readAll(), "the picture before") << row.url;
     }
     close(holder);
+}
+
+// A picture whose file must keep its identity is rewritten in place only
+// once it surely fits: on a disk too full for it the old picture stays, byte
+// for byte under every name, and the failure says why; with room the new
+// picture comes under every name, and the file keeps its mode and owner. A
+// new file on a full disk fails as clearly, with no temporary left.
+TEST_F(CaptureCli, AFullDiskLeavesTheOldPictureAndTheRewriteKeepsTheFile) {
+    start();
+    SmallDisk disk(dir() + "/disk");
+    ASSERT_TRUE(disk.mounted) << "cannot mount a tmpfs: " << disk.why;
+    const std::string user = asOrdinaryUser();
+    struct Row {
+        const char* what;
+        std::string folder;
+        mode_t mode;  // the folder's, once the picture and its link are in it
+        bool linked;
+        bool exists;
+        int user;  // -1: the test's own (root)
+    };
+    const Row rows[] = {
+        {"a file with a second name", disk.path + "/links", 0755, true, true, -1},
+        {"a file in a folder that takes no new file", disk.path + "/locked", 0555, false, true,
+         kNobody},
+        {"another user's file in a sticky folder", disk.path + "/shared", 01777, false, true,
+         kNobody},
+        {"a new file", disk.path + "/new", 0777, false, false, kNobody},
+    };
+    const QByteArray before = "the picture before";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(mkdir(row.folder.c_str(), 0755), 0);
+        const std::string target = row.folder + "/x.jpg";
+        const std::string second = row.folder + "/l.jpg";
+        ASSERT_TRUE(!row.exists || (put(QString::fromStdString(target), before) &&
+                                    chmod(target.c_str(), 0666) == 0));
+        ASSERT_TRUE(!row.linked || link(target.c_str(), second.c_str()) == 0);
+        ASSERT_EQ(chmod(row.folder.c_str(), row.mode), 0);
+        const auto was = identity(target);
+        const std::vector<std::string> args{"--port", scanner->devicePath(), "--ship", "--output",
+                                            target};
+
+        // The test's own port directory for itself, the user's for the user.
+        const std::string env = row.user < 0 ? "XDG_RUNTIME_DIR=" + ports.runtimeDir() : user;
+        disk.fill();
+        Tool full(args, dir(), {"LC_ALL=en_US.UTF-8", env}, CAPTURE_CLI, row.user);
+        EXPECT_EQ(full.wait(), 12) << full.err();
+        EXPECT_NE(
+            full.err().find("tavorin-capture: file error: " + target + ": No space left on device"),
+            std::string::npos)
+            << full.err();
+        EXPECT_EQ(contents(target), row.exists ? before : QByteArray());
+        EXPECT_EQ(contents(second), row.linked ? before : QByteArray());
+        EXPECT_EQ(identity(target), was);
+        std::filesystem::remove(disk.path + "/fill");
+
+        Tool room(args, dir(), {env}, CAPTURE_CLI, row.user);
+        ASSERT_EQ(room.wait(), 0) << room.err();
+        EXPECT_EQ(imageSize(QString::fromStdString(target)), QSize(640, 480));
+        EXPECT_TRUE(!row.exists || identity(target) == was) << "not rewritten in place";
+        EXPECT_EQ(contents(second), row.linked ? contents(target) : QByteArray());
+        EXPECT_EQ(QDir(QString::fromStdString(row.folder)).entryList(QDir::Files | QDir::Hidden),
+                  (row.linked ? QStringList{"l.jpg", "x.jpg"} : QStringList{"x.jpg"}));
+    }
+}
+
+// Writers of one file with two names, at once: each succeeds, and the file
+// then holds one of their pictures whole, under both names. Their pictures
+// differ a little in size, so that they arrive at nearly the same time and
+// their rewrites meet. A bounded stress loop, with no claim on timing.
+TEST_F(CaptureCli, WritersOfOneLinkedFileNeverMixTheirPictures) {
+    constexpr int kWriters = 6;
+    std::vector<std::unique_ptr<vscanner::Scanner>> scanners;
+    std::vector<std::vector<std::string>> commands;
+    std::vector<QByteArray> pictures;
+    for (int i = 0; i < kWriters; ++i) {
+        scanners.push_back(std::make_unique<vscanner::Scanner>(vscanner::Options{}));
+        commands.push_back({"--port", "COM" + std::to_string(scanners.back()->com()), "--ship",
+                            "--format", "bmp", "--right", std::to_string(639 - 8 * i)});
+        // Each writer's picture on its own first, to know it when it comes.
+        std::vector<std::string> alone = commands.back();
+        alone.insert(alone.end(), {"--output", "alone.bmp"});
+        Tool t(alone, dir());
+        ASSERT_EQ(t.wait(), 0) << t.err();
+        pictures.push_back(contents(path("alone.bmp")));
+    }
+    QFile::remove(path("alone.bmp"));
+    ASSERT_TRUE(put(path("x.bmp"), {}));
+    ASSERT_EQ(link((dir() + "/x.bmp").c_str(), (dir() + "/l.bmp").c_str()), 0);
+    for (int round = 0; round < 50; ++round) {
+        std::vector<std::unique_ptr<Tool>> tools;
+        for (const auto& command : commands) {
+            std::vector<std::string> args = command;
+            args.insert(args.end(), {"--output", "x.bmp"});
+            tools.push_back(std::make_unique<Tool>(args, dir()));
+        }
+        for (auto& t : tools) EXPECT_EQ(t->wait(), 0) << round << ": " << t->err();
+        const QByteArray now = contents(path("x.bmp"));
+        EXPECT_NE(std::find(pictures.begin(), pictures.end(), now), pictures.end())
+            << "round " << round << ": " << now.size() << " bytes, no writer's picture";
+        EXPECT_EQ(contents(path("l.bmp")), now);
+    }
+    EXPECT_EQ(files(), (QStringList{"l.bmp", "x.bmp"}));
+}
+
+// Every signal that would end the tool ends the run cleanly, with the
+// cancel's status, whether it comes mid-picture through a device path's
+// alias, while a snap waits, or while the picture waits for a FIFO's
+// reader; one that a failed write raises is ignored. Nothing is left
+// behind: no temporary beside the picture, no alias.
+TEST_F(CaptureCli, EverySignalThatWouldEndTheToolCancelsCleanly) {
+    enum class While { Shipping, Snapping, WaitingForReader };
+    struct Row {
+        const char* what;
+        std::vector<int> sent;
+        While during;
+        int status;
+    };
+    const Row rows[] = {
+        {"a closed session's SIGHUP", {SIGHUP}, While::Shipping, 14},
+        {"a stray SIGUSR1", {SIGUSR1}, While::Shipping, 14},
+        {"SIGQUIT", {SIGQUIT}, While::Shipping, 14},
+        {"SIGUSR2, then SIGTERM", {SIGUSR2, SIGTERM}, While::Snapping, 14},
+        {"SIGALRM", {SIGALRM}, While::Snapping, 14},
+        {"SIGPIPE, ignored: the trigger's picture comes", {SIGPIPE}, While::Snapping, 0},
+        {"SIGTERM with the picture stuck in a FIFO", {SIGTERM}, While::WaitingForReader, 14},
+    };
+    const std::string folder = ports.runtimeDir() + "/ombrix";
+    const QString fifo = path("viewer.bmp");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        vscanner::Options o;
+        o.pace = row.during == While::Shipping;
+        o.triggerAfterSeconds = 1.5;
+        start(o);
+        std::filesystem::remove(scanner->aliasPath());
+        std::vector<std::string> args{"--port", scanner->devicePath()};
+        int reader = -1;
+        if (row.during == While::Shipping) {
+            args.insert(args.end(), {"--line", "9600,8,N,1", "--ship", "--output", "x.jpg"});
+        } else if (row.during == While::Snapping) {
+            args.insert(args.end(), {"--snap", "--trigger", "trigger"});
+        } else {
+            // A reader that never reads: the picture fills the pipe.
+            reader = open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(reader, 0);
+            args.insert(args.end(), {"--ship", "--format", "bmp", "--output", "viewer.bmp"});
+        }
+        Tool t(args, dir());
+        // Until the run is where the row says.
+        auto reached = [&] {
+            if (row.during == While::Shipping) {
+                return files().filter(QStringLiteral(".ombrix-")).size() == 1;
+            }
+            int queued = 0;
+            if (reader >= 0) return ioctl(reader, FIONREAD, &queued) == 0 && queued > 0;
+            return !std::filesystem::is_empty(folder);
+        };
+        for (const auto end = Clock::now() + 10s; !reached() && Clock::now() < end;) {
+            std::this_thread::sleep_for(5ms);
+        }
+        ASSERT_TRUE(reached()) << t.err();
+        if (row.during == While::Snapping) std::this_thread::sleep_for(300ms);
+        for (int sig : row.sent) {
+            kill(t.pid(), sig);
+            std::this_thread::sleep_for(50ms);
+        }
+        EXPECT_EQ(t.wait(5s), row.status) << t.err();
+        if (reader >= 0) close(reader);
+        EXPECT_TRUE(std::filesystem::is_empty(folder)) << "an alias was left";
+        EXPECT_TRUE(files().filter(QStringLiteral(".ombrix-")).isEmpty())
+            << files().join(", ").toStdString();
+        scanner.reset();
+    }
 }
 
 }  // namespace

@@ -13,6 +13,14 @@
 namespace tavorin {
 namespace {
 
+Environment environment(const QString& dataHome, const QString& home) {
+    return [dataHome, home](const char* name) {
+        return QByteArray(name) == "XDG_DATA_HOME" ? dataHome
+               : QByteArray(name) == "HOME"        ? home
+                                                   : QString();
+    };
+}
+
 TEST(WorkFolder, ChosenFromHowTheProgramWasStartedAndTheEnvironment) {
     struct Row {
         QStringList arguments;
@@ -37,7 +45,7 @@ TEST(WorkFolder, ChosenFromHowTheProgramWasStartedAndTheEnvironment) {
         {menu, "data", "home", true, ""},
     };
     for (const Row& r : rows) {
-        const WorkFolder w = chooseWorkFolder(r.arguments, r.dataHome, r.home);
+        const WorkFolder w = chooseWorkFolder(r.arguments, environment(r.dataHome, r.home));
         EXPECT_EQ(w.fromMenu, r.fromMenu) << r.arguments.join(' ').toStdString();
         EXPECT_EQ(w.path, r.path) << r.dataHome.toStdString() << " | " << r.home.toStdString();
     }
@@ -57,7 +65,7 @@ TEST(WorkFolder, TheDesktopEntryStartsTheProgramFromTheMenu) {
     }
     ASSERT_FALSE(command.isEmpty());
     EXPECT_EQ(command.first(), "Tavorin_WIN");
-    EXPECT_TRUE(chooseWorkFolder(command.mid(1), "/data", "/home/u").fromMenu);
+    EXPECT_TRUE(chooseWorkFolder(command.mid(1), environment("/data", "/home/u")).fromMenu);
 }
 
 // Every case starts in a directory of its own and returns to where it was;

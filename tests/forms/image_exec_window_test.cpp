@@ -211,6 +211,34 @@ class ImageExecWindowTest : public QObject {
         verifyEverythingUsableAgain();
     }
 
+    // A file name remembered with a NUL in it (written by something other
+    // than the program) is passed over as a malformed value is: the picture
+    // goes to the default name, never to the file the name is cut to.
+    void aRememberedFileNameWithANulWritesNoOtherFile() {
+        program.closeProgram();
+        for (const auto& [name, bytes] :
+             {std::pair{kSettingsFile, QByteArray("IMGSHPFL=notes.txt\0.jpg\r\n", 25)},
+              std::pair{QString("notes.txt"), QByteArray("my notes")}}) {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        }
+        program.freshProgram();
+        QCOMPARE(main->TxtImageFile[1]->text(), QString());
+        const QByteArray jpeg = test::sampleJpeg();
+        auto peer = playedScanner([&] {
+            return test::PtyPeer::imageReply("IMG", test::Bytes(jpeg.begin(), jpeg.end()),
+                                             "IMGSHP\x06.");
+        });
+        openSlot(peer->com());
+        main->CmdImgExec_Click(1);
+        QCOMPARE(fileBytes("Tavorin_Image1.JPG"), jpeg);
+        QCOMPARE(fileBytes("notes.txt"), QByteArray("my notes"));
+        QCOMPARE(QDir().entryList(QDir::Files),
+                 (QStringList{"notes.txt", "Tavorin.ini", "Tavorin_Image1.JPG"}));
+        verifyEverythingUsableAgain();
+    }
+
     void aSnapWaitsForTheTriggerOrForTheCancel() {
         vscanner::Scanner scanner({});
         openSlot(scanner.com());

@@ -300,6 +300,12 @@ TEST(ImageLogic, SettingsTexts) {
         {Tab::Box, "7,1,1,2,3,4,5,6,7", "7,1,1,2,3,4,5,6,7,,,,,,"},
         // Positions outside a list fall back to its first item.
         {Tab::Snp, "9,-1,1.5,0,4,,,,,", "0,0,0,0,0,,,,,"},
+        // A piece with a control character is passed over: the list's
+        // default, an empty text.
+        {Tab::Snp,
+         QStringLiteral("2\t,1,1,1,3,10\x01"
+                        "0,5"),
+         "1,1,1,1,3,,5,,,"},
         // The last text keeps further commas.
         {Tab::Snp, "1,0,0,0,0,1,2,3,4,5,6", "1,0,0,0,0,1,2,3,4,5,6"},
         // Texts longer than their fields come back whole: a field's length

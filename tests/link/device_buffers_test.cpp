@@ -131,7 +131,9 @@ TEST(ReadAheadTest, APurgeDropsWhatIsHeldAndAKeptByteIsReadNextEvenAtTheBlocksEn
 // A disk that records each write it is handed.
 class RecordingBatchedFile final : public ombrix::BatchedFile {
   public:
-    bool commit() override { return flush(); }
+    ombrix::Commit commit() override {
+        return flush() ? ombrix::Commit::Done : ombrix::Commit::Failed;
+    }
     std::vector<std::size_t> writes;
     Bytes disk;
     bool refuse = false;
@@ -172,7 +174,7 @@ TEST(BatchedFileTest, SmallChunksReachTheDiskInBatchesAndLargeOnesDirectly) {
             ASSERT_TRUE(file.write(chunk.data(), chunk.size()));
             sent.insert(sent.end(), chunk.begin(), chunk.end());
         }
-        ASSERT_TRUE(file.commit());
+        ASSERT_EQ(file.commit(), ombrix::Commit::Done);
         EXPECT_EQ(file.writes, c.writes);
         EXPECT_EQ(file.disk, sent);
     }
@@ -191,9 +193,9 @@ class RecordingHeldFile final : public ombrix::HeldFile {
     std::vector<Bytes> writes;
 
   private:
-    bool writeOut(const unsigned char* bytes, std::size_t size) override {
+    ombrix::Commit writeOut(const unsigned char* bytes, std::size_t size) override {
         writes.emplace_back(bytes, bytes + size);
-        return true;
+        return ombrix::Commit::Done;
     }
 };
 
@@ -205,9 +207,143 @@ TEST(HeldFileTest, TheFileIsWrittenOnceWithTheWholePictureAndOnlyOnCommit) {
         ASSERT_TRUE(file.write(picture.data() + at, n));
     }
     EXPECT_TRUE(file.writes.empty()) << "a transfer that fails now must leave the file as it was";
-    ASSERT_TRUE(file.commit());
+    ASSERT_EQ(file.commit(), ombrix::Commit::Done);
     ASSERT_EQ(file.writes.size(), 1u);
     EXPECT_EQ(file.writes[0], picture);
+}
+
+// A disk with a given number of free bytes under a file rewritten in place,
+// recording what it is asked to do.
+class ScriptedDisk final : public ombrix::RewrittenFile {
+  public:
+    static constexpr int kFull = 28;  // the system's "no space left" of the script
+    static constexpr int kHeld = 11;  // "held by another writer"
+    Bytes content;
+    std::size_t room = 0;
+    bool canReserve = true;
+    int busyTimes = 0;
+    std::uint64_t allocated = 0;  // the blocks the file holds
+    std::vector<std::string> calls;
+
+  private:
+    Lock lock() override {
+        calls.push_back("lock");
+        if (busyTimes-- <= 0) return Lock::Taken;
+        fail(kHeld);
+        return Lock::Busy;
+    }
+    std::int64_t length() override { return static_cast<std::int64_t>(content.size()); }
+    // Blocks beyond `allocated` take room; a reservation takes them ahead.
+    bool take(std::uint64_t end) {
+        if (end <= allocated) return true;
+        if (end - allocated > room) return false;
+        room -= end - allocated;
+        allocated = end;
+        return true;
+    }
+    Reserve reserve(std::uint64_t size) override {
+        calls.push_back("reserve " + std::to_string(size));
+        if (!canReserve) return Reserve::Unsupported;
+        if (take(size)) return Reserve::Done;
+        fail(kFull);
+        return Reserve::Failed;
+    }
+    bool writeAt(std::uint64_t at, const unsigned char* bytes, std::size_t size) override {
+        calls.push_back("write " + std::to_string(at) + "+" + std::to_string(size));
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!take(at + i + 1)) return fail(kFull);
+            if (at + i >= content.size()) content.resize(at + i + 1);
+            content[at + i] = bytes[i];
+        }
+        return true;
+    }
+    bool setLength(std::uint64_t size) override {
+        calls.push_back("length " + std::to_string(size));
+        content.resize(size);
+        if (size < allocated) room += allocated - size;
+        allocated = std::min<std::uint64_t>(allocated, size);
+        return true;
+    }
+    bool sync() override {
+        calls.push_back("sync");
+        return true;
+    }
+};
+
+TEST(RewrittenFileTest, TheOldPictureIsTouchedOnlyOnceTheNewOneSurelyFits) {
+    using ombrix::Commit;
+    const Bytes before = numbered(3000);
+    struct Disk {
+        std::size_t size;  // of the new picture
+        std::size_t room;
+        bool canReserve;
+        int busy;  // commits that find another writer holding the file
+    };
+    struct Case {
+        const char* what;
+        Disk disk;
+        Commit result;
+        int error;
+        std::vector<std::string> calls;
+    };
+    const std::vector<Case> cases = {
+        {"room for a longer picture: reserved, then written and its length set",
+         {5000, 2000, true, 0},
+         Commit::Done,
+         0,
+         {"lock", "reserve 5000", "write 0+5000", "length 5000", "sync"}},
+        {"a shorter picture needs no room and cuts the old one's rest",
+         {1000, 0, true, 0},
+         Commit::Done,
+         0,
+         {"lock", "reserve 1000", "write 0+1000", "length 1000", "sync"}},
+        {"a disk too full for it refuses the reservation: nothing written",
+         {5000, 1999, true, 0},
+         Commit::Failed,
+         ScriptedDisk::kFull,
+         {"lock", "reserve 5000"}},
+        {"another writer holds the file: busy and untouched until it is free",
+         {5000, 2000, true, 2},
+         Commit::Busy,
+         ScriptedDisk::kHeld,
+         {"lock"}},
+        {"no reservation on this disk: the new end first, then the rest",
+         {5000, 2000, false, 0},
+         Commit::Done,
+         0,
+         {"lock", "reserve 5000", "write 3000+2000", "write 0+3000", "length 5000", "sync"}},
+        {"no reservation and no room for the new end: the old length is set back",
+         {5000, 1999, false, 0},
+         Commit::Failed,
+         ScriptedDisk::kFull,
+         {"lock", "reserve 5000", "write 3000+2000", "length 3000"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDisk disk;
+        disk.content = before;
+        disk.allocated = before.size();
+        disk.room = c.disk.room;
+        disk.canReserve = c.disk.canReserve;
+        disk.busyTimes = c.disk.busy;
+        const Bytes picture = numbered(c.disk.size + 7);
+        ASSERT_TRUE(disk.write(picture.data() + 7, c.disk.size));
+        const Bytes wanted(picture.begin() + 7, picture.end());
+        EXPECT_EQ(disk.commit(), c.result);
+        EXPECT_EQ(disk.error(), c.error);
+        EXPECT_EQ(disk.calls, c.calls);
+        if (c.result == Commit::Done) {
+            EXPECT_EQ(disk.content, wanted);
+        } else {
+            EXPECT_EQ(disk.content, before);
+        }
+        if (c.result == Commit::Busy) {
+            // Asked again once the other writer let go, it goes on.
+            EXPECT_EQ(disk.commit(), Commit::Busy);
+            EXPECT_EQ(disk.commit(), Commit::Done);
+            EXPECT_EQ(disk.content, wanted);
+        }
+    }
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include "image_fixture.h"
 
@@ -280,6 +282,59 @@ TEST_F(ImageTest, AnOrdinaryUserKeepsOutOfProtectedFilesAndRewritesInPlaceWhereN
     EXPECT_EQ(folderEntries(), (std::set<std::string>{"guarded.jpg", "locked", "shared"}));
     // The folder must be writable again for the clean-up.
     chmod(locked.c_str(), 0700);
+}
+
+// A file rewritten in place is taken for one writer at a time: while
+// another holds it, the transfer waits, as long as a reply's first byte
+// would be awaited, then fails with the system's reason; a holder that lets
+// go in time gets the picture written; a cancel from another thread ends
+// the wait. The file is untouched until the transfer has it.
+TEST_F(ImageTest, AFileAnotherWriterHoldsIsWaitedForWithinTheTransfersBounds) {
+    int h = openPort();
+    Bytes data = pattern(3000);
+    Bytes image = imageReply(subHeader(20), data, 3020);
+    writePrevious();
+    const std::string second = folder + "/second.jpg";
+    ASSERT_EQ(link(target.c_str(), second.c_str()), 0);
+    // Another writer's lock, taken or given up.
+    auto lock = [&](int fd, short type) {
+        struct flock whole {};
+        whole.l_type = type;
+        whole.l_whence = SEEK_SET;
+        EXPECT_EQ(fcntl(fd, F_OFD_SETLK, &whole), 0) << std::strerror(errno);
+    };
+    ASSERT_EQ(Ombrix_TimeoutSet(h, 300, -1), 0);
+    struct Row {
+        const char* what;
+        std::function<void(int holder)> meanwhile;
+        int32_t result;
+        int failure;
+        Bytes after;
+    };
+    const Row rows[] = {
+        {"held throughout", [](int) {}, OMBRIX_E_FILE, EAGAIN, bytes("previous image")},
+        {"let go while the transfer waits", [&](int holder) { lock(holder, F_UNLCK); }, 2, 0, data},
+        {"a cancel while it waits", [h](int) { Ombrix_ComCancel(h); }, OMBRIX_E_CANCELLED, 0,
+         bytes("previous image")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        writePrevious();
+        const int holder = open(target.c_str(), O_RDWR | O_CLOEXEC);
+        lock(holder, F_WRLCK);
+        peer->send(image);
+        std::thread other([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            row.meanwhile(holder);
+        });
+        EXPECT_EQ(Ombrix_ImageRecv(h, target.c_str(), reply, sizeof reply, 2), row.result);
+        other.join();
+        EXPECT_EQ(Ombrix_FileFailure(h), row.failure);
+        EXPECT_EQ(readFile(second), row.after);
+        close(holder);
+    }
+    EXPECT_EQ(Ombrix_FileFailure(-1), OMBRIX_E_PARAM);
+    EXPECT_EQ(folderEntries(), (std::set<std::string>{"picture.jpg", "second.jpg"}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "child_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,7 +11,7 @@ namespace tavorin::test {
 
 ChildProcess startChild(const std::string& exe, const std::vector<std::string>& args,
                         const std::string& dir, const std::vector<std::string>& env,
-                        bool captureErr) {
+                        bool captureErr, int user) {
     int out[2] = {-1, -1}, err[2] = {-1, -1};
     if (pipe2(out, O_CLOEXEC) != 0) return {};
     if (captureErr && pipe2(err, O_CLOEXEC) != 0) {
@@ -46,6 +47,10 @@ ChildProcess startChild(const std::string& exe, const std::vector<std::string>& 
         dup2(out[1], STDOUT_FILENO);
         if (captureErr) dup2(err[1], STDERR_FILENO);
         if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
+        if (user >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(user)) != 0 ||
+                          setuid(static_cast<uid_t>(user)) != 0)) {
+            _exit(126);
+        }
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }

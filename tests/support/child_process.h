@@ -17,9 +17,12 @@ struct ChildProcess {
 // Starts `exe` with `args` in `dir` (the test's own when empty), its
 // environment the test's with `env` ("NAME=value", later ones winning) set
 // on top. Standard output is always a pipe; standard error only with
-// `captureErr`, else shared with the test. pid -1 when it could not start.
+// `captureErr`, else shared with the test. With `user` (0 and up), a test
+// that runs as root starts the program as that user and group, without
+// supplementary groups; the child ends with 126 if it cannot become them.
+// pid -1 when it could not start.
 ChildProcess startChild(const std::string& exe, const std::vector<std::string>& args,
                         const std::string& dir = {}, const std::vector<std::string>& env = {},
-                        bool captureErr = false);
+                        bool captureErr = false, int user = -1);
 
 }  // namespace tavorin::test

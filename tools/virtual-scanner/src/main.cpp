@@ -53,6 +53,8 @@ const char kHelp[] =
     "                         slow               wait --slow-ms before every reply\n"
     "                       all but the first two answer the greeting normally\n"
     "  --slow-ms MS         the delay of --fault slow (default 1500)\n"
+    "  --save-shipped FILE  write every image file shipped to FILE as well, whole,\n"
+    "                       before it goes on the line (for tests to compare)\n"
     "  --help               show this text\n"
     "\n"
     "Commands: the greeting BEPBEP?; menu settings (six capitals and a value,\n"
@@ -111,6 +113,8 @@ int main(int argc, char** argv) {
             auto fault = vscanner::parseFault(value());
             if (!fault) usage("unknown fault kind");
             opt.fault = *fault;
+        } else if (a == "--save-shipped") {
+            opt.shippedFile = value();
         } else if (a == "--slow-ms") {
             opt.slowMs = static_cast<int>(number(a, value(), 0, 600000));
         } else {

@@ -504,6 +504,30 @@ void Scanner::Impl::handleCommand(const Frame& frame) {
     }
 }
 
+namespace {
+
+// Written beside its name and renamed over it, so that a reader never sees
+// half a file; a failure is the reader's to notice (no file, or the old one).
+void saveShipped(const std::string& path, const Bytes& file) {
+    const std::string temp = path + ".part";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    std::size_t done = 0;
+    while (done < file.size()) {
+        const ssize_t n = ::write(fd, file.data() + done, file.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) == 0 && done == file.size()) {
+        (void)!::rename(temp.c_str(), path.c_str());
+    } else {
+        ::unlink(temp.c_str());
+    }
+}
+
+}  // namespace
+
 void Scanner::Impl::ship(const std::string& keyword, const Image& img, int format, int depth,
                          int quality, int threshold, const std::string& text, char terminator) {
     Bytes file;
@@ -517,6 +541,7 @@ void Scanner::Impl::ship(const std::string& keyword, const Image& img, int forma
         std::lock_guard lock(shippedMutex);
         shipped = file;
     }
+    if (!opt.shippedFile.empty()) saveShipped(opt.shippedFile, file);
     // The sub-header names what was shipped. Control bytes are left out so
     // that a stray GS in the command cannot end it early.
     Bytes sub;

@@ -64,6 +64,10 @@ struct Options {
     Fault fault = Fault::None;
     // Delay before each reply under Fault::Slow.
     int slowMs = 1500;
+    // When set, every image file shipped is also written here, whole, before
+    // it goes on the line: a test in another process (a Windows program
+    // under Wine) compares what it received with it.
+    std::string shippedFile;
 };
 
 class Scanner {
