@@ -311,7 +311,7 @@ void raiseWatcherPriority();
 // platform has nothing to dispatch and a wait may sleep to its deadline.
 bool defaultPump();
 
-// Resolves a COM number (1..256) to the path openDevice() takes. Writes it
+// Resolves a COM number (1..OMBRIX_COM_MAX) to the path openDevice() takes. Writes it
 // zero-terminated and sets `*length` (without the zero); false when the
 // buffer is too small for it, with `*length` still set.
 bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length);
