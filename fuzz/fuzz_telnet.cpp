@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
+#include "stream_codec.h"
 #include "telnet_codec.h"
 
 using namespace ombrix::telnet;
@@ -23,7 +25,8 @@ void feed(Session& s, const std::uint8_t* in, std::size_t size, Result& r) {
     for (Bytes& b : s.subnegotiations()) {
         if (b.size() > Session::kMaxPayload + 1) std::abort();
         ComCode answered;
-        (void)comReply(b, answered);
+        Bytes value;
+        if (comReply(b, answered, value) && value.size() + 2 != b.size()) std::abort();
         r.subs.push_back(std::move(b));
     }
     s.subnegotiations().clear();
@@ -68,5 +71,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     Result c;
     feed(echo, escaped.data(), escaped.size(), c);
     if (c.data != Bytes(stream, stream + length) || !c.out.empty() || !c.subs.empty()) std::abort();
+
+    // The stream codecs: the server's answers to the line's settings never
+    // make a verdict out of nothing, and a raw stream is the data as it is
+    // unless it opened as a telnet session (a lone IAC at its start waits
+    // for the byte that tells).
+    std::unique_ptr<ombrix::StreamCodec> line = ombrix::rfc2217Codec();
+    Bytes commands, data;
+    line->setLine(ombrix::LineSettings{}, commands);
+    line->receive(stream, length, data, commands);
+    if (!line->lineVerdict(true)) std::abort();
+    std::unique_ptr<ombrix::StreamCodec> raw = ombrix::rawCodec();
+    Bytes plain;
+    raw->receive(stream, cut, plain, commands);
+    raw->receive(stream + cut, length - cut, plain, commands);
+    const bool waiting = length == 1 && stream[0] == IAC;
+    const Bytes expected = waiting ? Bytes() : Bytes(stream, stream + length);
+    if (raw->fault() == ombrix::OpenError::None ? plain != expected : !plain.empty()) std::abort();
     return 0;
 }

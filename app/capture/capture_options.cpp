@@ -44,8 +44,13 @@ constexpr StatusRow kStatuses[] = {
     {16,
      {u"通信エラー (回線が切れた、ヘッダが不正)", "communication error (line gone, bad header)"}},
     {17, {u"バッファ・ポート表に空きがない", "no room (a reply too long, the port table full)"}},
-    {18, {u"ポートが使用中", "the port is busy"}},
+    {kBusy,
+     {u"ポートが使用中 (ネットワークポートのサーバーが他の接続に使われている)",
+      "the port is busy (a network port's server serves another connection)"}},
     {19, {u"その他のライブラリのエラー", "any other failure of the library"}},
+    {kNoPicture,
+     {u"IMGSHP・IMGBOX にスキャナが画像なしで応答した",
+      "the scanner answered a ship or box command without a picture"}},
 };
 
 // The options that are no field of a tab, in the order --help shows them.
@@ -84,7 +89,8 @@ constexpr Option kOptions[] = {
      true},
     {"json", nullptr,
      "print one JSON object at the end: result, message, command, file (the picture written, "
-     "also when a failure followed it), bytes, seconds, bytes_per_s, reply"},
+     "also when a failure followed it), bytes (the picture's bytes that arrived, also when the "
+     "transfer broke), seconds, bytes_per_s, reply"},
     {"help", nullptr, "show this text"},
 };
 
@@ -173,6 +179,24 @@ int statusForReply(image::Reply reply) {
         default:
             return kOtherReply;
     }
+}
+
+int statusForOpen(std::int32_t code, std::int32_t reason) {
+    return reason == OMBRIX_OPEN_TURNED_AWAY ? kBusy : statusForLibrary(code);
+}
+
+ReplyOutcome replyOutcome(std::optional<image::Tab> tab, bool picture, const QByteArray& reply) {
+    // Read as the terminal reads a reply: by its ACK, NAK or ENQ, whether
+    // it ends in '.' or '!'.
+    const image::ReplyCheck check = image::classifyReply(reply);
+    if (check.code != image::Reply::Ack) return {statusForReply(check.code), check.message};
+    if (!tab) return {kAck, localized({u"コマンド正常終了", "the command completed"})};
+    if (*tab != image::Tab::Snp && !picture) {
+        return {kNoPicture, localized({u"スキャナが画像なしで応答しました: %1",
+                                       "the scanner answered without a picture: %1"})
+                                .arg(terminal::render(reply).text)};
+    }
+    return {kAck, image::commandDoneText()};
 }
 
 int itemIndex(const Field& f, const QString& value) {
@@ -483,10 +507,11 @@ class Parser {
         return true;
     }
     bool comInRange(int com, const Origin& from, const QString& spelled) {
-        if (com >= 1 && com <= 256) return true;
+        if (com >= 1 && com <= OMBRIX_COM_MAX) return true;
         return refuse(kUsage, from,
-                      localized({u"COM 番号は 1～256 です: %1", "COM numbers are 1 to 256: %1"})
-                          .arg(spelled));
+                      localized({u"COM 番号は 1～%2 です: %1", "COM numbers are 1 to %2: %1"})
+                          .arg(spelled)
+                          .arg(OMBRIX_COM_MAX));
     }
 
     bool takeLine(const QString& value) {

@@ -35,6 +35,8 @@ enum Status : int {
     // 16 communication, 17 no room, 18 busy; 19 any other failure.
     kLibraryBase = 10,
     kCancelled = 14,
+    kBusy = 18,
+    kNoPicture = 20,  // --ship or --box answered without a picture
 };
 struct StatusRow {
     int status;
@@ -44,6 +46,20 @@ std::span<const StatusRow> statuses();
 // The status of a negative library result.
 int statusForLibrary(std::int32_t code);
 int statusForReply(image::Reply reply);
+// The status of a failed open: its result's, except for a port whose
+// server serves another client (OMBRIX_OPEN_TURNED_AWAY), which is busy.
+int statusForOpen(std::int32_t code, std::int32_t reason);
+
+// What a run that got the scanner's reply reports. `tab`: the image tab
+// the command was composed on (none for --raw); `picture`: whether a
+// picture came before the reply. A ship or box command that the scanner
+// acknowledged without a picture took none; --raw is any command, so its
+// acknowledgement is never called an image command's.
+struct ReplyOutcome {
+    int status;
+    QString message;
+};
+ReplyOutcome replyOutcome(std::optional<image::Tab> tab, bool picture, const QByteArray& reply);
 // What a status means, in the current language.
 QString statusMeaning(int status);
 

@@ -28,12 +28,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPortCount = 10;       // the library's port table
-constexpr int kFirstAliasOnly = 97;  // COM numbers the library knows only as aliases
-constexpr int kMaxCom = 256;
-
 // What the pump, the cancel requests and the run share.
 struct Session {
+    // The COM number being opened or open (0 for none), and its handle.
+    std::atomic<std::int32_t> com{0};
     std::atomic<std::int32_t> handle{-1};
     std::atomic<bool> cancel{false};
     // A second request: end at once.
@@ -156,9 +154,8 @@ void pump() {
             endNow();
         }
         if (h < 0) {
-            // The open's greeting: its record is not known yet, and this
-            // process has no other.
-            for (int i = 0; i < kPortCount; ++i) ComCancel(i);
+            // The open under way: it is cancelled by its COM number.
+            OpenCancel(g_session.com.load());
         } else if (ImageProgress(h, nullptr, nullptr) == OMBRIX_IMAGE_FAILED) {
             // The transfer has given up and drains what the scanner still
             // sends; asking the scanner to stop (the trigger-off frame, which
@@ -214,29 +211,30 @@ std::int32_t comForPath(const QString& path, QString& why) {
     // refuses one it must not write to; it also gives a USB device reached
     // by its persistent name the number the connection dialog shows.
     if (PortScan() < 0) return folderRefuses();
-    for (int com = 1; com <= kMaxCom; ++com) {
+    for (int com = 1; com <= OMBRIX_COM_MAX; ++com) {
         const QString name = PortName(com);
         if (name.isEmpty()) continue;
         if (network ? name == device : QFileInfo(name).canonicalFilePath() == device) return com;
     }
-    const std::int32_t com = g_alias.make(device, kFirstAliasOnly);
+    const std::int32_t com = g_alias.make(device, OMBRIX_COM_FIRST_ALIAS);
     if (com > 0) return com;
     if (com == OMBRIX_E_PARAM) {
         // Nothing an open could use, said as the open would say it: a
-        // network name that is malformed, or a path to no serial device (a
-        // folder, a plain file, a FIFO).
+        // network name that is malformed (and where), or a path to no
+        // serial device (a folder, a plain file, a FIFO).
         const std::int32_t code = network ? OMBRIX_E_PARAM : OMBRIX_E_NOT_OPEN;
-        why = portFailure(comsetting::openFailureMessage(
-                              code, network ? OMBRIX_OPEN_BAD_NAME : OMBRIX_OPEN_NOT_TTY),
-                          path);
+        OpenFailureInfo info;
+        info.reason = network ? OMBRIX_OPEN_BAD_NAME : OMBRIX_OPEN_NOT_TTY;
+        info.namePart = PortNameCheck(path);
+        why = portFailure(comsetting::openFailureMessage(code, info), path);
         return code;
     }
     if (com == OMBRIX_E_NO_ROOM) {
         return noNumber(localized({u"ポートフォルダ %1 の COM%2～COM%3 に空きがありません",
                                    "no COM number from %2 to %3 is free in the port directory %1"})
                             .arg(PortFolder())
-                            .arg(kFirstAliasOnly)
-                            .arg(kMaxCom));
+                            .arg(OMBRIX_COM_FIRST_ALIAS)
+                            .arg(OMBRIX_COM_MAX));
     }
     return folderRefuses();
 }
@@ -253,10 +251,10 @@ QString failureText(std::int32_t code) {
 void cancelRequested(int count) {
     g_session.cancel.store(true);
     if (count > 1) g_session.hurry.store(true);
-    // Ombrix_ComCancel is the one export another thread may call: a wait of
-    // the main thread ends at once, pump or none.
-    const std::int32_t h = g_session.handle.load();
-    if (h >= 0) ComCancel(h);
+    // Ombrix_OpenCancel may be called from another thread: a wait of the
+    // main thread ends at once, pump or none, on the open under way or on
+    // the port it opened alike.
+    if (const std::int32_t com = g_session.com.load(); com > 0) OpenCancel(com);
     if (count == 1) return;
     // The main thread ends at its next pump, or finishes the run on its
     // own; should it do neither (a call that does not return), the process
@@ -278,6 +276,7 @@ Outcome run(const Request& r, bool progress) {
             PumpSet(nullptr);
             setDialog(nullptr);
             g_session.handle.store(-1);
+            g_session.com.store(0);
             markOver();
         }
     } restore;
@@ -307,13 +306,15 @@ Outcome run(const Request& r, bool progress) {
     }
 
     g_session.progress = progress;
+    g_session.com.store(com);
     PumpSet(&pump);
     const comsetting::OpenArgs line = comsetting::openArgs(r.line, r.timeout);
     const std::int32_t h =
         PortOpen(com, line.baud, line.dataBits, line.stopBits, line.parity, line.flow);
     if (h < 0) {
         if (h == OMBRIX_E_CANCELLED || g_session.cancel.load()) return fail(kCancelled, cancelled);
-        QString message = comsetting::openFailureMessage(h, OpenFailure());
+        const OpenFailureInfo why = OpenFailureDetails(PortName(com));
+        QString message = comsetting::openFailureMessage(h, why);
         if (message.isEmpty()) message = failureText(h);
         message = portFailure(message, port);
         // A number the port directory would have given is missing while
@@ -322,7 +323,7 @@ Outcome run(const Request& r, bool progress) {
             h == OMBRIX_E_NOT_OPEN && !warning.isEmpty()) {
             message += u'\n' + warning;
         }
-        return fail(statusForLibrary(h), message);
+        return fail(statusForOpen(h, why.reason), message);
     }
     g_session.handle.store(h);
     struct Close {
@@ -350,12 +351,15 @@ Outcome run(const Request& r, bool progress) {
     clearProgress();
     out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::int32_t length = 0, received = 0;
-    if (r.image && ImageProgress(h, &length, &received) >= 0 &&
-        (got >= 0 || image::pictureKept(got, received, before, fileStamp(r.output)))) {
-        // The whole picture was stored, also when the closing reply that
-        // should follow it then failed to come.
-        if (received > 0) out.file = r.output;
+    if (r.image && ImageProgress(h, &length, &received) >= 0) {
+        // What arrived is told whether or not it made a picture; the file
+        // is named only when the whole picture was stored, also when the
+        // closing reply that should follow it then failed to come.
         out.bytes = received;
+        if (received > 0 &&
+            (got >= 0 || image::pictureKept(got, received, before, fileStamp(r.output)))) {
+            out.file = r.output;
+        }
     }
     if (got < 0) {
         // A cancel that came from outside is that request's, whatever the
@@ -377,11 +381,9 @@ Outcome run(const Request& r, bool progress) {
         if (!out.file.isEmpty()) message += u'\n' + image::pictureKeptText(out.file);
         return fail(statusForLibrary(code), message);
     }
-    // Read as the terminal reads a reply: by its ACK, NAK or ENQ, whether
-    // it ends in '.' or '!'.
-    const image::ReplyCheck check = image::classifyReply(out.reply);
-    out.status = statusForReply(check.code);
-    out.message = check.code == image::Reply::Ack ? image::commandDoneText() : check.message;
+    const ReplyOutcome said = replyOutcome(r.tab, length > 0, out.reply);
+    out.status = said.status;
+    out.message = said.message;
     return out;
 }
 
@@ -399,7 +401,7 @@ int listPorts(bool json, QByteArray& out, QString& warning) {
     // Told once, beside the list rather than in it: a script that reads the
     // list still reads only ports.
     warning = PortGet::folderWarning();
-    for (int index = 0; index < 256; ++index) {
+    for (int index = 0; index < OMBRIX_COM_MAX; ++index) {
         const int com = PortGet::EnumComPort(index, name);
         if (com < 0) break;
         if (name.isEmpty()) continue;

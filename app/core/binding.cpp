@@ -40,6 +40,10 @@ struct Exports {
     decltype(&Ombrix_PortRemove) PortRemove = nullptr;
     decltype(&Ombrix_PumpSet) PumpSet = nullptr;
     decltype(&Ombrix_OpenFailure) OpenFailure = nullptr;
+    decltype(&Ombrix_OpenFailureText) OpenFailureText = nullptr;
+    decltype(&Ombrix_OpenFailureLine) OpenFailureLine = nullptr;
+    decltype(&Ombrix_OpenCancel) OpenCancel = nullptr;
+    decltype(&Ombrix_PortNameCheck) PortNameCheck = nullptr;
     decltype(&Ombrix_FileFailure) FileFailure = nullptr;
 };
 
@@ -122,6 +126,10 @@ bool load() {
     bindOne(s.handle, "Ombrix_PortRemove", f.PortRemove, missing);
     bindOne(s.handle, "Ombrix_PumpSet", f.PumpSet, missing);
     bindOne(s.handle, "Ombrix_OpenFailure", f.OpenFailure, missing);
+    bindOne(s.handle, "Ombrix_OpenFailureText", f.OpenFailureText, missing);
+    bindOne(s.handle, "Ombrix_OpenFailureLine", f.OpenFailureLine, missing);
+    bindOne(s.handle, "Ombrix_OpenCancel", f.OpenCancel, missing);
+    bindOne(s.handle, "Ombrix_PortNameCheck", f.PortNameCheck, missing);
     bindOne(s.handle, "Ombrix_FileFailure", f.FileFailure, missing);
     if (!missing.isEmpty()) {
         dialog().message(localized({u"ライブラリ %1 に次の関数がありません: %2\n"
@@ -225,6 +233,31 @@ std::int32_t PumpSet(Ombrix_PumpFn pump) {
 std::int32_t OpenFailure() {
     if (!load()) return OMBRIX_OPEN_OTHER;
     return state().fn.OpenFailure();
+}
+
+std::int32_t OpenCancel(std::int32_t com) {
+    return call(&Exports::OpenCancel, com);
+}
+
+OpenFailureInfo OpenFailureDetails(const QString& portName) {
+    OpenFailureInfo info;
+    if (!load()) {
+        info.reason = OMBRIX_OPEN_OTHER;
+        return info;
+    }
+    const Exports& f = state().fn;
+    info.reason = f.OpenFailure();
+    char words[OMBRIX_FAILURE_TEXT_SIZE];
+    const std::int32_t n = f.OpenFailureText(words, sizeof words);
+    if (n > 0) info.words = QString::fromLatin1(words, n);
+    info.lineSetting = f.OpenFailureLine(&info.asked, &info.set);
+    if (info.reason == OMBRIX_OPEN_BAD_NAME) info.namePart = PortNameCheck(portName);
+    return info;
+}
+
+std::int32_t PortNameCheck(const QString& name) {
+    if (!load()) return OMBRIX_NAME_DEVICE;
+    return state().fn.PortNameCheck(QFile::encodeName(name).constData());
 }
 
 std::int32_t FileFailure(std::int32_t handle) {

@@ -47,13 +47,33 @@ std::int32_t RecvStop(std::int32_t handle);
 std::int32_t PumpSet(Ombrix_PumpFn pump);
 // Why this thread's last PortOpen could not get its device (OMBRIX_OPEN_*).
 std::int32_t OpenFailure();
+// Cancels the open of COM number `com` under way (or what runs on it once
+// open); from the pump or another thread.
+std::int32_t OpenCancel(std::int32_t com);
+
+// Why this thread's last PortOpen failed, with the facts behind the reason:
+// the server's words when it turned the open away, the line setting it did
+// not set as asked, and for a malformed network name which part is wrong.
+struct OpenFailureInfo {
+    std::int32_t reason = OMBRIX_OPEN_OK;
+    QString words;                                     // OMBRIX_OPEN_TURNED_AWAY
+    std::int32_t lineSetting = 0, asked = 0, set = 0;  // OMBRIX_OPEN_LINE_NOT_SET
+    std::int32_t namePart = OMBRIX_NAME_NETWORK;       // OMBRIX_OPEN_BAD_NAME
+};
+// `portName`: the name the open was given (what PortName answers for its
+// COM number), which a malformed network name is checked in.
+OpenFailureInfo OpenFailureDetails(const QString& portName);
+// What a port's name is, and which part of a network name is wrong
+// (OMBRIX_NAME_*); OMBRIX_NAME_DEVICE without a library.
+std::int32_t PortNameCheck(const QString& name);
+
 // The system's error number behind the port's last file error of an image
 // transfer (Ombrix_FileFailure), and the system's words for it: empty when
 // there is none.
 std::int32_t FileFailure(std::int32_t handle);
 QString FileFailureText(std::int32_t handle);
 // The device path behind COM `com`, or an empty text (no library, or a
-// number outside 1..256).
+// number outside 1..OMBRIX_COM_MAX).
 QString PortName(std::int32_t com);
 // The folder the library reads COM<n> aliases from, or an empty text.
 QString PortFolder();

@@ -81,8 +81,8 @@ std::int16_t EnumComPort(int index, QString& name) {
 }
 
 bool isNetworkName(const QString& path) {
-    // Devices are absolute paths; every network name starts with its scheme.
-    return !path.startsWith(u'/') && path.contains(QStringLiteral("://"));
+    // The library's own rule, so that the list and the open never disagree.
+    return PortNameCheck(path) > OMBRIX_NAME_DEVICE;
 }
 
 QString folderWarning(std::int32_t check, const QString& folder) {

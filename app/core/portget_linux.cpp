@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "ombrix.h"
 #include "portget_platform.h"
 
 namespace tavorin::PortGet {
@@ -88,7 +89,7 @@ std::vector<QString> snapshot(const std::function<QString(int)>& pathOf) {
     };
     std::vector<Found> found;
     std::vector<std::pair<int, QString>> network;
-    for (int com = 1; com <= 256; ++com) {
+    for (int com = 1; com <= OMBRIX_COM_MAX; ++com) {
         QString path = pathOf(com);
         if (path.isEmpty()) continue;
         // A port on the network is there as long as its alias is: whether

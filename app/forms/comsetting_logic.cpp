@@ -2,10 +2,12 @@
 
 #include <QRegularExpression>
 #include <limits>
+#include <optional>
 
 #include "common.h"
 #include "numbers.h"
 #include "ombrix.h"
+#include "portget.h"
 
 namespace tavorin::comsetting {
 namespace {
@@ -118,17 +120,108 @@ TimeoutCheck checkTimeout(const QString& text, int maxLength) {
     return c;
 }
 
-QString openFailureMessage(std::int32_t code, std::int32_t cause) {
+namespace {
+
+// A line setting's name, and a value of it spelled as the dialog's lists
+// would spell it, for a server that did not set it as asked.
+struct SettingWords {
+    std::int32_t setting;
+    Text name;
+    Text value;               // %1: the number, or the word below
+    std::vector<Text> words;  // values 0, 1, 2 by word, where they have one
+};
+
+const std::vector<SettingWords>& settingWords() {
+    static const std::vector<SettingWords> table = {
+        {OMBRIX_LINE_SPEED, {u"ボーレート", "speed"}, {u"%1 bps", "%1 bps"}, {}},
+        {OMBRIX_LINE_DATA,
+         {u"データビット", "data bits"},
+         {u"データビット %1", "%1 data bits"},
+         {}},
+        {OMBRIX_LINE_PARITY,
+         {u"パリティ", "parity"},
+         {u"パリティ %1", "parity %1"},
+         {{u"なし", "none"}, {u"偶数", "even"}, {u"奇数", "odd"}}},
+        {OMBRIX_LINE_STOP,
+         {u"ストップビット", "stop bits"},
+         {u"ストップビット %1", "%1 stop bit(s)"},
+         {}},
+        {OMBRIX_LINE_FLOW,
+         {u"ハンドシェイク", "flow control"},
+         {u"ハンドシェイク %1", "flow control %1"},
+         {{u"なし", "none"}, {u"XON/XOFF", "XON/XOFF"}, {u"RTS/CTS", "RTS/CTS"}}},
+    };
+    return table;
+}
+
+QString lineValue(const SettingWords& s, std::int32_t value) {
+    if (value == OMBRIX_LINE_OTHER) {
+        return localized({u"%1の別の値", "another %1"}).arg(localized(s.name));
+    }
+    if (value >= 0 && static_cast<std::size_t>(value) < s.words.size()) {
+        return localized(s.value).arg(localized(s.words[static_cast<std::size_t>(value)]));
+    }
+    return localized(s.value).arg(value);
+}
+
+QString lineNotSet(const OpenFailureInfo& why) {
+    for (const SettingWords& s : settingWords()) {
+        if (s.setting != why.lineSetting) continue;
+        const QString asked = lineValue(s, why.asked);
+        if (why.set == OMBRIX_LINE_NO_ANSWER) {
+            return localized({u"サーバーから %1 の設定の応答がありません",
+                              "the server did not confirm %1 within 1 second"})
+                .arg(asked);
+        }
+        return localized({u"サーバーが設定したのは %1 で、%2 ではありません",
+                          "the server set %1, not %2"})
+            .arg(lineValue(s, why.set), asked);
+    }
+    return localized({u"サーバーが通信設定を受け付けません", "the server did not set the line"});
+}
+
+// A text for each of some library values, and the one for `value` (none
+// when it has no row).
+struct CodedText {
+    std::int32_t value;
+    Text text;
+};
+template <std::size_t N>
+std::optional<QString> textFor(const CodedText (&table)[N], std::int32_t value) {
+    for (const CodedText& row : table) {
+        if (row.value == value) return localized(row.text);
+    }
+    return std::nullopt;
+}
+
+// Which part of a network name is wrong.
+QString namePart(std::int32_t part) {
+    static constexpr CodedText kParts[] = {
+        {OMBRIX_NAME_SCHEME,
+         {u"rfc2217:// か socket:// で始めてください",
+          "it must begin with rfc2217:// or socket://"}},
+        {OMBRIX_NAME_USER, {u"ユーザー名（@）は使えません", "a user name (user@) is not allowed"}},
+        {OMBRIX_NAME_HOST,
+         {u"ホスト名がないか正しくありません", "the host is missing or malformed"}},
+        {OMBRIX_NAME_IPV6,
+         {u"IPv6 アドレスは [ ] で囲んでください", "an IPv6 address goes in brackets: [::1]"}},
+        {OMBRIX_NAME_NO_PORT, {u"ポート番号がありません", "no port number after the host"}},
+        {OMBRIX_NAME_PORT, {u"ポート番号は 1～65535 です", "the port number is 1 to 65535"}},
+        {OMBRIX_NAME_PATH,
+         {u"ポート番号の後ろには何も書けません", "nothing may follow the port number"}},
+    };
+    return textFor(kParts, part).value_or(QString());
+}
+
+}  // namespace
+
+QString openFailureMessage(std::int32_t code, const OpenFailureInfo& why) {
     // The second line by the library's reason; a reason without a row adds
     // nothing to the result code's message. The library gives a reason only
     // to an open that failed for it, whatever code that failure has: a
     // network port's malformed name is a parameter error, a server that
     // cannot set the line a communication error.
-    struct CauseLine {
-        std::int32_t cause;
-        Text line;
-    };
-    static constexpr CauseLine kCauses[] = {
+    static constexpr CodedText kCauses[] = {
         // The usual reason on Linux: the serial devices belong to a group
         // the user is not in, and a new group takes a new login.
         {OMBRIX_OPEN_DENIED,
@@ -144,9 +237,17 @@ QString openFailureMessage(std::int32_t code, std::int32_t cause) {
         {OMBRIX_OPEN_BAD_NAME,
          {u"ネットワークポートの名前が正しくありません", "the network port's name is malformed"}},
         {OMBRIX_OPEN_NO_HOST, {u"ホストが見つかりません", "no such host"}},
+        {OMBRIX_OPEN_UNREACHABLE,
+         {u"ホストへの経路がありません（ホストに到達できません）",
+          "no route to the host (host unreachable)"}},
         {OMBRIX_OPEN_REFUSED, {u"ホストが接続を拒否しました", "the host refused the connection"}},
         {OMBRIX_OPEN_NO_ANSWER,
          {u"ホストから応答がありません", "the host did not answer within 5 seconds"}},
+        {OMBRIX_OPEN_TURNED_AWAY,
+         {u"ポートは他の接続が使用中です", "the server serves another connection on this port"}},
+        {OMBRIX_OPEN_TELNET,
+         {u"サーバーが telnet で応答しました（rfc2217:// のポートとして追加してください）",
+          "the server speaks telnet (add the port as rfc2217://)"}},
         {OMBRIX_OPEN_NO_COM_CONTROL,
          {u"サーバーが通信設定（RFC 2217）に対応していません",
           "the server cannot set the serial line (no RFC 2217)"}},
@@ -155,10 +256,23 @@ QString openFailureMessage(std::int32_t code, std::int32_t cause) {
     };
     const QString text = ErrorMessageText(code);
     if (text.isEmpty()) return text;
-    for (const CauseLine& c : kCauses) {
-        if (c.cause == cause) return text + u'\n' + localized(c.line);
+    if (why.reason == OMBRIX_OPEN_LINE_NOT_SET) return text + u'\n' + lineNotSet(why);
+    std::optional<QString> line = textFor(kCauses, why.reason);
+    if (!line) return text;
+    QString fact;
+    if (why.reason == OMBRIX_OPEN_TURNED_AWAY && !why.words.isEmpty()) {
+        fact = localized({u"サーバーの応答: %1", "the server said: %1"}).arg(why.words);
+    } else if (why.reason == OMBRIX_OPEN_BAD_NAME) {
+        fact = namePart(why.namePart);
     }
-    return text;
+    if (!fact.isEmpty()) *line += localized({u"（%1）", " (%1)"}).arg(fact);
+    return text + u'\n' + *line;
+}
+
+QString openFailureMessage(std::int32_t code, std::int32_t cause) {
+    OpenFailureInfo why;
+    why.reason = cause;
+    return openFailureMessage(code, why);
 }
 
 OpenArgs openArgs(const Positions& p, std::int32_t timeout) {
@@ -230,6 +344,26 @@ QString networkPortFailure(std::int32_t code, const QString& folderWarning) {
                        ? QStringLiteral("ポートフォルダにネットワークポートを追加できません")
                        : folderWarning;
     }
+}
+
+QString slotCaption(const QString& name, int room,
+                    const std::function<int(const QString&)>& width) {
+    if (width(name) <= room) return name;
+    const qsizetype at = name.lastIndexOf(QStringLiteral("(COM"));
+    QString head = at < 0 ? name : name.left(at);
+    QString tail = at < 0 ? QString() : name.mid(at);
+    if (PortGet::isNetworkName(head.trimmed())) {
+        head = head.mid(head.indexOf(QStringLiteral("://")) + 3);
+        if (width(head + tail) <= room) return head + tail;
+        // A network port's host and TCP port are what tell it apart; the
+        // number gives way to them.
+        head = head.trimmed();
+        tail.clear();
+        if (width(head) <= room) return head;
+    }
+    const QString ellipsis = QStringLiteral("…");
+    while (!head.isEmpty() && width(head + ellipsis + tail) > room) head.chop(1);
+    return head + ellipsis + tail;
 }
 
 int PortSelection::choose(const std::vector<int>& coms, int current) {

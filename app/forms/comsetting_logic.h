@@ -7,8 +7,10 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "binding.h"
 #include "language.h"
 
 namespace tavorin::comsetting {
@@ -84,7 +86,10 @@ OpenArgs openArgs(const Positions& positions, std::int32_t timeout);
 
 // What the user is told when a port does not open: the library's message
 // for the code, and for a device that could not be had, a second line that
-// names the cause (and, for a refusal, the fix). In the current language.
+// names the cause (and, for a refusal, the fix) with the facts the library
+// gave: the server's own words, the line setting asked for and the one
+// set, the part of a network name that is wrong. In the current language.
+QString openFailureMessage(std::int32_t code, const OpenFailureInfo& why);
 QString openFailureMessage(std::int32_t code, std::int32_t cause);
 
 // A port on the network, as the user describes it to the dialog: which
@@ -110,6 +115,14 @@ NetworkPortCheck checkNetworkPort(int kind, const QString& host, const QString& 
 // Why a network port could not be added: the library's result, with the
 // port directory's warning when it is the directory that refused.
 QString networkPortFailure(std::int32_t code, const QString& folderWarning);
+
+// The caption a slot button shows for the port listed as `name`, in `room`
+// pixels, `width` measuring a text in the button's face: the whole name when
+// it fits. Else a device's COM number stays whole, since it is what tells
+// two alike adapters apart, and the description gives way at its end. A
+// network port is told apart by its host and TCP port: it gives up its
+// scheme first, then its COM number, and only then the end of the rest.
+QString slotCaption(const QString& name, int room, const std::function<int(const QString&)>& width);
 
 // Network ports the user adds take numbers from here up, above the
 // built-in devices and the numbers USB devices get first.

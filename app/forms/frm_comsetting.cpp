@@ -196,7 +196,7 @@ void FrmComSetting::showFolderWarning() {
 void FrmComSetting::showPorts(bool load) {
     showFolderWarning();
     std::vector<std::pair<QString, int>> ports;
-    for (int index = 0; index <= 255; ++index) {
+    for (int index = 0; index < OMBRIX_COM_MAX; ++index) {
         QString name;
         std::int16_t com = PortGet::EnumComPort(index, name);
         if (com < 0) break;
@@ -311,17 +311,13 @@ void FrmComSetting::CmdOpen_Click() {
     OpenArgs args = openArgs(positions, t);
     const int com = CmbPortNo->itemData(position(CmbPortNo)).toInt();
     const QString caption = CmbPortNo->currentText();
-    // The library takes the lowest free record, and nothing else opens a
-    // port while this modal dialog runs.
-    openingHandle_ = -1;
-    for (int r = 0; r < 10 && openingHandle_ < 0; ++r) {
-        if (ImageProgress(r, nullptr, nullptr) == OMBRIX_E_NOT_OPEN) openingHandle_ = r;
-    }
+    // A cancel reaches the open by its COM number.
+    openingCom_ = com;
     cancelled_ = false;
     opening_ = true;
     std::int32_t h = PortOpen(com, args.baud, args.dataBits, args.stopBits, args.parity, args.flow);
     opening_ = false;
-    openingHandle_ = -1;
+    openingCom_ = 0;
     c_.ComHandle[slot] = h;
     if (cancelled_) {
         // The user asked to leave while the port was opening: the dialog
@@ -334,7 +330,7 @@ void FrmComSetting::CmdOpen_Click() {
         return;
     }
     if (h < 0) {
-        const QString text = openFailureMessage(h, OpenFailure());
+        const QString text = openFailureMessage(h, OpenFailureDetails(PortName(com)));
         if (!text.isEmpty()) dialog().message(text);
         if (refreshPending_) {
             refreshPending_ = false;
@@ -358,7 +354,7 @@ void FrmComSetting::CmdCancel_Click() {
         // seconds: the cancel ends it, and the open's return closes the
         // dialog.
         cancelled_ = true;
-        if (openingHandle_ >= 0) ComCancel(openingHandle_);
+        if (openingCom_ > 0) OpenCancel(openingCom_);
         return;
     }
     c_.ComHandle[static_cast<std::size_t>(MyIdx)] = -1;

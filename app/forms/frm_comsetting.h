@@ -86,9 +86,9 @@ class FrmComSetting : public QDialog {
     bool opening_ = false;
     bool refreshPending_ = false;
     int warningTop_ = 0;
-    // The record the open under way takes (the library takes the lowest
-    // free one), so that a cancel reaches its connect or greeting.
-    int openingHandle_ = -1;
+    // The COM number the open under way opens, so that a cancel reaches its
+    // connect or greeting; 0 while none runs.
+    int openingCom_ = 0;
     bool cancelled_ = false;
     // The COM number of the selected entry, 0 for none.
     int selectedCom() const;

@@ -24,17 +24,20 @@ FrmImage::FrmImage(Common& common)
     setWindowTitle(kProgramTitle);
     setFixedSize(px(9600), px(6000));
 
+    // The slot buttons take what the check box beside them leaves of the
+    // row: a port's name is long, a network port's host and TCP port most
+    // of all, and the wider the buttons the more of it stays in view.
     scannerGroup = new QGroupBox(QStringLiteral("スキャナ"), this);
-    scannerGroup->setGeometry(twipRect(120, 60, 6000, 720));
+    scannerGroup->setGeometry(twipRect(120, 60, 6660, 720));
     for (int i = 0; i < kSlotCount; ++i) {
         auto* b = new QPushButton(kIdleCaption, scannerGroup);
         b->setObjectName(QStringLiteral("BtnComSetting%1").arg(i));
-        b->setGeometry(twipRect(120 + i * 1950, 270, 1860, 375));
+        b->setGeometry(twipRect(120 + i * 2160, 270, 2070, 375));
         connect(b, &QPushButton::clicked, this, [this, i] { BtnComSetting_Click(i); });
         BtnComSetting[static_cast<std::size_t>(i)] = b;
     }
     ChkTermMinimum = new QCheckBox(QStringLiteral("ﾀｰﾐﾅﾙ画面　起動時最小化"), this);
-    ChkTermMinimum->setGeometry(twipRect(6300, 330, 3180, 375));
+    ChkTermMinimum->setGeometry(twipRect(6840, 330, 2640, 375));
     SSTabImage = new QTabWidget(this);
     SSTabImage->setObjectName(QStringLiteral("SSTabImage"));
     SSTabImage->setGeometry(twipRect(240, 1080, 9135, 4815));
@@ -134,17 +137,8 @@ void FrmImage::showSlotCaption(QPushButton* button, const QString& name) {
     const QFontMetrics fm(bold);
     const int room =
         button->width() - 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin) - 4;
-    // The COM number is what tells two scanners apart: it stays whole, and
-    // the description before it gives way at its end, so that the caption
-    // as a whole is shortened in its middle.
-    const qsizetype at = name.lastIndexOf(QStringLiteral("(COM"));
-    if (fm.horizontalAdvance(name) <= room || at < 0) {
-        button->setText(fm.elidedText(name, Qt::ElideMiddle, room));
-    } else {
-        const QString tail = name.mid(at);
-        button->setText(
-            fm.elidedText(name.left(at), Qt::ElideRight, room - fm.horizontalAdvance(tail)) + tail);
-    }
+    button->setText(comsetting::slotCaption(
+        name, room, [&fm](const QString& text) { return fm.horizontalAdvance(text); }));
     button->setToolTip(name);
 }
 

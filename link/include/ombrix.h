@@ -37,7 +37,7 @@
  *     thread) plus at most one watcher thread per port; only
  *     Ombrix_ComCancel may be called from a further thread.
  *
- * A COM number n (1..256) names a device: \\.\COMn on Windows, a device
+ * A COM number n (1..OMBRIX_COM_MAX) names a device: \\.\COMn on Windows, a device
  * path or a network port on POSIX; see Ombrix_PortName.
  *
  * Network ports (POSIX). A scanner on a serial device server, or on a
@@ -48,24 +48,42 @@
  *                        suppress-go-ahead and the option, then sends the
  *                        line's speed, data size, parity, stop size, flow
  *                        control, DTR on and RTS as for a serial port. The
- *                        server's answers are awaited a short, bounded time
- *                        (some servers never answer some of them); a server
- *                        that refuses the option altogether cannot set the
- *                        line and fails the open with OMBRIX_E_COMM.
+ *                        server answers each setting with the value it put
+ *                        in force: the speed, data size, parity and stop
+ *                        size must be answered, within 1 s, with the values
+ *                        asked for, and the flow control too where the
+ *                        server answers it (DTR and RTS need no answer: some
+ *                        servers never give one). Otherwise the far line does
+ *                        not run as the scanner does, and the open fails
+ *                        with OMBRIX_E_COMM and OMBRIX_OPEN_LINE_NOT_SET
+ *                        (Ombrix_OpenFailureLine tells which setting, what
+ *                        was asked and what was set). A server that refuses
+ *                        the option altogether cannot set the line and fails
+ *                        the open with OMBRIX_E_COMM too.
  *   socket://HOST:PORT   the bare byte stream: no telnet, and the line's
  *                        settings are not sent at all; the server's own
- *                        settings must match the scanner.
+ *                        settings must match the scanner. A server whose
+ *                        stream opens with telnet negotiation is a telnet
+ *                        port given as a raw one: its escaping would corrupt
+ *                        every 0xFF of a picture, so the open fails with
+ *                        OMBRIX_E_NOT_OPEN and OMBRIX_OPEN_TELNET.
  * HOST is a name, an IPv4 address or an IPv6 address in brackets; PORT is
- * 1..65535; nothing may follow. Everything else works as for a serial port:
+ * 1..65535; nothing may follow (Ombrix_PortNameCheck tells which part of a
+ * name is wrong). Everything else works as for a serial port:
  *   - The open resolves the name (on a thread of its own, so that a slow
  *     resolver cannot freeze the caller) and connects without blocking: the
- *     pump runs about every 10 ms, and Ombrix_ComCancel on the handle the
- *     open is taking (the lowest free record), from the pump or another
- *     thread, ends it with OMBRIX_E_CANCELLED within about 10 ms, pump or
- *     none. Resolving, connecting and negotiating take at most 5 s, then
- *     OMBRIX_E_NOT_OPEN; Ombrix_OpenFailure says why (no such host, refused,
- *     no answer). The answers to the line's settings are then awaited at
- *     most 1 s more.
+ *     pump runs about every 10 ms, and Ombrix_OpenCancel with the COM number
+ *     (or Ombrix_ComCancel on the handle the open is taking, the lowest free
+ *     record), from the pump or another thread, ends it with
+ *     OMBRIX_E_CANCELLED within about 10 ms, pump or none. Resolving,
+ *     connecting and negotiating take at most 5 s, then OMBRIX_E_NOT_OPEN;
+ *     Ombrix_OpenFailure says why (no such host, unreachable, refused, no
+ *     answer). The answers to the line's settings are then awaited at most
+ *     1 s more.
+ *   - A server that serves one client at a time (ser2net) turns every
+ *     further one away: it says so in a line of text and closes. The open
+ *     then fails with OMBRIX_E_NOT_OPEN and OMBRIX_OPEN_TURNED_AWAY, and
+ *     Ombrix_OpenFailureText gives the server's words.
  *   - Bytes pass unchanged both ways, 0xFF included; telnet commands in the
  *     stream never reach a reply buffer, an image file or a queue count.
  *   - Purges of the input or output are sent to an rfc2217:// server as its
@@ -114,11 +132,15 @@ enum {
     OMBRIX_E_PARAM = -5,      /* bad handle or argument, line setting out of range */
     OMBRIX_E_COMM = -6,       /* the device refused, vanished or sent nothing; the
                                  greeting failed; an image header was bad */
-    OMBRIX_E_NO_ROOM = -7,    /* no free record, COM number outside 1..256, or a
-                                 reply longer than the caller's buffer */
+    OMBRIX_E_NO_ROOM = -7,    /* no free record, COM number outside 1..OMBRIX_COM_MAX,
+                                 or a reply longer than the caller's buffer */
     OMBRIX_E_BUSY = -8,       /* Ombrix_PortClose during an image transfer */
     OMBRIX_E_NO_WATCHER = -99 /* Ombrix_RecvStart: watcher running or not startable */
 };
+
+/* The COM numbers: 1..OMBRIX_COM_MAX. On POSIX those from OMBRIX_COM_FIRST_ALIAS up
+   name no built-in device and exist only as aliases (see Ombrix_PortName). */
+enum { OMBRIX_COM_MAX = 256, OMBRIX_COM_FIRST_ALIAS = 97 };
 
 /* Default time-outs set by every open. */
 enum { OMBRIX_DEFAULT_FIRST_TIMEOUT_MS = 10000, OMBRIX_DEFAULT_DATA_TIMEOUT_MS = 300 };
@@ -139,8 +161,49 @@ enum {
     OMBRIX_OPEN_NO_ANSWER = 9,       /* no connection, or no telnet answer, within 5 s */
     OMBRIX_OPEN_NO_COM_CONTROL = 10, /* an rfc2217:// server that refuses the option that sets
                                        the line (the open gave OMBRIX_E_COMM) */
-    OMBRIX_OPEN_DROPPED = 11         /* the server closed the connection while it was being set
-                                        up (the open gave OMBRIX_E_COMM) */
+    OMBRIX_OPEN_DROPPED = 11,        /* the server closed the connection while it was being set
+                                        up, without a word (the open gave OMBRIX_E_COMM) */
+    OMBRIX_OPEN_UNREACHABLE = 12,    /* no route to the host: the network or the host is
+                                        unreachable */
+    OMBRIX_OPEN_TURNED_AWAY = 13,    /* the server said something and closed: it serves another
+                                        client (Ombrix_OpenFailureText gives its words) */
+    OMBRIX_OPEN_TELNET = 14,         /* a socket:// port whose server speaks telnet: it wants
+                                        rfc2217:// */
+    OMBRIX_OPEN_LINE_NOT_SET = 15    /* an rfc2217:// server that set a line setting otherwise
+                                        than asked, or did not answer it (the open gave
+                                        OMBRIX_E_COMM; see Ombrix_OpenFailureLine) */
+};
+
+/* Values of Ombrix_OpenFailureLine: the line setting a server did not set as asked. */
+enum {
+    OMBRIX_LINE_SPEED = 1,  /* bits per second */
+    OMBRIX_LINE_DATA = 2,   /* data bits: 5..8 */
+    OMBRIX_LINE_PARITY = 3, /* 0 none, 1 even, 2 odd, as Ombrix_PortOpen takes it */
+    OMBRIX_LINE_STOP = 4,   /* stop bits: 1 or 2 */
+    OMBRIX_LINE_FLOW = 5    /* 0 none, 1 XON/XOFF, 2 RTS/CTS (Ombrix_PortOpen's flow bits) */
+};
+/* What Ombrix_OpenFailureLine reports as the value set when there is none to report. */
+enum {
+    OMBRIX_LINE_NO_ANSWER = -1, /* the server did not answer the setting within 1 s */
+    OMBRIX_LINE_OTHER = -2      /* a value the open never asks for (mark parity, 1.5 stop
+                                   bits, flow control by DCD or DSR) */
+};
+
+/* The size of a buffer that holds any text of Ombrix_OpenFailureText. */
+enum { OMBRIX_FAILURE_TEXT_SIZE = 121 };
+
+/* Values of Ombrix_PortNameCheck: what a port's name is, and which part of a
+   network name is wrong. */
+enum {
+    OMBRIX_NAME_DEVICE = 0,  /* no network name: a device path */
+    OMBRIX_NAME_NETWORK = 1, /* a well-formed network name */
+    OMBRIX_NAME_SCHEME = 2,  /* a scheme other than rfc2217:// and socket:// */
+    OMBRIX_NAME_USER = 3,    /* a user name ("user@") before the host */
+    OMBRIX_NAME_HOST = 4,    /* no host, or one that is no host name or address */
+    OMBRIX_NAME_IPV6 = 5,    /* an IPv6 address without its brackets */
+    OMBRIX_NAME_NO_PORT = 6, /* no ":PORT" after the host */
+    OMBRIX_NAME_PORT = 7,    /* a port that is no number 1..65535 (0, 65536, 04001) */
+    OMBRIX_NAME_PATH = 8     /* something after the port: a path, a query */
 };
 
 /* Values of Ombrix_PortFolderCheck: whether the port directory's aliases count. */
@@ -175,18 +238,19 @@ enum { OMBRIX_IMAGE_IDLE = 0, OMBRIX_IMAGE_RUNNING = 1, OMBRIX_IMAGE_FAILED = 2 
  * Returns the port handle 0..9, or:
  *   OMBRIX_E_NOT_OPEN  the COM number is already open in the table, or the
  *                      device cannot be opened (missing, held by another program),
- *                      or a network port cannot be reached (see "Network ports")
- *   OMBRIX_E_NO_ROOM   all ten records in use (checked first), or com outside 1..256
+ *                      or a network port cannot be reached, turns the open away or
+ *                      speaks telnet on a socket:// port (see "Network ports")
+ *   OMBRIX_E_NO_ROOM   all ten records in use (checked first), or com outside
+ *                      1..OMBRIX_COM_MAX
  *   OMBRIX_E_PARAM     baud, data, stop or parity out of range (checked in that order),
  *                      or a malformed network name
  *   OMBRIX_E_TIMEOUT   no answer to the greeting
  *   OMBRIX_E_NO_ROOM   more than nine bytes before a terminator
  *   OMBRIX_E_COMM      a wrong answer, or the device vanished; an rfc2217:// server
- *                      that refuses to set the line, or closes the connection
- *                      while the open sets it up
- *   OMBRIX_E_CANCELLED a cancel or close arrived through the pump (for a network
- *                      port still connecting: Ombrix_ComCancel on the handle
- *                      being taken)
+ *                      that refuses to set the line or sets it otherwise, or a
+ *                      server that closes the connection while the open sets it up
+ *   OMBRIX_E_CANCELLED a cancel or close arrived through the pump, or
+ *                      Ombrix_OpenCancel (from the pump or another thread)
  * A failed open leaves no record in use and no device open.
  */
 OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int32_t stop,
@@ -226,6 +290,17 @@ OMBRIX_API int32_t Ombrix_ComClear(int32_t handle);
  * A handle outside 0..9 is ignored. Returns 0.
  */
 OMBRIX_API int32_t Ombrix_ComCancel(int32_t handle);
+
+/*
+ * Cancels what runs on the record that holds COM number `com`: an
+ * Ombrix_PortOpen of that number still under way (connecting, negotiating,
+ * awaiting the greeting) ends with OMBRIX_E_CANCELLED, so that a caller
+ * need not guess which record the open took; on a port that is open already
+ * it does what Ombrix_ComCancel does on its handle. A number no record holds
+ * is ignored. May be called from another thread than the one waiting.
+ * Returns 0.
+ */
+OMBRIX_API int32_t Ombrix_OpenCancel(int32_t com);
 
 /* ---- Sending -------------------------------------------------------------- */
 
@@ -378,12 +453,21 @@ OMBRIX_API int32_t Ombrix_DataRecv(int32_t handle, unsigned char* buffer, int32_
  *   with OMBRIX_E_FILE and leaves it as it was; a file rewritten in place
  *   is locked with LockFileEx and its room reserved by setting its
  *   allocation size.
+ * The picture replaces what stood at `path` only once its closing reply has
+ * come, or has failed to come (a time-out, a cancel, the line gone: the
+ * picture is kept and the call reports that failure). A closing reply that
+ * is no reply -- anything but text and ACK, NAK or ENQ before its '.' or '!',
+ * or one longer than the buffer -- shows that the announced length was not
+ * the picture's (it went on past it, or the stream was altered on its way):
+ * the picture is dropped, `path` stays as it was, and the call gives
+ * OMBRIX_E_COMM.
  * `mode` must be 2; `capacity` should be at least 6.
  * Returns the reply's length, or OMBRIX_E_PARAM, OMBRIX_E_NOT_OPEN,
  * OMBRIX_E_TIMEOUT (no first byte, an image chunk stalled for 1000 ms, or no
  * closing reply), OMBRIX_E_COMM (header cut short, length 0 or smaller than
- * the sub-header), OMBRIX_E_NO_ROOM (a sub-header over 1025 bytes),
- * OMBRIX_E_FILE, OMBRIX_E_CANCELLED. After a failure the input is drained.
+ * the sub-header, a closing reply that is none), OMBRIX_E_NO_ROOM (a
+ * sub-header over 1025 bytes), OMBRIX_E_FILE, OMBRIX_E_CANCELLED. After a
+ * failure the input is drained.
  */
 OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned char* buffer,
                                     int32_t capacity, int32_t mode);
@@ -392,8 +476,10 @@ OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned c
  * Reports the image transfer: returns OMBRIX_IMAGE_IDLE, _RUNNING or _FAILED,
  * or OMBRIX_E_NOT_OPEN for a handle outside 0..9 or a closed port. Each
  * given out pointer is set to 0 first and, for an open port, to the announced
- * length L and to the image bytes stored so far. The values stay after the
- * transfer until the next one starts.
+ * length L and to the image bytes received so far: while the transfer runs
+ * it grows by whole chunks of 1024 bytes; once a transfer broke off it holds
+ * every image byte that arrived, the last chunk's included. The values stay
+ * after the transfer until the next one starts.
  */
 OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t* received);
 
@@ -425,6 +511,16 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
 /* ---- Platform additions --------------------------------------------------- */
 
 /*
+ * Tells what a port's name (as Ombrix_PortName writes it, or as a user gives
+ * it) is: OMBRIX_NAME_DEVICE for a device path, OMBRIX_NAME_NETWORK for a
+ * network name the open takes, else the OMBRIX_NAME_* value of the first
+ * part of a network name that is wrong. Any text that begins with a URL
+ * scheme and "://" counts as a network name, well-formed or not. Touches
+ * nothing. Returns OMBRIX_E_PARAM for a missing name.
+ */
+OMBRIX_API int32_t Ombrix_PortNameCheck(const char* name);
+
+/*
  * Writes the device path that COM number `com` opens into `buffer`,
  * zero-terminated, and returns its length (without the zero).
  * On Windows: \\.\COM<n>, the device namespace name that reaches every COM
@@ -432,21 +528,22 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
  * On POSIX: the alias COM<n> in the port directory ($XDG_RUNTIME_DIR/ombrix/,
  * or /tmp/ombrix-<uid>/ when XDG_RUNTIME_DIR is unset), a symbolic link to a
  * tty, when it exists; else COM1-32 = /dev/ttyS0-31, COM33-64 =
- * /dev/ttyUSB0-31, COM65-96 = /dev/ttyACM0-31. COM97-256 exist only as
- * aliases; for them the alias path is written even when it does not exist.
+ * /dev/ttyUSB0-31, COM65-96 = /dev/ttyACM0-31. COM97-256 (OMBRIX_COM_FIRST_ALIAS
+ * up) exist only as aliases; for them the alias path is written even when it
+ * does not exist.
  * An alias may also be one that Ombrix_PortScan made for a USB device, or
  * one whose link text is a network name (rfc2217://HOST:PORT,
  * socket://HOST:PORT): then that text is written, and the open connects to
  * it (see "Network ports" above). Any link text that begins with a URL
  * scheme and "://" counts as a network name; one the open cannot parse fails
- * it with OMBRIX_E_PARAM.
+ * it with OMBRIX_E_PARAM (Ombrix_PortNameCheck says which part is wrong).
  * The port directory is made, private to the user, when it is missing. Its
  * aliases count only while it is the user's own (Ombrix_PortFolderCheck
  * answers OMBRIX_FOLDER_OWN): in a directory that another user owns or may
  * write to, or that is a link, nothing is followed; every number then names
  * its built-in device, and COM97-256 name nothing (an empty text, length 0),
  * so that opening them fails as for a missing device.
- * Returns the length, OMBRIX_E_NO_ROOM for com outside 1..256, or
+ * Returns the length, OMBRIX_E_NO_ROOM for com outside 1..OMBRIX_COM_MAX, or
  * OMBRIX_E_PARAM for a missing buffer or one too small for the path and its zero.
  */
 OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity);
@@ -482,7 +579,7 @@ OMBRIX_API int32_t Ombrix_PortFolderCheck(void);
  * persistent name or by its node, keeps that alias; aliases are never
  * changed or removed, so the user's own always win. A new device gets the
  * number of the node it sits on now (COM65 for ttyACM0) when no alias holds
- * that number, else the lowest free one from 97 up. A device whose number
+ * that number, else the lowest free one from OMBRIX_COM_FIRST_ALIAS up. A device whose number
  * the user later takes for an alias of their own gets a new one at the next
  * call. Discovery calls this before it lists the ports.
  * Returns how many aliases it made (0 or more), or OMBRIX_E_FILE when the
@@ -495,16 +592,16 @@ OMBRIX_API int32_t Ombrix_PortScan(void);
 
 /*
  * Makes a port: the alias COM<n> in the port directory (see Ombrix_PortName)
- * that leads to `target`, at the lowest n from `first` (1..256) that no
+ * that leads to `target`, at the lowest n from `first` (1..OMBRIX_COM_MAX) that no
  * alias holds; an alias there shadows the built-in device of that number,
  * so a program that adds ports for its user starts above the built-in table
- * (97 and up). `target` is a network name (rfc2217://HOST:PORT or
+ * (OMBRIX_COM_FIRST_ALIAS and up). `target` is a network name (rfc2217://HOST:PORT or
  * socket://HOST:PORT, exactly as the open accepts it) or the absolute path
  * of a character device that exists now (a /dev/serial/by-id/ name). The
  * port directory is made, private to the user, when it is missing.
  * Returns n, or OMBRIX_E_PARAM (no target, a malformed network name, or a
  * path that is no character device), OMBRIX_E_NO_ROOM (`first` outside
- * 1..256, or every number from it up taken), OMBRIX_E_FILE (the port
+ * 1..OMBRIX_COM_MAX, or every number from it up taken), OMBRIX_E_FILE (the port
  * directory is not the user's own, see Ombrix_PortFolderCheck, or refuses
  * the link).
  * On Windows there is no port directory: OMBRIX_E_PARAM for no target, else
@@ -516,10 +613,10 @@ OMBRIX_API int32_t Ombrix_PortAdd(const char* target, int32_t first);
  * Removes the alias COM<com> from the port directory: only ever a symbolic
  * link, never a device or a file that stands under that name. An open port
  * on that number stays open.
- * Returns 0, OMBRIX_E_NO_ROOM (com outside 1..256), OMBRIX_E_NOT_OPEN (no
+ * Returns 0, OMBRIX_E_NO_ROOM (com outside 1..OMBRIX_COM_MAX), OMBRIX_E_NOT_OPEN (no
  * such alias), or OMBRIX_E_FILE (the port directory is not the user's own,
  * or refuses). On Windows there is no port directory: OMBRIX_E_FILE for
- * every com in 1..256.
+ * every com in 1..OMBRIX_COM_MAX.
  */
 OMBRIX_API int32_t Ombrix_PortRemove(int32_t com);
 
@@ -530,11 +627,35 @@ OMBRIX_API int32_t Ombrix_PortRemove(int32_t com);
  * POSIX a permission refusal is usually a user who is not in the group that
  * owns the serial devices (dialout on Debian); on Windows a port another
  * program holds is refused as "access denied" and counts as held. A network
- * port answers OMBRIX_OPEN_BAD_NAME, _NO_HOST, _REFUSED, _NO_ANSWER,
- * _NO_COM_CONTROL or _DROPPED (those last two after an open that gave
- * OMBRIX_E_COMM). A cancelled open leaves OMBRIX_OPEN_OK: its result says it.
+ * port answers OMBRIX_OPEN_BAD_NAME, _NO_HOST, _UNREACHABLE, _REFUSED,
+ * _NO_ANSWER, _TURNED_AWAY, _TELNET, _NO_COM_CONTROL, _LINE_NOT_SET or
+ * _DROPPED (those last three after an open that gave OMBRIX_E_COMM, which
+ * a server that closes the connection during the greeting gives as well).
+ * A cancelled open leaves OMBRIX_OPEN_OK: its result says it.
  */
 OMBRIX_API int32_t Ombrix_OpenFailure(void);
+
+/*
+ * What the server said when it turned the calling thread's last open away
+ * (OMBRIX_OPEN_TURNED_AWAY), such as "Port already in use": its first line
+ * that holds anything, trimmed, every byte that is no printable ASCII
+ * written as '?', at most OMBRIX_FAILURE_TEXT_SIZE - 1 characters, so that
+ * a buffer of OMBRIX_FAILURE_TEXT_SIZE bytes always holds it. Written into
+ * `buffer`, zero-terminated; an empty text after any other open.
+ * Returns the length (without the zero), or OMBRIX_E_PARAM for a missing
+ * buffer or one too small for the text and its zero.
+ */
+OMBRIX_API int32_t Ombrix_OpenFailureText(char* buffer, int32_t capacity);
+
+/*
+ * Which line setting the server of the calling thread's last open did not
+ * set as asked (OMBRIX_OPEN_LINE_NOT_SET): one of the OMBRIX_LINE_* settings,
+ * or 0 after any other open. `*asked` receives the value asked for and
+ * `*set` the value the server answered, both in that setting's terms (see
+ * OMBRIX_LINE_SPEED ...), or OMBRIX_LINE_NO_ANSWER / OMBRIX_LINE_OTHER; each
+ * given pointer is set to 0 first. Either may be null.
+ */
+OMBRIX_API int32_t Ombrix_OpenFailureLine(int32_t* asked, int32_t* set);
 
 /* A function that runs the caller's pending events and returns. */
 typedef void (*Ombrix_PumpFn)(void);

@@ -13,8 +13,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "network_name.h"
+#include "ombrix.h"
 
 namespace ombrix {
 
@@ -55,13 +58,76 @@ enum class Wait {
     Gone,     // the device vanished or was closed
 };
 
+// Why a device could not be opened. CannotOpen is any reason the others do
+// not name; NotTerminal is a name that leads to something other than a
+// terminal device (a regular file, a FIFO, a socket, a directory); NoEvent
+// means the device opened but its wake-up machinery could not be made.
+// The network's own: BadName (a malformed network name), NoHost (the name does not resolve),
+// Unreachable (no route to the host), Refused (nothing listens there), NoAnswer (no connection, or
+// no answer to the telnet negotiation, within the open's time), NoComControl (the server refuses
+// the option that sets the line), LineNotSet (it set a line setting otherwise than asked, or did
+// not answer it), TurnedAway (it said something and closed: another client has the port), Telnet
+// (a raw port's server speaks telnet), Dropped (the server closed the connection while the open
+// was setting it up, without a word), Cancelled (the open's record was cancelled while it waited).
+enum class OpenError {
+    None,
+    Denied,
+    NoDevice,
+    Held,
+    CannotOpen,
+    NotTerminal,
+    NoEvent,
+    BadName,
+    NoHost,
+    Unreachable,
+    Refused,
+    NoAnswer,
+    NoComControl,
+    LineNotSet,
+    TurnedAway,
+    Telnet,
+    Dropped,
+    Cancelled,
+};
+
+// A line setting a network server did not set as asked, in the terms of
+// the public header's OMBRIX_LINE_* values: which setting, the value asked
+// for and the value set (or OMBRIX_LINE_NO_ANSWER, OMBRIX_LINE_OTHER).
+enum class LineSetting {
+    None = 0,
+    Speed = OMBRIX_LINE_SPEED,
+    DataBits = OMBRIX_LINE_DATA,
+    Parity = OMBRIX_LINE_PARITY,
+    StopBits = OMBRIX_LINE_STOP,
+    Flow = OMBRIX_LINE_FLOW,
+};
+struct LineFault {
+    LineSetting setting = LineSetting::None;
+    int asked = 0;
+    int set = 0;
+    bool operator==(const LineFault&) const = default;
+};
+
+// Why an open failed, with what the far end told beyond the reason.
+struct OpenFault {
+    OpenFault() = default;
+    OpenFault(OpenError why, std::string said = {}, LineFault setting = {})
+        : error(why), words(std::move(said)), line(setting) {}
+    OpenError error = OpenError::None;
+    std::string words;  // TurnedAway: the server's own words, one line of printable ASCII
+    LineFault line;     // LineNotSet: the setting the server did not set as asked
+};
+
 class Device {
   public:
     virtual ~Device() = default;
 
     // Applies the line settings. Like a serial driver, a device may refuse
     // parts it cannot do (a pseudo-terminal has no modem lines); such
-    // refusals are not errors for the caller.
+    // refusals are not errors for the caller. A network server that sets
+    // the line otherwise than asked is another matter -- the scanner would
+    // talk at another speed with nothing to show for it -- and refusal()
+    // tells it.
     virtual void configure(const LineSettings& line) = 0;
 
     // Discards the input queue, the output queue, or both.
@@ -134,37 +200,23 @@ class Device {
     // wake with nobody waiting ends the next such wait at once.
     virtual void wake() = 0;
 
+    // Why the far end refuses this connection, as far as it has shown: a
+    // network server that set the line otherwise than configure() asked, or
+    // did not answer it; one that turned the connection away with words of
+    // its own; one that speaks another protocol than the port's name says;
+    // one that closed without a word. A server that has said something and
+    // not yet closed is given up to `graceMs` to close, which is what tells
+    // a refusal from a scanner's answer. A serial device never refuses.
+    virtual OpenFault refusal(int graceMs) {
+        (void)graceMs;
+        return {};
+    }
+
     // Closes the device. After it returns no thread is inside a system call
     // on the device's descriptor, and every later call answers Gone / -1, so
     // a watcher thread that still holds the object never touches a
     // descriptor number that the system may already have handed out again.
     virtual void close() = 0;
-};
-
-// Why a device could not be opened. CannotOpen is any reason the others do
-// not name; NotTerminal is a name that leads to something other than a
-// terminal device (a regular file, a FIFO, a socket, a directory); NoEvent
-// means the device opened but its wake-up machinery could not be made.
-// The network's own: BadName (a malformed network name), NoHost (the name does not resolve),
-// Refused (nothing listens there), NoAnswer (no connection, or no answer to the telnet negotiation,
-// within the open's time), NoComControl (the server refuses the option that sets the line), Dropped
-// (the server closed the connection while the open was setting it up), Cancelled (the open's record
-// was cancelled while it waited).
-enum class OpenError {
-    None,
-    Denied,
-    NoDevice,
-    Held,
-    CannotOpen,
-    NotTerminal,
-    NoEvent,
-    BadName,
-    NoHost,
-    Refused,
-    NoAnswer,
-    NoComControl,
-    Dropped,
-    Cancelled,
 };
 
 // What an open that waits (for a name, a connection, a server's answers) is
@@ -259,7 +311,7 @@ void raiseWatcherPriority();
 // platform has nothing to dispatch and a wait may sleep to its deadline.
 bool defaultPump();
 
-// Resolves a COM number (1..256) to the path openDevice() takes. Writes it
+// Resolves a COM number (1..OMBRIX_COM_MAX) to the path openDevice() takes. Writes it
 // zero-terminated and sets `*length` (without the zero); false when the
 // buffer is too small for it, with `*length` still set.
 bool comPath(std::int32_t com, char* buffer, std::size_t capacity, std::size_t* length);
@@ -272,12 +324,13 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error);
 // rfc2217://, negotiates the telnet options, all within a few seconds and
 // without freezing the caller (`wait` is run about every slice). The
 // device's configure() then sends the line's settings and waits a short,
-// bounded time for the server's answers, with the same `wait`; a raw
-// socket:// port takes no settings. On failure returns null and sets
-// `error` to the reason. Where the platform reaches network ports through
-// drivers of their own (COM ports), there is none: NoDevice.
+// bounded time for the server's answers, with the same `wait`, and
+// refusal() tells whether the server set the line as asked; a raw socket://
+// port takes no settings. On failure returns null and sets `fault` to the
+// reason. Where the platform reaches network ports through drivers of their
+// own (COM ports), there is none: NoDevice.
 std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wait,
-                                    OpenError& error);
+                                    OpenFault& fault);
 
 // Milliseconds on a monotonic clock.
 std::int64_t tickMs();

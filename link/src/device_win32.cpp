@@ -516,10 +516,10 @@ std::shared_ptr<Device> openDevice(const char* path, OpenError& error) {
     return std::make_shared<Win32Device>(h, events[0], events[1], events[2], events[3], events[4]);
 }
 
-std::shared_ptr<Device> openNetwork(const NetworkName&, const OpenWait&, OpenError& error) {
+std::shared_ptr<Device> openNetwork(const NetworkName&, const OpenWait&, OpenFault& fault) {
     // A device server's own driver makes a COM port of a network port here;
     // resolution never yields a network name on this platform.
-    error = OpenError::NoDevice;
+    fault = OpenFault{OpenError::NoDevice};
     return nullptr;
 }
 

@@ -73,6 +73,21 @@ std::int32_t RecvImageHeader(std::int32_t handle, unsigned char* buffer, std::in
     return n >= 0 ? OMBRIX_E_COMM : n;
 }
 
+// Whether a closing reply is one: ACK, NAK or ENQ and then '.' or '!', after
+// text (a scanner's replies may hold several, each with its own ACK, NAK or
+// ENQ). Anything else -- bytes no reply holds, a reply longer than the
+// buffer -- means the image's announced length was not the picture's: the
+// picture went on past it, or the stream was altered on the way.
+bool isClosingReply(const unsigned char* reply, std::int32_t length) {
+    auto answer = [](unsigned char b) { return b == ACK || b == NAK || b == ENQ; };
+    if (length < 2 || !answer(reply[length - 2]) ||
+        (reply[length - 1] != '.' && reply[length - 1] != '!'))
+        return false;
+    return std::all_of(reply, reply + length - 2, [&](unsigned char b) {
+        return (b >= 0x20 && b <= 0x7E) || b == '\r' || b == '\n' || answer(b);
+    });
+}
+
 // Records why the file failed and returns OMBRIX_E_FILE.
 std::int32_t fileFailed(Port& p, int error) {
     p.fileFailure = error;
@@ -101,8 +116,12 @@ std::int32_t commitFile(Port& p, OutputFile& file) {
     }
 }
 
-// Reads the sub-header and the L - h image bytes into the file at `path`.
-std::int32_t StoreImageData(std::int32_t handle, const char* path, std::int32_t length) {
+// Reads the sub-header and the L - h image bytes into `file`, made for
+// `path`; the file is not yet committed. The received count takes every
+// byte that arrived, a chunk cut short included, so that a broken transfer
+// tells how far it got.
+std::int32_t StoreImageData(std::int32_t handle, const char* path, std::int32_t length,
+                            std::unique_ptr<OutputFile>& file) {
     Port& p = port(handle);
     if (!p.open()) return OMBRIX_E_NOT_OPEN;
 
@@ -116,7 +135,7 @@ std::int32_t StoreImageData(std::int32_t handle, const char* path, std::int32_t 
     // Decided before any image byte is read, so that a wrong path costs the
     // scanner's bytes nothing but a drain.
     int error = 0;
-    std::unique_ptr<OutputFile> file = createOutputFile(path, error);
+    file = createOutputFile(path, error);
     if (!file) return fileFailed(p, error);
 
     p.cancel.store(0);
@@ -124,8 +143,10 @@ std::int32_t StoreImageData(std::int32_t handle, const char* path, std::int32_t 
     std::int32_t failure = OMBRIX_OK;
     while (remaining > 0) {
         std::int32_t chunk = std::min(remaining, kChunk);
-        std::int32_t n = RecvCount(handle, local, chunk);
+        std::int32_t got = 0;
+        std::int32_t n = RecvCount(handle, local, chunk, &got);
         if (n < 0) {
+            p.imageReceived.fetch_add(got);
             failure = n;
             break;
         }
@@ -133,6 +154,7 @@ std::int32_t StoreImageData(std::int32_t handle, const char* path, std::int32_t 
             failure = OMBRIX_E_COMM;
             break;
         }
+        p.imageReceived.fetch_add(n);
         if (!file->write(local, static_cast<std::size_t>(n))) {
             failure = fileFailed(p, file->error());
             break;
@@ -141,27 +163,33 @@ std::int32_t StoreImageData(std::int32_t handle, const char* path, std::int32_t 
             failure = OMBRIX_E_TIMEOUT;
             break;
         }
-        p.imageReceived.fetch_add(chunk);
         remaining -= chunk;
         if (p.cancel.load()) break;
     }
     if (failure != OMBRIX_OK) return failure;
     if (p.cancel.load()) return OMBRIX_E_CANCELLED;
-    // Only now does the image replace what stood under its name; every
-    // failure above drops the temporary with the object.
-    return commitFile(p, *file);
+    return OMBRIX_OK;
 }
 
 }  // namespace
 
-std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t count) {
+std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t count,
+                       std::int32_t* got) {
+    std::int32_t total = 0;
+    // Whatever ends the read, the caller learns how many bytes it holds.
+    struct Tell {
+        std::int32_t* to;
+        const std::int32_t& total;
+        ~Tell() {
+            if (to) *to = total;
+        }
+    } tell{got, total};
     if (!validHandle(handle) || buffer == nullptr || count <= 0) return OMBRIX_E_PARAM;
     Port& p = port(handle);
     if (!p.open()) return OMBRIX_E_NOT_OPEN;
     std::shared_ptr<Device> dev = p.device;
 
     p.cancel.store(0);
-    std::int32_t total = 0;
     while (count > 0 && !p.cancel.load()) {
         // Bytes that are already queued are taken straight away: a
         // non-blocking read returns at most what the driver holds, which is
@@ -239,9 +267,25 @@ OMBRIX_API int32_t Ombrix_ImageRecv(int32_t handle, const char* path, unsigned c
     if (ordinary) return finish(r);
 
     p.imageLength.store(length);
-    r = StoreImageData(handle, path, length);
-    if (r != OMBRIX_OK) return fail(r);
-    return finish(RecvUntil(handle, buffer, capacity, nullptr, "!", ".", kIdleMs));
+    std::unique_ptr<OutputFile> file;
+    r = StoreImageData(handle, path, length, file);
+    // Every failure drops the temporary with the object: what stood under
+    // the target's name stays as it was.
+    if (r != OMBRIX_OK) {
+        file.reset();
+        return fail(r);
+    }
+    // The closing reply decides whether the bytes are the picture. One that
+    // does not come (silence, a cancel, the line gone) casts no doubt on
+    // what came before it; one that is no reply does.
+    r = RecvUntil(handle, buffer, capacity, nullptr, "!", ".", kIdleMs);
+    if (r == OMBRIX_E_NO_ROOM || (r >= 0 && !isClosingReply(buffer, r))) {
+        file.reset();
+        return fail(OMBRIX_E_COMM);
+    }
+    // Only now does the image replace what stood under its name.
+    if (const std::int32_t put = commitFile(p, *file); put != OMBRIX_OK) return fail(put);
+    return finish(r);
 }
 
 OMBRIX_API int32_t Ombrix_ImageProgress(int32_t handle, int32_t* length, int32_t* received) {

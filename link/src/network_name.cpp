@@ -73,8 +73,8 @@ bool isNetworkName(const std::string& text) {
     });
 }
 
-bool parseNetworkName(const std::string& text, NetworkName& out) {
-    if (!isNetworkName(text)) return false;
+NameFault checkNetworkName(const std::string& text, NetworkName& out) {
+    if (!isNetworkName(text)) return NameFault::Scheme;
     const std::size_t mark = text.find("://");
     const std::string scheme = lower(text.substr(0, mark));
     if (scheme == "rfc2217") {
@@ -82,32 +82,39 @@ bool parseNetworkName(const std::string& text, NetworkName& out) {
     } else if (scheme == "socket") {
         out.kind = NetworkKind::Raw;
     } else {
-        return false;
+        return NameFault::Scheme;
     }
     const std::string rest = text.substr(mark + 3);
+    // What names the server ends where a path or a query begins.
+    const std::string authority = rest.substr(0, rest.find_first_of("/?#"));
+    if (authority.find('@') != std::string::npos) return NameFault::User;
 
-    // The port follows the last colon; for an IPv6 address, the one behind
-    // the closing bracket.
+    // The port follows the host: for an IPv6 address, behind the closing
+    // bracket; else behind the one colon a host name leaves room for.
     std::size_t colon;
-    if (!rest.empty() && rest[0] == '[') {
-        const std::size_t close = rest.find(']');
-        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
-            return false;
-        out.host = rest.substr(1, close - 1);
-        if (!validIpv6(out.host)) return false;
+    if (!authority.empty() && authority[0] == '[') {
+        const std::size_t close = authority.find(']');
+        if (close == std::string::npos) return NameFault::Host;
+        out.host = authority.substr(1, close - 1);
+        if (!validIpv6(out.host)) return NameFault::Host;
+        if (close + 1 == authority.size()) return NameFault::NoPort;
+        if (authority[close + 1] != ':') return NameFault::Host;
         colon = close + 1;
     } else {
-        colon = rest.find(':');
-        if (colon == std::string::npos) return false;
-        out.host = rest.substr(0, colon);
-        if (!validName(out.host)) return false;
+        if (std::count(authority.begin(), authority.end(), ':') > 1) return NameFault::Ipv6;
+        colon = authority.find(':');
+        out.host = authority.substr(0, colon);
+        if (!validName(out.host)) return NameFault::Host;
+        if (colon == std::string::npos) return NameFault::NoPort;
     }
-    const std::string digits = rest.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 || digits[0] == '0' ||
+    const std::string digits = authority.substr(colon + 1);
+    if (digits.empty()) return NameFault::NoPort;
+    if (digits.size() > 5 || digits[0] == '0' ||
         !std::all_of(digits.begin(), digits.end(), isDigit))
-        return false;
+        return NameFault::Port;
     out.port = std::stoi(digits);
-    return out.port <= 65535;
+    if (out.port > 65535) return NameFault::Port;
+    return authority.size() == rest.size() ? NameFault::None : NameFault::Path;
 }
 
 }  // namespace ombrix

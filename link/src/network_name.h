@@ -22,10 +22,21 @@ struct NetworkName {
 // opens a device, even when it is malformed.
 bool isNetworkName(const std::string& text);
 
+// Which part of a network name keeps an open from using it, in the order
+// the name is read: the scheme, a user name before the host, the host, an
+// IPv6 address without its brackets, a missing port, a port that is no
+// number 1..65535, anything behind the port.
+enum class NameFault { None, Scheme, User, Host, Ipv6, NoPort, Port, Path };
+
 // Parses "rfc2217://HOST:PORT" or "socket://HOST:PORT" (scheme in any case;
 // HOST a name, a dotted IPv4 address or an IPv6 address in brackets, with an
 // optional %zone; PORT 1..65535 without leading zeros; nothing after it).
-// False for anything else; `out` is then unspecified.
-bool parseNetworkName(const std::string& text, NetworkName& out);
+// NameFault::None when it is one, else the first part that is wrong (a text
+// that is no network name at all counts as a wrong scheme); `out` is then
+// unspecified.
+NameFault checkNetworkName(const std::string& text, NetworkName& out);
+inline bool parseNetworkName(const std::string& text, NetworkName& out) {
+    return checkNetworkName(text, out) == NameFault::None;
+}
 
 }  // namespace ombrix

@@ -15,7 +15,6 @@
 namespace ombrix {
 
 constexpr int kPortCount = 10;
-constexpr int kMaxCom = 256;
 
 // The wait slice: while a pump is registered it runs at least this often
 // while a call waits, which keeps the program's timers and buttons alive.
@@ -24,6 +23,8 @@ constexpr int kSliceMs = 10;
 // Latin names for the bytes the protocol gives a meaning.
 constexpr unsigned char SYN = 0x16;
 constexpr unsigned char ACK = 0x06;
+constexpr unsigned char NAK = 0x15;
+constexpr unsigned char ENQ = 0x05;
 constexpr unsigned char GS = 0x1D;
 
 // A running watcher thread and the signal it gives when it has ended, so
@@ -38,8 +39,9 @@ struct Watcher {
 };
 
 struct Port {
-    // Written only by the calling thread.
-    std::int32_t com = 0;
+    // Written only by the calling thread; the COM number is also read by
+    // Ombrix_OpenCancel, which another thread may call.
+    std::atomic<std::int32_t> com{0};
     std::shared_ptr<Device> device;
     std::int32_t firstTimeout = OMBRIX_DEFAULT_FIRST_TIMEOUT_MS;
     std::int32_t dataTimeout = OMBRIX_DEFAULT_DATA_TIMEOUT_MS;
@@ -103,9 +105,11 @@ std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t 
 
 // Reads up to `count` bytes as they arrive, in as few driver reads as the
 // queue allows. Returns the number read (fewer once the line has been idle
-// for 1000 ms before a read), -4 on a cancel (the bytes read stay in the
-// buffer), -5, -1 or -6.
-std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t count);
+// for 1000 ms before a read), -4 on a cancel, -5, -1 or -6; `*got`, when
+// given, receives the number read in every case (the bytes stay in the
+// buffer on a failure too).
+std::int32_t RecvCount(std::int32_t handle, unsigned char* buffer, std::int32_t count,
+                       std::int32_t* got = nullptr);
 
 // Re-arms the watcher's notice once a reader or a clear consumed it, and
 // wakes the watcher that sleeps behind it, so that bytes still queued are

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "device.h"
@@ -20,13 +21,15 @@
 namespace ombrix {
 namespace {
 
-constexpr int kMaxCom = 256;
-// Numbers above the built-in table exist only as aliases.
-constexpr int kFirstAliasOnly = 97;
+constexpr int kMaxCom = OMBRIX_COM_MAX;
 
 // The built-in table: 32 numbers per family, in this order.
 constexpr const char* kFamilies[] = {"ttyS", "ttyUSB", "ttyACM"};
 constexpr int kPerFamily = 32;
+// Numbers above the built-in table exist only as aliases.
+constexpr int kFirstAliasOnly = OMBRIX_COM_FIRST_ALIAS;
+static_assert(std::size(kFamilies) * kPerFamily + 1 == kFirstAliasOnly,
+              "the first alias number follows the built-in table");
 
 // $XDG_RUNTIME_DIR is per user and private; without it a per-uid directory
 // under /tmp keeps users apart.

@@ -28,7 +28,7 @@ std::int32_t portFolderCheck();
 // result code when the port directory cannot be used.
 std::int32_t rememberSerialIds();
 
-// Makes the alias COM<n> -> `target` at the lowest n from `first` (1..256)
+// Makes the alias COM<n> -> `target` at the lowest n from `first` (1..OMBRIX_COM_MAX)
 // that no alias holds, in the port directory (made when missing). `target`
 // is a well-formed network name or the absolute path of an existing
 // character device. Returns n, or OMBRIX_E_PARAM for any other target,

@@ -2,6 +2,7 @@
 // time-outs, clearing the input and cancelling.
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "network_name.h"
 #include "port.h"
@@ -47,9 +48,14 @@ void releaseRecord(Port& p) {
     p.com = 0;
 }
 
+// How long a server that said something instead of greeting back is given
+// to close: a server that turns a client away closes at once, a scanner
+// that answered wrongly never does.
+constexpr int kRefusalGraceMs = 250;
+
 // Per thread, as the system's own last-error value is: the program asks
 // right after its own open, whatever other threads do.
-thread_local int32_t g_openFailure = OMBRIX_OPEN_OK;
+thread_local OpenFault g_openFault;
 
 int32_t openFailureOf(OpenError error) {
     switch (error) {
@@ -67,6 +73,14 @@ int32_t openFailureOf(OpenError error) {
             return OMBRIX_OPEN_BAD_NAME;
         case OpenError::NoHost:
             return OMBRIX_OPEN_NO_HOST;
+        case OpenError::Unreachable:
+            return OMBRIX_OPEN_UNREACHABLE;
+        case OpenError::TurnedAway:
+            return OMBRIX_OPEN_TURNED_AWAY;
+        case OpenError::Telnet:
+            return OMBRIX_OPEN_TELNET;
+        case OpenError::LineNotSet:
+            return OMBRIX_OPEN_LINE_NOT_SET;
         case OpenError::Refused:
             return OMBRIX_OPEN_REFUSED;
         case OpenError::NoAnswer:
@@ -79,6 +93,28 @@ int32_t openFailureOf(OpenError error) {
             return OMBRIX_OPEN_OK;
         default:
             return OMBRIX_OPEN_OTHER;
+    }
+}
+
+// The result code an open fails with for a reason: the wake-up machinery
+// stands in for the record's event, and failing to make it is a
+// communication error, as the event's creation is; so is a server that
+// cannot or does not set the line, or hangs up on the open without a word.
+// A server that turns the open away, or speaks another protocol, cannot be
+// opened as named.
+int32_t resultOf(OpenError error) {
+    switch (error) {
+        case OpenError::NoEvent:
+        case OpenError::NoComControl:
+        case OpenError::LineNotSet:
+        case OpenError::Dropped:
+            return OMBRIX_E_COMM;
+        case OpenError::Cancelled:
+            return OMBRIX_E_CANCELLED;
+        case OpenError::BadName:
+            return OMBRIX_E_PARAM;
+        default:
+            return OMBRIX_E_NOT_OPEN;
     }
 }
 
@@ -131,12 +167,12 @@ extern "C" {
 
 OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int32_t stop,
                                    int32_t parity, int32_t flow) {
-    g_openFailure = OMBRIX_OPEN_OK;
+    g_openFault = OpenFault{};
     int chosen = -1;
     for (int h = 0; h < kPortCount; ++h) {
         const Port& p = port(h);
         if (p.com == com && com != 0) {
-            g_openFailure = OMBRIX_OPEN_HELD;
+            g_openFault.error = OpenError::Held;
             return OMBRIX_E_NOT_OPEN;
         }
         if (p.com == 0) {
@@ -145,53 +181,41 @@ OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int3
         }
     }
     if (chosen < 0) return OMBRIX_E_NO_ROOM;
-    if (com < 1 || com > kMaxCom) return OMBRIX_E_NO_ROOM;
+    if (com < 1 || com > OMBRIX_COM_MAX) return OMBRIX_E_NO_ROOM;
 
     char path[4096];
     std::size_t length = 0;
     if (!comPath(com, path, sizeof path, &length)) {
-        g_openFailure = OMBRIX_OPEN_OTHER;
+        g_openFault.error = OpenError::CannotOpen;
         return OMBRIX_E_NOT_OPEN;
     }
 
     // The record is reserved before the device is opened: a connection to a
     // network port takes a while, the pump runs meanwhile, and an open that
     // a handler starts then must take another record (or find this COM
-    // number held), while Ombrix_ComCancel on this handle reaches the wait.
+    // number held), while a cancel of this number or handle reaches the wait.
     Port& p = port(chosen);
     resetRecord(p);
     p.com = com;
-    auto refuse = [&](OpenError error, int32_t result) {
+    // A failure before the record took the device frees the record and
+    // tells why; a cancel is said by the result alone.
+    auto refuse = [&](const OpenFault& fault) {
         p.com = 0;
-        g_openFailure = openFailureOf(error);
-        return result;
+        if (fault.error != OpenError::Cancelled) g_openFault = fault;
+        return resultOf(fault.error);
     };
 
-    OpenError error = OpenError::None;
+    OpenFault fault;
     std::shared_ptr<Device> device;
     if (isNetworkName(path)) {
         NetworkName name;
-        if (!parseNetworkName(path, name)) return refuse(OpenError::BadName, OMBRIX_E_PARAM);
+        if (!parseNetworkName(path, name)) return refuse(OpenFault{OpenError::BadName});
         const OpenWait wait{[] { return pump(); }, [&p] { return p.cancel.load() != 0; }};
-        device = openNetwork(name, wait, error);
+        device = openNetwork(name, wait, fault);
     } else {
-        device = openDevice(path, error);
+        device = openDevice(path, fault.error);
     }
-    if (!device) {
-        // The wake-up machinery stands in for the record's event: failing to
-        // make it is a communication error, as the event's creation is; so
-        // is a server that cannot set the line or hangs up on the open.
-        switch (error) {
-            case OpenError::NoEvent:
-            case OpenError::NoComControl:
-            case OpenError::Dropped:
-                return refuse(error, OMBRIX_E_COMM);
-            case OpenError::Cancelled:
-                return refuse(error, OMBRIX_E_CANCELLED);
-            default:
-                return refuse(error, OMBRIX_E_NOT_OPEN);
-        }
-    }
+    if (!device) return refuse(fault);
     device->purge(true, true);
 
     // The device goes again, and the record is freed, on every failure
@@ -217,6 +241,12 @@ OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int3
     // A network port's settings take a moment to be answered, and a cancel
     // may come meanwhile; the greeting's send would lower the flag.
     if (p.cancel.load()) return giveUp(OMBRIX_E_CANCELLED);
+    // A server that set the line otherwise than asked leaves the scanner
+    // talking at another speed: nothing it says would make sense.
+    if (OpenFault set = device->refusal(0); set.error != OpenError::None) {
+        device->close();
+        return refuse(set);
+    }
     p.device = device;
 
     static const unsigned char greeting[] = {'B', 'E', 'P', 'B', 'E', 'P', '?'};
@@ -229,9 +259,18 @@ OMBRIX_API int32_t Ombrix_PortOpen(int32_t com, int32_t baud, int32_t data, int3
             return chosen;
         }
     }
+    // What came instead of the greeting may be a server's refusal (the
+    // port is another client's, the stream is telnet): that says more than
+    // the greeting's own failure.
+    OpenFault why;
+    if (r != OMBRIX_E_CANCELLED) why = device->refusal(kRefusalGraceMs);
     // A close that came through the pump has already freed the record.
     if (port(chosen).device == device) Ombrix_PortClose(chosen);
     device->close();
+    if (why.error != OpenError::None) {
+        g_openFault = why;
+        return resultOf(why.error);
+    }
     return r < 0 ? r : OMBRIX_E_COMM;
 }
 
@@ -276,6 +315,14 @@ OMBRIX_API int32_t Ombrix_ComCancel(int32_t handle) {
     return OMBRIX_OK;
 }
 
+OMBRIX_API int32_t Ombrix_OpenCancel(int32_t com) {
+    if (com < 1 || com > OMBRIX_COM_MAX) return OMBRIX_OK;
+    for (int h = 0; h < kPortCount; ++h) {
+        if (port(h).com == com) return Ombrix_ComCancel(h);
+    }
+    return OMBRIX_OK;
+}
+
 OMBRIX_API int32_t Ombrix_RecvChk(int32_t handle) {
     if (!validHandle(handle)) return 0;
     Port& p = port(handle);
@@ -287,7 +334,7 @@ OMBRIX_API int32_t Ombrix_RecvChk(int32_t handle) {
 }
 
 OMBRIX_API int32_t Ombrix_PortName(int32_t com, char* buffer, int32_t capacity) {
-    if (com < 1 || com > kMaxCom) return OMBRIX_E_NO_ROOM;
+    if (com < 1 || com > OMBRIX_COM_MAX) return OMBRIX_E_NO_ROOM;
     if (buffer == nullptr || capacity <= 0) return OMBRIX_E_PARAM;
     std::size_t length = 0;
     if (!comPath(com, buffer, static_cast<std::size_t>(capacity), &length)) return OMBRIX_E_PARAM;
@@ -315,12 +362,55 @@ OMBRIX_API int32_t Ombrix_PortAdd(const char* target, int32_t first) {
 }
 
 OMBRIX_API int32_t Ombrix_PortRemove(int32_t com) {
-    if (com < 1 || com > kMaxCom) return OMBRIX_E_NO_ROOM;
+    if (com < 1 || com > OMBRIX_COM_MAX) return OMBRIX_E_NO_ROOM;
     return removeAlias(com);
 }
 
 OMBRIX_API int32_t Ombrix_OpenFailure(void) {
-    return g_openFailure;
+    return openFailureOf(g_openFault.error);
+}
+
+OMBRIX_API int32_t Ombrix_OpenFailureText(char* buffer, int32_t capacity) {
+    if (buffer == nullptr || capacity <= 0) return OMBRIX_E_PARAM;
+    const std::string& words = g_openFault.words;
+    if (words.size() >= static_cast<std::size_t>(capacity)) return OMBRIX_E_PARAM;
+    std::memcpy(buffer, words.c_str(), words.size() + 1);
+    return static_cast<int32_t>(words.size());
+}
+
+OMBRIX_API int32_t Ombrix_OpenFailureLine(int32_t* asked, int32_t* set) {
+    if (asked) *asked = 0;
+    if (set) *set = 0;
+    const LineFault& line = g_openFault.line;
+    if (g_openFault.error != OpenError::LineNotSet) return 0;
+    if (asked) *asked = line.asked;
+    if (set) *set = line.set;
+    return static_cast<int32_t>(line.setting);
+}
+
+OMBRIX_API int32_t Ombrix_PortNameCheck(const char* name) {
+    if (name == nullptr) return OMBRIX_E_PARAM;
+    if (!isNetworkName(name)) return OMBRIX_NAME_DEVICE;
+    NetworkName parsed;
+    switch (checkNetworkName(name, parsed)) {
+        case NameFault::None:
+            return OMBRIX_NAME_NETWORK;
+        case NameFault::Scheme:
+            return OMBRIX_NAME_SCHEME;
+        case NameFault::User:
+            return OMBRIX_NAME_USER;
+        case NameFault::Host:
+            return OMBRIX_NAME_HOST;
+        case NameFault::Ipv6:
+            return OMBRIX_NAME_IPV6;
+        case NameFault::NoPort:
+            return OMBRIX_NAME_NO_PORT;
+        case NameFault::Port:
+            return OMBRIX_NAME_PORT;
+        case NameFault::Path:
+            return OMBRIX_NAME_PATH;
+    }
+    return OMBRIX_NAME_SCHEME;
 }
 
 OMBRIX_API int32_t Ombrix_PumpSet(Ombrix_PumpFn fn) {

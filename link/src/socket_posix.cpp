@@ -1,9 +1,10 @@
-// The network device on POSIX: a TCP connection to a serial device server,
-// either a telnet session with the Com Port Control option (rfc2217://) or
-// the bare byte stream (socket://). It stands where a tty would: the same
-// waits sleep in poll() on the connection, a closed or reset connection is
-// a vanished device, and the telnet commands in the stream are taken out
-// before the core sees a byte.
+// The network device on POSIX: a TCP connection to a serial device server.
+// It stands where a tty would: the same waits sleep in poll() on the
+// connection, and a closed or reset connection is a vanished device. What
+// the stream carries besides the scanner's bytes is its codec's business --
+// the bare stream of socket://, or the telnet session of rfc2217://, whose
+// commands are taken out before the core sees a byte -- so that one
+// transport serves both kinds of port.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/sockios.h>
@@ -30,12 +31,10 @@
 
 #include "device.h"
 #include "posix_support.h"
-#include "telnet_codec.h"
+#include "stream_codec.h"
 
 namespace ombrix {
 namespace {
-
-using telnet::Bytes;
 
 // The whole open -- name, connection, telnet negotiation -- gets this long.
 constexpr int kOpenLimitMs = 5000;
@@ -85,14 +84,13 @@ OpenError waitInSlices(int fd, short events, const OpenWait& wait, std::int64_t 
 
 class SocketDevice final : public Device {
   public:
-    SocketDevice(int fd, const WaitFds& waits, bool telnet, OpenWait wait)
+    SocketDevice(int fd, const WaitFds& waits, std::unique_ptr<StreamCodec> codec, OpenWait wait)
         : fd_(fd),
           wakeFd_(waits.wake),
           interruptFd_(waits.interrupt),
           epollFd_(waits.epoll),
-          telnet_(telnet),
           openWait_(std::move(wait)),
-          session_(telnet::rfc2217Client()) {}
+          codec_(std::move(codec)) {}
 
     ~SocketDevice() override {
         close();
@@ -100,50 +98,62 @@ class SocketDevice final : public Device {
         ::close(interruptFd_);
     }
 
-    // The telnet options, within the open's time: OpenError::None once the
-    // server took the Com Port Control option, NoComControl when it refused
-    // it, else why the wait ended.
-    OpenError negotiate(std::int64_t deadline) {
+    // The session's opening, within the open's time: OpenError::None once
+    // the server took it, else why not.
+    OpenFault negotiate(std::int64_t deadline) {
         std::shared_lock lock(mutex_);
         {
             std::lock_guard io(io_);
-            Bytes out;
-            session_.start(out);
-            pending_.insert(pending_.end(), out.begin(), out.end());
-            if (!flushLocked()) return OpenError::Dropped;
+            codec_->start(pending_);
+            if (!flushLocked()) return refusedLocked().value_or(OpenFault{OpenError::Dropped});
         }
-        return openWaitLocked(deadline, [this]() -> std::optional<OpenError> {
-            if (session_.declined(telnet::COM_PORT_OPTION)) return OpenError::NoComControl;
-            switch (session_.local(telnet::COM_PORT_OPTION)) {
-                case telnet::OptionState::Yes:
-                    return OpenError::None;
-                case telnet::OptionState::No:
-                    return OpenError::NoComControl;
-                default:
-                    return std::nullopt;
-            }
-        });
+        return openWaitLocked(deadline, [this](bool) { return codec_->agreed(); });
     }
 
-    // A raw stream has no settings to send; a telnet session sends them
-    // all and waits a short time for the answers that say the line is set.
-    // A cancel cuts the wait short; the open sees its flag.
+    // The line as the server sets it: the settings go out, and the open
+    // waits a short, bounded time for the answers that tell what the server
+    // put in force; refusal() then tells a setting that differs or went
+    // unanswered. A raw stream sets nothing. A cancel cuts the wait short;
+    // the open sees its flag.
     void configure(const LineSettings& line) override {
         std::shared_lock lock(mutex_);
-        if (fd_ < 0 || !telnet_) return;
+        if (fd_ < 0) return;
         {
             std::lock_guard io(io_);
-            answered_ = 0;
-            telnet::lineCommands(line, pending_);
-            if (!flushLocked()) return;
+            if (!codec_->setLine(line, pending_)) return;
+            (void)flushLocked();
         }
-        std::uint32_t wanted = 0;
-        for (telnet::ComCode code : telnet::kAnsweredLineCommands) wanted |= 1u << code;
-        (void)openWaitLocked(tickMs() + kAnswerLimitMs,
-                             [this, wanted]() -> std::optional<OpenError> {
-                                 if ((answered_ & wanted) == wanted) return OpenError::None;
-                                 return std::nullopt;
-                             });
+        LineFault differs;
+        OpenFault verdict =
+            openWaitLocked(tickMs() + kAnswerLimitMs, [&](bool timeUp) -> std::optional<OpenError> {
+                const std::optional<LineFault> found = codec_->lineVerdict(timeUp);
+                if (!found) return std::nullopt;
+                differs = *found;
+                return differs.setting == LineSetting::None ? OpenError::None
+                                                            : OpenError::LineNotSet;
+            });
+        // A cancel is the open's to see, by its flag.
+        if (verdict.error == OpenError::Cancelled) return;
+        verdict.line = differs;
+        refused_ = verdict;
+    }
+
+    OpenFault refusal(int graceMs) override {
+        std::shared_lock lock(mutex_);
+        if (fd_ < 0) return {};
+        if (refused_.error != OpenError::None) return refused_;
+        const std::int64_t deadline = tickMs() + graceMs;
+        for (;;) {
+            {
+                std::lock_guard io(io_);
+                pullLocked();
+                if (std::optional<OpenFault> why = refusedLocked()) return *why;
+                // Nothing said: nothing to wait for.
+                if (heard_.empty()) return {};
+            }
+            Wait ended = Wait::Timeout;
+            if (pollOrSignal(fd_, POLLIN | POLLRDHUP, -1, closing_, deadline, ended) < 0) return {};
+        }
     }
 
     void purge(bool input, bool output) override {
@@ -158,14 +168,8 @@ class SocketDevice final : public Device {
         }
         // The server holds bytes too: those it read from the line and not
         // yet sent, those it was sent and not yet put on the line.
-        if (telnet_ && (input || output)) {
-            telnet::comCommand(telnet::PURGE_DATA,
-                               {static_cast<unsigned char>(input && output ? telnet::PURGE_BOTH
-                                                           : input         ? telnet::PURGE_RECEIVE
-                                                                   : telnet::PURGE_TRANSMIT)},
-                               pending_);
-            (void)flushLocked();
-        }
+        codec_->purge(input, output, pending_);
+        (void)flushLocked();
     }
 
     // The kernel's send queue (bytes not yet sent, or sent and not yet
@@ -229,24 +233,14 @@ class SocketDevice final : public Device {
         if (!flushLocked()) return {Io::Gone, 0};
         // Earlier bytes still wait for room: these go after them.
         if (!pending_.empty()) return {Io::WouldBlock, 0};
-        if (!telnet_) {
-            const ssize_t n = sendSome(bytes, size);
-            if (n > 0) return {Io::Ok, static_cast<std::size_t>(n)};
-            return {n == 0 ? Io::WouldBlock : Io::Gone, 0};
-        }
         const std::size_t chunk = std::min(size, kPullBlock);
-        Bytes encoded;
-        telnet::encodeData(bytes, chunk, encoded);
-        const ssize_t n = sendSome(encoded.data(), encoded.size());
+        encoded_.clear();
+        codec_->encode(bytes, chunk, encoded_);
+        const ssize_t n = sendSome(encoded_.data(), encoded_.size());
         if (n < 0) return {Io::Gone, 0};
         // The kernel took `n` encoded bytes: the data bytes behind them count
-        // as sent. A doubled IAC cut in half counts as well, its second half
-        // kept to go first next time, so the stream stays whole.
-        std::size_t sent = 0;
-        for (std::size_t at = 0; at < static_cast<std::size_t>(n); ++sent) {
-            at += bytes[sent] == telnet::IAC ? 2 : 1;
-            if (at > static_cast<std::size_t>(n)) pending_.push_back(telnet::IAC);
-        }
+        // as sent.
+        const std::size_t sent = codec_->carried(bytes, static_cast<std::size_t>(n), pending_);
         if (sent == 0) return {Io::WouldBlock, 0};
         return {Io::Ok, sent};
     }
@@ -262,9 +256,9 @@ class SocketDevice final : public Device {
     }
 
     void abandonWrite() override {
-        // Only the second half of a doubled IAC can be held here, and only
-        // it keeps the stream whole: it stays. Bytes the kernel took cannot
-        // be taken back, as with a serial driver's queue.
+        // Only the rest of a cut escape can be held here, and only it keeps
+        // the stream whole: it stays. Bytes the kernel took cannot be taken
+        // back, as with a serial driver's queue.
     }
 
     Wait waitArrival(int timeoutMs) override {
@@ -348,8 +342,9 @@ class SocketDevice final : public Device {
     }
 
     // Takes everything the socket has now and decodes it: data to the
-    // decoded bytes, the session's answers out at once, the server's
-    // answers noted. The end of the stream or a reset sets ended_.
+    // decoded bytes, the session's answers out at once. The end of the
+    // stream or a reset sets ended_, and so does a stream the codec finds
+    // unusable: nothing more of it is read.
     void pullLocked() {
         if (ended_) return;
         unsigned char raw[kPullBlock];
@@ -371,20 +366,30 @@ class SocketDevice final : public Device {
             // would leave with the delayed-ACK timer, 40 ms later, on every
             // reply. The kernel drops the setting again by itself.
             setOption(fd_, IPPROTO_TCP, TCP_QUICKACK, 1);
-            if (!telnet_) {
-                decoded_.insert(decoded_.end(), raw, raw + n);
-                continue;
+            const std::size_t before = decoded_.size();
+            codec_->receive(raw, static_cast<std::size_t>(n), decoded_, pending_);
+            // The stream's first data bytes are kept aside: when the server
+            // then closes, they are its reason, whoever read them meanwhile.
+            const std::size_t keep = std::min(decoded_.size() - before, kHeardMax - heard_.size());
+            heard_.insert(heard_.end(), decoded_.begin() + static_cast<std::ptrdiff_t>(before),
+                          decoded_.begin() + static_cast<std::ptrdiff_t>(before + keep));
+            if (codec_->fault() != OpenError::None) {
+                ended_ = true;
+                break;
             }
-            Bytes answers;
-            session_.receive(raw, static_cast<std::size_t>(n), decoded_, answers);
-            pending_.insert(pending_.end(), answers.begin(), answers.end());
-            for (const Bytes& sub : session_.subnegotiations()) {
-                telnet::ComCode code;
-                if (telnet::comReply(sub, code)) answered_ |= 1u << code;
-            }
-            session_.subnegotiations().clear();
         }
         (void)flushLocked();
+    }
+
+    // Why the stream, as it stands, refuses the open: the codec's finding,
+    // or an end of the connection -- with the server's words when it said
+    // something first, which is how a server that serves one client at a
+    // time turns the next away.
+    std::optional<OpenFault> refusedLocked() const {
+        if (codec_->fault() != OpenError::None) return OpenFault{codec_->fault()};
+        if (!ended_) return std::nullopt;
+        if (heard_.empty()) return OpenFault{OpenError::Dropped};
+        return OpenFault{OpenError::TurnedAway, serverWords(heard_)};
     }
 
     // Waits for data bytes: bytes that were only telnet commands do not end
@@ -432,22 +437,31 @@ class SocketDevice final : public Device {
         }
     }
 
-    // Waits, within the open, until `done` gives a result, looking again
-    // whenever the server sent something. Called with mutex_ held shared.
+    // Waits, within the open, until `done` (told whether the time is up)
+    // gives a result, looking again whenever the server sent something. A
+    // stream that refuses the open ends it first. Called with mutex_ held
+    // shared.
     template <class Done>
-    OpenError openWaitLocked(std::int64_t deadline, Done done) {
+    OpenFault openWaitLocked(std::int64_t deadline, Done done) {
         for (;;) {
             {
                 std::lock_guard io(io_);
                 pullLocked();
-                if (const std::optional<OpenError> result = done()) return *result;
-                if (ended_) return OpenError::Dropped;
+                if (std::optional<OpenFault> why = refusedLocked()) return *why;
+                const bool timeUp = remainingMs(deadline) == 0;
+                if (const std::optional<OpenError> result = done(timeUp)) return {*result};
+                if (timeUp) return {OpenError::NoAnswer};
             }
+            // A deadline that came is looked at once more above: `done` has
+            // the last word on what came in time.
             const OpenError waited =
                 waitInSlices(fd_, POLLIN | POLLRDHUP, openWait_, deadline, OpenError::Dropped);
-            if (waited != OpenError::None) return waited;
+            if (waited != OpenError::None && waited != OpenError::NoAnswer) return {waited};
         }
     }
+
+    // The data bytes kept aside from the stream's start.
+    static constexpr std::size_t kHeardMax = 256;
 
     std::shared_mutex mutex_;  // shared by every call, exclusive in close()
     std::atomic<bool> closing_{false};
@@ -457,17 +471,18 @@ class SocketDevice final : public Device {
     // calling thread's interrupts must not take each other's signal.
     const int interruptFd_;
     int epollFd_;
-    const bool telnet_;
     const OpenWait openWait_;
 
     // The stream's state, shared by the calling thread and the watcher.
     std::mutex io_;
-    telnet::Session session_;
-    Bytes decoded_;               // data bytes received and not yet read
-    std::size_t taken_ = 0;       // of decoded_, handed out already
-    Bytes pending_;               // bytes for the server that the kernel has not taken yet
-    bool ended_ = false;          // the server closed or reset the connection
-    std::uint32_t answered_ = 0;  // the Com Port Control commands answered since configure()
+    std::unique_ptr<StreamCodec> codec_;
+    Bytes decoded_;          // data bytes received and not yet read
+    std::size_t taken_ = 0;  // of decoded_, handed out already
+    Bytes pending_;          // bytes for the server that the kernel has not taken yet
+    Bytes encoded_;          // a write's bytes in the stream's form
+    Bytes heard_;            // the first data bytes the server sent
+    bool ended_ = false;     // the server closed or reset the connection
+    OpenFault refused_;      // what configure() found, when the server refuses
 };
 
 // A name lookup on a thread of its own, since getaddrinfo() blocks for as
@@ -556,11 +571,21 @@ int connectTo(const addrinfo& address, const OpenWait& wait, std::int64_t deadli
         error = why;
         return -1;
     };
+    // No route is told apart from silence: a host that is down, or a
+    // network the machine has no way into, is reported by the kernel
+    // within seconds, and waiting longer changes nothing.
     auto reason = [](int err) {
-        return err == ECONNREFUSED ? OpenError::Refused
-               : err == ETIMEDOUT || err == EHOSTUNREACH || err == ENETUNREACH
-                   ? OpenError::NoAnswer
-                   : OpenError::CannotOpen;
+        switch (err) {
+            case ECONNREFUSED:
+                return OpenError::Refused;
+            case EHOSTUNREACH:
+            case ENETUNREACH:
+                return OpenError::Unreachable;
+            case ETIMEDOUT:
+                return OpenError::NoAnswer;
+            default:
+                return OpenError::CannotOpen;
+        }
     };
     if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) return fail(reason(errno));
@@ -577,10 +602,10 @@ int connectTo(const addrinfo& address, const OpenWait& wait, std::int64_t deadli
 }  // namespace
 
 std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wait,
-                                    OpenError& error) {
+                                    OpenFault& fault) {
     const std::int64_t deadline = tickMs() + kOpenLimitMs;
-    error = OpenError::CannotOpen;
-    std::shared_ptr<Lookup> lookup = resolve(name, wait, deadline, error);
+    fault = OpenFault{OpenError::CannotOpen};
+    std::shared_ptr<Lookup> lookup = resolve(name, wait, deadline, fault.error);
     if (!lookup) return nullptr;
 
     // Every address the name has, in the resolver's order, within the one
@@ -593,7 +618,7 @@ std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wai
         if (why == OpenError::Cancelled || remainingMs(deadline) == 0) break;
     }
     if (fd < 0) {
-        error = why;
+        fault.error = why;
         return nullptr;
     }
     // Commands and replies are small and latency-bound: no coalescing.
@@ -608,19 +633,16 @@ std::shared_ptr<Device> openNetwork(const NetworkName& name, const OpenWait& wai
     WaitFds waits;
     if (!makeWaitFds(fd, EPOLLIN | EPOLLRDHUP, waits)) {
         ::close(fd);
-        error = OpenError::NoEvent;
+        fault.error = OpenError::NoEvent;
         return nullptr;
     }
-    const bool telnet = name.kind == NetworkKind::Rfc2217;
-    auto device = std::make_shared<SocketDevice>(fd, waits, telnet, wait);
-    if (telnet) {
-        error = device->negotiate(deadline);
-        if (error != OpenError::None) {
-            device->close();
-            return nullptr;
-        }
+    auto device = std::make_shared<SocketDevice>(
+        fd, waits, name.kind == NetworkKind::Rfc2217 ? rfc2217Codec() : rawCodec(), wait);
+    fault = device->negotiate(deadline);
+    if (fault.error != OpenError::None) {
+        device->close();
+        return nullptr;
     }
-    error = OpenError::None;
     return device;
 }
 

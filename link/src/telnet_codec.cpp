@@ -185,11 +185,12 @@ void lineCommands(const LineSettings& line, Bytes& out) {
     comCommand(SET_CONTROL, {line.rtsCts ? RTS_ON : RTS_OFF}, out);
 }
 
-bool comReply(const Bytes& sub, ComCode& answered) {
+bool comReply(const Bytes& sub, ComCode& answered, Bytes& value) {
     if (sub.size() < 2 || sub[0] != COM_PORT_OPTION || sub[1] < kServerOffset ||
         sub[1] > kServerOffset + PURGE_DATA)
         return false;
     answered = static_cast<ComCode>(sub[1] - kServerOffset);
+    value.assign(sub.begin() + 2, sub.end());
     return true;
 }
 

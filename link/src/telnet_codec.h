@@ -145,8 +145,8 @@ void lineCommands(const LineSettings& line, Bytes& out);
 constexpr ComCode kAnsweredLineCommands[] = {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE};
 
 // Which client command a server's answer answers (its code without the
-// offset). False for a sub-negotiation of another option, or one that is no
-// server answer.
-bool comReply(const Bytes& subnegotiation, ComCode& answered);
+// offset), and the value the server answered with. False for a
+// sub-negotiation of another option, or one that is no server answer.
+bool comReply(const Bytes& subnegotiation, ComCode& answered, Bytes& value);
 
 }  // namespace ombrix::telnet

@@ -31,6 +31,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "fake_rfc2217.h"
 #include "pty_peer.h"
 #include "ser2net_server.h"
 #include "vscanner/scanner.h"
@@ -238,7 +239,7 @@ TEST_F(CaptureCli, PacedJpegShipDecodesAtItsSizeAndTheRawCommandWorksAsWritten) 
     const QJsonObject r = raw.json();
     EXPECT_EQ(r["file"].toString().toStdString(), "x.jpg");
     EXPECT_EQ(r["reply"].toString().toStdString(), "IMGSHP\x06.");
-    EXPECT_EQ(r["message"].toString().toStdString(), "イメージコマンド正常終了");
+    EXPECT_EQ(r["message"].toString().toStdString(), "コマンド正常終了") << "any command";
     EXPECT_EQ(r["bytes"].toInteger(), QFile(path("x.jpg")).size());
 }
 
@@ -486,7 +487,8 @@ TEST_F(CaptureCli, FailuresSayWhatFailedInTheUsersLanguage) {
          "the port's name leads to no serial device: " + dir() + "/fifo"},
         {{"--port", "rfc2217://127.0.0.1", "--raw", "BEPLVL?"},
          15,
-         "the network port's name is malformed: rfc2217://127.0.0.1"},
+         "the network port's name is malformed (no port number after the host): "
+         "rfc2217://127.0.0.1"},
         {{"--port", port(), "--raw", std::string(2100, 'A')},
          17,
          "the scanner's reply is longer than 2046 bytes"},
@@ -670,6 +672,84 @@ TEST_F(CaptureCli, ANetworkPortTakenByItsName) {
     const auto entries = std::filesystem::directory_iterator(ports.runtimeDir() + "/ombrix");
     EXPECT_EQ(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)), 1)
         << "only the scanner's own alias";
+}
+
+// What a network port's server does wrong reaches the user as what it is,
+// with its own status and the facts: a busy port (ser2net already serving
+// another connection) in the server's words, a line set otherwise than
+// asked or not confirmed, a telnet server named as a raw port, a ship
+// command answered without a picture, a picture broken off after some of
+// its bytes. No run leaves or names a file, and the bytes that came are
+// counted.
+TEST_F(CaptureCli, ANetworkServersFaultsAreToldAsTheyAre) {
+    using namespace tavorin::test;
+    vscanner::Options o;
+    o.strictLine = vscanner::LineSettings{115200, 8, 'N', 1};
+    start(o);
+    Ser2net busy(scanner->devicePath(), Ser2net::Kind::Rfc2217, "115200n81");
+    const int holder = connectedTo(busy.port());
+    ASSERT_GE(holder, 0);
+
+    Bytes picture(30000, 0xFF);
+    for (std::size_t i = 0; i < picture.size(); i += 2) picture[i] = static_cast<unsigned char>(i);
+    const Bytes image = PtyPeer::imageReply("IMGSHP", picture, "IMGSHP\x06.");
+    constexpr std::size_t kArrived = 11000;
+    auto answering = [](std::function<Bytes(const std::string&)> answer) {
+        Script s;
+        s.respond = [answer](const std::string& text) {
+            return std::vector<Bytes>{escaped(answer(text))};
+        };
+        return s;
+    };
+    Script otherSpeed, silentLine, telnetAsRaw;
+    otherSpeed.answerWith[1] = {0, 0, 0x25, 0x80};
+    silentLine.unanswered = {1, 2, 3, 4, 5};
+    telnetAsRaw.telnet = false;
+    telnetAsRaw.opening = Bytes{telnet::IAC, telnet::DO, 0, telnet::IAC, telnet::WILL, 3};
+    Script brokenOff = answering(
+        [&](const std::string&) { return Bytes(image.begin(), image.begin() + 7 + 7 + kArrived); });
+    brokenOff.closeAfterResponse = true;
+    TestServer speed(otherSpeed), silent(silentLine), raw(telnetAsRaw),
+        ack(answering([](const std::string&) { return bytes("IMGSHP\x06."); })), broken(brokenOff);
+
+    const struct {
+        std::string url;
+        int status;
+        std::string says;
+        qint64 bytes;
+    } rows[] = {
+        {busy.url(), 18,
+         "port open error\nthe server serves another connection on this port (the server said: "
+         "Port already in use): " +
+             busy.url(),
+         0},
+        {speed.url(), 16, "communication error\nthe server set 9600 bps, not 115200 bps", 0},
+        {silent.url(), 16, "the server did not confirm 115200 bps within 1 second", 0},
+        {raw.url(), 11, "the server speaks telnet (add the port as rfc2217://)", 0},
+        {ack.url(), 20, "the scanner answered without a picture: IMGSHP<ACK>.", 0},
+        {broken.url(), 16, "communication error", static_cast<qint64>(kArrived)},
+    };
+    for (const auto& row : rows) {
+        QFile old(path("x.jpg"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the picture before");
+        old.close();
+        Tool t(
+            {"--port", row.url, "--line", "115200,8,N,1", "--ship", "--output", "x.jpg", "--json"},
+            dir(), {"LC_ALL=en_US.UTF-8"});
+        EXPECT_EQ(t.wait(), row.status) << row.url << ": " << t.err();
+        const QJsonObject j = t.json();
+        EXPECT_NE(j["message"].toString().toStdString().find(row.says), std::string::npos)
+            << row.says << "\n"
+            << t.err();
+        EXPECT_TRUE(j["file"].isNull()) << row.url;
+        EXPECT_EQ(j["bytes"].toInteger(-1), row.bytes) << row.url;
+        EXPECT_EQ(files(), QStringList{"x.jpg"}) << row.url;
+        QFile now(path("x.jpg"));
+        ASSERT_TRUE(now.open(QIODevice::ReadOnly));
+        EXPECT_EQ(now.readAll(), "the picture before") << row.url;
+    }
+    close(holder);
 }
 
 // A picture whose file must keep its identity is rewritten in place only

@@ -374,6 +374,34 @@ TEST(CaptureOptions, EveryFieldAndItemHasOneNameOfItsOwn) {
     }
 }
 
+// The status and message of a reply: a ship or box command acknowledged
+// without a picture took none, and --raw, being any command, is never
+// called an image command; a refusal is a refusal whatever came before it.
+TEST(CaptureOptions, AReplyTellsWhetherThePictureTheCommandWasForCame) {
+    const struct {
+        std::optional<image::Tab> tab;
+        bool picture;
+        const char* reply;
+        int status;
+        const char* message;
+    } rows[] = {
+        {image::Tab::Shp, true, "IMGSHP\x06.", kAck, "イメージコマンド正常終了"},
+        {image::Tab::Box, false, "IMGBOX\x06.", kNoPicture,
+         "スキャナが画像なしで応答しました: IMGBOX<ACK>."},
+        {image::Tab::Snp, false, "IMGSNP\x06.", kAck, "イメージコマンド正常終了"},
+        {image::Tab::Shp, false, "IMGSHP\x15.", kNak, "パラメータエラー"},
+        {std::nullopt, false, "BEPLVL2\x06.", kAck, "コマンド正常終了"},
+        {std::nullopt, true, "IMGSHP\x06.", kAck, "コマンド正常終了"},
+    };
+    for (const auto& r : rows) {
+        const ReplyOutcome o = replyOutcome(r.tab, r.picture, QByteArray(r.reply));
+        EXPECT_EQ(o.status, r.status) << r.reply;
+        EXPECT_EQ(o.message.toStdString(), r.message) << r.reply;
+    }
+    EXPECT_EQ(statusForOpen(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_TURNED_AWAY), kBusy);
+    EXPECT_EQ(statusForOpen(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_HELD), 11);
+}
+
 TEST(CaptureOptions, StatusesAreDistinctAndDocumentedInHelpAndManualPage) {
     QSet<int> seen;
     for (const StatusRow& s : statuses()) {

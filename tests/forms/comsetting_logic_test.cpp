@@ -120,6 +120,60 @@ TEST(ComSettingLogic, WhyAPortDidNotOpen) {
     const QString denied = openFailureMessage(OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_DENIED);
     EXPECT_TRUE(denied.startsWith("ポートオープンエラー\n"));
     EXPECT_TRUE(denied.contains("dialout")) << "names the group to join";
+
+    // The facts behind a network port's reason: the server's own words, the
+    // line setting asked for and what the server set, the part of a name
+    // that is wrong.
+    auto info = [](std::int32_t reason, std::int32_t setting = 0, std::int32_t asked = 0,
+                   std::int32_t set = 0) {
+        OpenFailureInfo i;
+        i.reason = reason;
+        i.lineSetting = setting;
+        i.asked = asked;
+        i.set = set;
+        return i;
+    };
+    OpenFailureInfo busy = info(OMBRIX_OPEN_TURNED_AWAY);
+    busy.words = "Port already in use";
+    OpenFailureInfo badName = info(OMBRIX_OPEN_BAD_NAME);
+    badName.namePart = OMBRIX_NAME_IPV6;
+    const struct {
+        std::int32_t code;
+        OpenFailureInfo why;
+        QString text;
+    } facts[] = {
+        {OMBRIX_E_NOT_OPEN, busy,
+         "ポートオープンエラー\nポートは他の接続が使用中です（サーバーの応答: Port already in "
+         "use）"},
+        {OMBRIX_E_PARAM, badName,
+         "パラメータエラー\nネットワークポートの名前が正しくありません（IPv6 アドレスは [ ] "
+         "で囲んでください）"},
+        {OMBRIX_E_COMM, info(OMBRIX_OPEN_LINE_NOT_SET, OMBRIX_LINE_SPEED, 115200, 9600),
+         "通信エラー\nサーバーが設定したのは 9600 bps で、115200 bps ではありません"},
+        {OMBRIX_E_COMM, info(OMBRIX_OPEN_LINE_NOT_SET, OMBRIX_LINE_PARITY, 1, OMBRIX_LINE_OTHER),
+         "通信エラー\nサーバーが設定したのは パリティの別の値 で、パリティ 偶数 ではありません"},
+        {OMBRIX_E_COMM, info(OMBRIX_OPEN_LINE_NOT_SET, OMBRIX_LINE_FLOW, 2, OMBRIX_LINE_NO_ANSWER),
+         "通信エラー\nサーバーから ハンドシェイク RTS/CTS の設定の応答がありません"},
+    };
+    for (const auto& f : facts) EXPECT_EQ(openFailureMessage(f.code, f.why), f.text);
+}
+
+// A slot button's caption in the room it has (one unit a character here):
+// a device's COM number stays whole; a network port gives up its scheme,
+// then its number, before its host.
+TEST(ComSettingLogic, TheSlotCaptionKeepsTheComNumberAndANetworkPortsHost) {
+    auto width = [](const QString& text) { return static_cast<int>(text.size()); };
+    const struct {
+        const char* name;
+        int room;
+        const char* caption;
+    } rows[] = {
+        {"USB Serial (ttyUSB0) (COM33)", 16, "USB Seri…(COM33)"},
+        {"rfc2217://10.0.0.5:4001 (COM100)", 24, "10.0.0.5:4001 (COM100)"},
+        {"socket://scanner-line-3.example:4001 (COM101)", 30, "scanner-line-3.example:4001"},
+        {"socket://scanner-line-3.example:4001 (COM101)", 16, "scanner-line-3.…"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(slotCaption(r.name, r.room, width), r.caption) << r.name;
 }
 
 TEST(ComSettingLogic, NetworkPortNames) {

@@ -113,6 +113,20 @@ class FitWindowTest : public QObject {
         });
         QVERIFY(!real.question(QStringLiteral("通信を終了しますか？")));
         QVERIFY(checked);
+
+        // A box with a short text still leaves its title bar room for the
+        // title beside the frame's buttons.
+        int width = 0, need = 0;
+        QTimer::singleShot(0, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            width = box->width();
+            need = box->fontMetrics().horizontalAdvance(kProgramTitle) +
+                   3 * box->style()->pixelMetric(QStyle::PM_TitleBarHeight);
+            box->button(QMessageBox::Ok)->click();
+        });
+        real.message(QStringLiteral("通信エラー"));
+        QVERIFY2(width >= need, qPrintable(QString("%1 < %2").arg(width).arg(need)));
     }
 
     void everyWindowShowsEveryCaptionWhole() {

@@ -67,12 +67,27 @@ class NetworkWindowTest : public QObject {
             QCOMPARE(dialog.CmbPortNo->currentText(), name + QStringLiteral(" (COM100)"));
             QVERIFY(dialog.makePortMenu() && dialog.MnuNetRemove->isEnabled());
             dialog.lists[comsetting::Baud]->setCurrentIndex(9);
+            // While another connection holds the port (a session ser2net
+            // keeps after a cable pull), the server's refusal is told.
+            const int holder = test::connectedTo(server.port());
+            QVERIFY(holder >= 0);
+            dialog.CmdOpen_Click();
+            QCOMPARE(common->ComHandle[0], OMBRIX_E_NOT_OPEN);
+            ::close(holder);
+            QTest::qWait(100);
         });
         QCOMPARE(
             boxes.messages,
-            QStringList{QStringLiteral("ポート番号には１～６５５３５の数値を入力してください")});
+            (QStringList{QStringLiteral("ポート番号には１～６５５３５の数値を入力してください"),
+                         QStringLiteral("ポートオープンエラー\nポートは他の接続が使用中です"
+                                        "（サーバーの応答: Port already in use）")}));
         QVERIFY(common->ComHandle[0] >= 0);
         QCOMPARE(PortName(100), name);
+        // The slot button shows the host and its TCP port, the scheme and
+        // the number giving way; the tool tip the whole name.
+        QPushButton* button = main->BtnComSetting[0];
+        QCOMPARE(button->text(), name.mid(name.indexOf(QStringLiteral("://")) + 3));
+        QCOMPARE(button->toolTip(), name + QStringLiteral(" (COM100)"));
         FrmTerminal& t = *main->TermForm[0];
         QVERIFY(t.isVisible());
         QCOMPARE(t.windowTitle(), name + QStringLiteral(" (COM100)"));

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "fake_rfc2217.h"
 #include "link_fixture.h"
 #include "notice_sink.h"
 #include "ser2net_server.h"
@@ -20,167 +21,7 @@
 namespace tavorin::test {
 namespace {
 
-constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
-constexpr unsigned char NOP = 241, COM_PORT = 44;
-
-// The scanner's bytes as they travel in a telnet session: 0xFF doubled.
-Bytes escaped(const Bytes& data) {
-    Bytes out;
-    for (unsigned char b : data) {
-        out.push_back(b);
-        if (b == IAC) out.push_back(IAC);
-    }
-    return out;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// A server of the test's own, for what a real one will not do on demand:
-// it answers the telnet negotiation (or refuses the Com Port Control
-// option), answers the line's settings (or some of them not), and plays a
-// scanner whose replies it sends as the case says -- cut into separate
-// writes, with telnet commands among the bytes, or broken off by a close.
-// It shares no code with the library: a fault on one side must not hide the
-// same fault on the other.
-struct Script {
-    bool telnet = true;
-    unsigned char refuseComPort = 0;  // DONT or WONT to the client's WILL, else DO
-    std::set<int> unanswered;         // Com Port Control commands it never answers
-    // The writes that answer a command frame (its text), each sent alone
-    // after a short pause; already in wire form. The greeting is answered
-    // by the server itself.
-    std::function<std::vector<Bytes>(const std::string&)> respond;
-    bool closeAfterResponse = false;
-};
-
-class TestServer {
-  public:
-    explicit TestServer(Script script) : script_(std::move(script)) {
-        listener_ = loopbackSocket(4, port_);
-        if (listener_ < 0) throw std::runtime_error("no test server");
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~TestServer() {
-        stop_ = true;
-        thread_.join();
-        close(listener_);
-    }
-    std::string url() const {
-        return std::string(script_.telnet ? "rfc2217" : "socket") +
-               "://127.0.0.1:" + std::to_string(port_);
-    }
-    int port() const { return port_; }
-    // The Com Port Control commands the client sent, in order (code, value).
-    std::vector<Bytes> commands() const {
-        std::lock_guard lock(mutex_);
-        return commands_;
-    }
-
-  private:
-    void serve() {
-        while (!stop_) {
-            pollfd p{listener_, POLLIN, 0};
-            if (poll(&p, 1, 20) != 1) continue;
-            const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            int one = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            session(fd);
-            close(fd);
-        }
-    }
-
-    void sendAll(int fd, const Bytes& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return;
-            done += static_cast<std::size_t>(n);
-        }
-    }
-
-    void session(int fd) {
-        // Its side of the negotiation at once, as ser2net does: binary and
-        // suppress-go-ahead both ways, and its word on the option.
-        if (script_.telnet) {
-            const unsigned char comPort = script_.refuseComPort ? script_.refuseComPort : DO;
-            sendAll(fd,
-                    {IAC, DO, 0, IAC, WILL, 0, IAC, DO, 3, IAC, WILL, 3, IAC, comPort, COM_PORT});
-        }
-        // The data bytes hold scanner frames: SYN 'M' CR, the text, '.' or
-        // '!'. Set once the connection is to end.
-        bool done = false;
-        std::string data;
-        auto onData = [&](unsigned char b) {
-            if (b != '.' && b != '!') return data.push_back(static_cast<char>(b));
-            const std::size_t frame = data.rfind("\x16M\r");
-            const std::string text = frame == std::string::npos ? "" : data.substr(frame + 3);
-            data.clear();
-            if (text == "BEPBEP?") return sendAll(fd, PtyPeer::standardGreeting());
-            for (const Bytes& part :
-                 script_.respond ? script_.respond(text) : std::vector<Bytes>{}) {
-                sendAll(fd, part);
-                std::this_thread::sleep_for(5ms);
-            }
-            done = script_.closeAfterResponse;
-        };
-        // A Com Port Control command is noted, and answered with its code
-        // plus 100 and its value unless the script says otherwise.
-        auto onCommand = [&](const Bytes& payload) {
-            {
-                std::lock_guard lock(mutex_);
-                commands_.push_back(payload);
-            }
-            if (payload.size() < 2 || payload[0] != COM_PORT ||
-                script_.unanswered.count(payload[1]))
-                return;
-            sendAll(fd, Bytes{IAC, SB, COM_PORT, static_cast<unsigned char>(payload[1] + 100)} +
-                            escaped(Bytes(payload.begin() + 2, payload.end())) + Bytes{IAC, SE});
-        };
-        enum { Data, Command, Option, Sub, SubIac } state = Data;
-        Bytes sub;
-        while (!stop_ && !done) {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 20) != 1) continue;
-            unsigned char buf[4096];
-            const ssize_t n = read(fd, buf, sizeof buf);
-            if (n <= 0) return;
-            for (ssize_t i = 0; i < n && !done; ++i) {
-                const unsigned char b = buf[i];
-                if (!script_.telnet || (state == Data && b != IAC)) {
-                    onData(b);
-                } else if (state == Data) {
-                    state = Command;
-                } else if (state == Command) {
-                    // The client's requests are answered by the opening.
-                    state = b == SB ? Sub : b >= WILL && b != IAC ? Option : Data;
-                    if (b == IAC) onData(IAC);
-                    sub.clear();
-                } else if (state == Option) {
-                    state = Data;
-                } else if (state == Sub) {
-                    if (b == IAC) state = SubIac;
-                    if (b != IAC) sub.push_back(b);
-                } else {
-                    state = b == SE ? Data : Sub;
-                    if (b == SE) onCommand(sub);
-                    if (b != SE) sub.push_back(b);
-                }
-            }
-        }
-    }
-
-    Script script_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::vector<Bytes> commands_;
-};
+using namespace telnet;
 
 // A test of its own port directory, with network ports added to it.
 class NetworkTest : public ::testing::Test {
@@ -244,37 +85,64 @@ TEST_F(NetworkTest, TelnetCommandsAndEscapedBytesSplitAnywhereLeaveTheReplyWhole
     EXPECT_EQ(ask(h, "X\xFFY"), "X\xFFY.");
 }
 
-// The settings the open sends, and how long it waits for their answers: a
-// server that never answers SET-CONTROL (ser2net on a pseudo-terminal)
-// costs nothing; one that answers nothing costs a bounded second; one that
-// refuses the option altogether fails the open.
-TEST_F(NetworkTest, TheLineIsSetWhereTheServerTakesItAndTheOpenNeverWaitsLong) {
+// The settings the open sends, what the server's answers decide, and how
+// long the open waits for them: a server that never answers SET-CONTROL
+// (ser2net on a pseudo-terminal) costs nothing; one that sets another
+// value, or answers nothing within a bounded second, fails the open and is
+// told with what was asked and what was set; one that refuses the option
+// altogether fails at once. A raw port sends nothing to set, but a server
+// that opens with telnet negotiation is a telnet port named as raw.
+TEST_F(NetworkTest, TheLineIsSetAsAskedOrTheOpenFailsSayingWhatTheServerSet) {
     struct Case {
         const char* what;
-        std::set<int> unanswered;
-        unsigned char refuse;
+        Script script;
         int result;
         int failure;
+        int setting, asked, set;  // Ombrix_OpenFailureLine
         long long atLeastMs, atMostMs;
     };
+    auto script = [](std::function<void(Script&)> change) {
+        Script s;
+        change(s);
+        return s;
+    };
     const Case cases[] = {
-        {"every command answered", {}, 0, 0, OMBRIX_OPEN_OK, 0, 500},
-        {"no answer to SET-CONTROL", {5}, 0, 0, OMBRIX_OPEN_OK, 0, 500},
-        {"no answer to any setting", {1, 2, 3, 4, 5}, 0, 0, OMBRIX_OPEN_OK, 900, 2500},
-        {"the option refused", {}, DONT, OMBRIX_E_COMM, OMBRIX_OPEN_NO_COM_CONTROL, 0, 500},
-        {"the option refused loosely", {}, WONT, OMBRIX_E_COMM, OMBRIX_OPEN_NO_COM_CONTROL, 0, 500},
+        {"every command answered", {}, 0, OMBRIX_OPEN_OK, 0, 0, 0, 0, 500},
+        {"no answer to SET-CONTROL", script([](Script& s) { s.unanswered = {5}; }), 0,
+         OMBRIX_OPEN_OK, 0, 0, 0, 0, 500},
+        {"another speed set", script([](Script& s) {
+             s.answerWith[1] = {0, 0, 0x25, 0x80};
+         }),
+         OMBRIX_E_COMM, OMBRIX_OPEN_LINE_NOT_SET, OMBRIX_LINE_SPEED, 115200, 9600, 0, 500},
+        {"another flow control set", script([](Script& s) { s.answerWith[5] = {2}; }),
+         OMBRIX_E_COMM, OMBRIX_OPEN_LINE_NOT_SET, OMBRIX_LINE_FLOW, 0, 1, 0, 500},
+        {"no answer to any setting", script([](Script& s) {
+             s.unanswered = {1, 2, 3, 4, 5};
+         }),
+         OMBRIX_E_COMM, OMBRIX_OPEN_LINE_NOT_SET, OMBRIX_LINE_SPEED, 115200, OMBRIX_LINE_NO_ANSWER,
+         900, 2500},
+        {"the option refused", script([](Script& s) { s.refuseComPort = DONT; }), OMBRIX_E_COMM,
+         OMBRIX_OPEN_NO_COM_CONTROL, 0, 0, 0, 0, 500},
+        {"the option refused loosely", script([](Script& s) { s.refuseComPort = WONT; }),
+         OMBRIX_E_COMM, OMBRIX_OPEN_NO_COM_CONTROL, 0, 0, 0, 0, 500},
+        {"telnet on a socket:// port", script([](Script& s) {
+             s.telnet = false;
+             s.opening = Bytes{IAC, DO, 0, IAC, WILL, 3, IAC, DO, COM_PORT};
+         }),
+         OMBRIX_E_NOT_OPEN, OMBRIX_OPEN_TELNET, 0, 0, 0, 0, 500},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Script script;
-        script.unanswered = c.unanswered;
-        script.refuseComPort = c.refuse;
-        TestServer server(script);
+        TestServer server(c.script);
         const auto start = Clock::now();
         const int h = open(server.url(), 9);
         const long long took = msSince(start);
         EXPECT_EQ(h, c.result);
         EXPECT_EQ(Ombrix_OpenFailure(), c.failure);
+        int asked = -9, set = -9;
+        EXPECT_EQ(Ombrix_OpenFailureLine(&asked, &set), c.setting);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(set, c.set);
         EXPECT_GE(took, c.atLeastMs);
         EXPECT_LE(took, c.atMostMs);
         if (h >= 0) {
@@ -377,11 +245,21 @@ TEST_F(NetworkTest, AnUnreachablePortFailsBoundedAndSaysWhy) {
     EXPECT_GE(pumped, took / 20) << "the pump runs about every 10 ms while it connects";
     EXPECT_LT(threadCpuMs() - cpu, 500) << "the wait sleeps";
 
-    // The handle the open takes is the lowest free one: a handler cancels it.
-    runInPumpAfter(300ms, [] { Ombrix_ComCancel(0); });
-    start = Clock::now();
-    EXPECT_EQ(open(silent), OMBRIX_E_CANCELLED);
-    EXPECT_LT(msSince(start), 600);
+    // The open is cancelled by its COM number, from a handler or from
+    // another thread while no pump runs.
+    const int com = Ombrix_PortAdd(silent.c_str(), 100);
+    for (bool pumping : {true, false}) {
+        Ombrix_PumpSet(pumping ? &testPump : nullptr);
+        runInPumpAfter(300ms, [com] { Ombrix_OpenCancel(com); });
+        std::thread other([&] {
+            std::this_thread::sleep_for(300ms);
+            if (!pumping) Ombrix_OpenCancel(com);
+        });
+        start = Clock::now();
+        EXPECT_EQ(Ombrix_PortOpen(com, 5, 1, 0, 0, 0), OMBRIX_E_CANCELLED) << pumping;
+        EXPECT_LT(msSince(start), 600) << pumping;
+        other.join();
+    }
     EXPECT_EQ(Ombrix_PortOpen(999, 5, 1, 0, 0, 0), OMBRIX_E_NO_ROOM) << "the record is free";
     close(filler);
     close(listener);

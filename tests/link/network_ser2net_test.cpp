@@ -2,8 +2,11 @@
 // loopback in front of the virtual scanner's pseudo-terminal. The scanner is
 // a strict 115200 8N1 line that paces its bytes, so nothing gets through
 // unless the speed asked for reached the pty.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -130,6 +133,38 @@ TEST_F(Ser2netTest, TheSpeedAskedForIsTheLinesSpeed) {
         }
     }
     Ombrix_PumpSet(nullptr);
+}
+
+// ser2net serves one client a port: another program's connection (a dead
+// session it still keeps, after a cable pull) turns every open away in the
+// server's own words, on both kinds of port, at once; and the port opens
+// again once that connection is gone.
+TEST_F(Ser2netTest, ABusyPortTurnsTheOpenAwayInTheServersWords) {
+    for (Ser2net::Kind kind : {Ser2net::Kind::Rfc2217, Ser2net::Kind::Raw}) {
+        Ser2net server(scanner->devicePath(), kind, "115200n81");
+        SCOPED_TRACE(server.url());
+        const int com = Ombrix_PortAdd(server.url().c_str(), 100);
+        const int holder = connectedTo(server.port());
+        ASSERT_GE(holder, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+        const auto start = Clock::now();
+        EXPECT_EQ(Ombrix_PortOpen(com, 9, 1, 0, 0, 0), OMBRIX_E_NOT_OPEN);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+        EXPECT_EQ(Ombrix_OpenFailure(), OMBRIX_OPEN_TURNED_AWAY);
+        char words[OMBRIX_FAILURE_TEXT_SIZE] = {};
+        EXPECT_EQ(std::string(words, Ombrix_OpenFailureText(words, sizeof words)),
+                  "Port already in use");
+
+        ::close(holder);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int h = Ombrix_PortOpen(com, 9, 1, 0, 0, 0);
+        EXPECT_EQ(h, 0) << Ombrix_OpenFailure();
+        char none[4] = {'x'};
+        EXPECT_EQ(Ombrix_OpenFailureText(none, sizeof none), 0);
+        Ombrix_PortClose(h);
+        Ombrix_PortRemove(com);
+    }
 }
 
 }  // namespace

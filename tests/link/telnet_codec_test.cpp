@@ -1,9 +1,14 @@
 // The telnet codec of network ports, against tables: what a session sends,
 // how it answers a server's negotiation (a real server's opening included),
-// how it takes the stream apart however the stream is cut, and the Com Port
-// Control option's commands and answers.
+// how it takes the stream apart however the stream is cut, the Com Port
+// Control option's commands, and the stream codecs of both kinds of port.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "stream_codec.h"
 #include "telnet_codec.h"
 
 namespace tavorin::test {
@@ -175,16 +180,87 @@ TEST(TelnetCodecTest, DataAndCommandsAreEscapedOnTheWayOut) {
     }
 }
 
-TEST(TelnetCodecTest, TheServersAnswersAreTold) {
-    ComCode r;
-    ASSERT_TRUE(comReply({44, 101, 0, 1, 0xC2, 0}, r));
-    EXPECT_EQ(r, SET_BAUDRATE);
-    ASSERT_TRUE(comReply({44, 112, 1}, r));
-    EXPECT_EQ(r, PURGE_DATA);
-    EXPECT_FALSE(comReply({44, 1, 0}, r)) << "a client's command";
-    EXPECT_FALSE(comReply({44, 113}, r)) << "no such code";
-    EXPECT_FALSE(comReply({24, 101, 0}, r)) << "another option";
-    EXPECT_FALSE(comReply({44}, r));
+// The line as the server answers it: every setting asked for comes back
+// as asked, or the first that does not is told with what was asked and
+// what was set; answers still missing are awaited until the time is up.
+// The flow control counts only where the server answers it.
+TEST(TelnetCodecTest, TheLineIsSetOnlyWhenTheServerAnswersWhatWasAsked) {
+    // 115200 8N1 with RTS/CTS, and 300 7E2 with XON/XOFF.
+    const ombrix::LineSettings fast{115200, 8, 1, 'N', true, false};
+    const ombrix::LineSettings slow{300, 7, 2, 'E', false, true};
+    using ombrix::LineFault;
+    using L = ombrix::LineSetting;
+    // The server's answers: the command's code plus 100, then its value.
+    const Bytes b115200{101, 0, 1, 0xC2, 0}, b9600{101, 0, 0, 0x25, 0x80}, b300{101, 0, 0, 1, 0x2C};
+    const Bytes d8{102, 8}, d7{102, 7}, none{103, 1}, even{103, 3}, mark{103, 4}, s1{104, 1},
+        s2{104, 2}, rtsCts{105, 3}, dtrOn{105, 8}, noFlow{105, 1};
+    const struct {
+        ombrix::LineSettings line;
+        std::vector<Bytes> answers;
+        bool timeUp;
+        std::optional<LineFault> verdict;
+    } cases[] = {
+        {fast, {b115200, d8, none, s1}, false, LineFault{}},
+        {fast, {b115200, d8, none, s1, rtsCts, dtrOn}, false, LineFault{}},
+        {fast, {b9600, d8, none, s1}, false, LineFault{L::Speed, 115200, 9600}},
+        {slow, {b300, d8, none, s1}, false, LineFault{L::DataBits, 7, 8}},
+        {slow, {b300, d7, mark, s2}, false, LineFault{L::Parity, 1, OMBRIX_LINE_OTHER}},
+        {slow, {b300, d7, even, s2, dtrOn, noFlow}, false, LineFault{L::Flow, 1, 0}},
+        // Still awaited, then not answered in time.
+        {fast, {b115200, d8, none}, false, std::nullopt},
+        {fast, {b115200, d8, none}, true, LineFault{L::StopBits, 1, OMBRIX_LINE_NO_ANSWER}},
+        {fast, {{112, 3}}, true, LineFault{L::Speed, 115200, OMBRIX_LINE_NO_ANSWER}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::unique_ptr<ombrix::StreamCodec> codec = ombrix::rfc2217Codec();
+        Bytes out;
+        ASSERT_TRUE(codec->setLine(cases[i].line, out));
+        Bytes wire, data;
+        for (const Bytes& a : cases[i].answers) subnegotiation(COM_PORT_OPTION, a, wire);
+        codec->receive(wire.data(), wire.size(), data, out);
+        EXPECT_TRUE(data.empty()) << i;
+        EXPECT_EQ(codec->lineVerdict(cases[i].timeUp), cases[i].verdict) << "case " << i;
+    }
+}
+
+// A raw port's stream is the data as it is, unless it opens the way a
+// telnet server opens a session: then nothing of it is data.
+TEST(TelnetCodecTest, ARawStreamThatOpensWithTelnetNegotiationIsRefused) {
+    const struct {
+        std::vector<Bytes> pieces;
+        Bytes data;
+        bool telnet;
+    } cases[] = {
+        {{{IAC, WILL, 3, 'B'}}, {}, true},
+        {{{IAC}, {DO, 44}}, {}, true},
+        {{{'B', IAC, WILL, 3}}, {'B', IAC, WILL, 3}, false},
+        {{{IAC}, {IAC, 'x'}}, {IAC, IAC, 'x'}, false},
+        {{{IAC, 0xD8}, {IAC, DO}}, {IAC, 0xD8, IAC, DO}, false},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<ombrix::StreamCodec> codec = ombrix::rawCodec();
+        Bytes data, out;
+        for (const Bytes& p : c.pieces) codec->receive(p.data(), p.size(), data, out);
+        EXPECT_EQ(data, c.data);
+        EXPECT_TRUE(out.empty());
+        EXPECT_EQ(codec->fault(), c.telnet ? ombrix::OpenError::Telnet : ombrix::OpenError::None);
+    }
+}
+
+TEST(TelnetCodecTest, AServersWordsAreOneTrimmedLineOfPrintableAscii) {
+    const struct {
+        std::string heard;
+        std::string words;
+    } cases[] = {
+        {"Port already in use\r\n", "Port already in use"},
+        {"\r\n\n  busy: try later \t\r\nsecond line", "busy: try later"},
+        {"caf\xc3\xa9\x07 closed", "caf??? closed"},
+        {std::string(300, 'x'), std::string(ombrix::kMaxWords, 'x')},
+        {" \r\n\t", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ombrix::serverWords(Bytes(c.heard.begin(), c.heard.end())), c.words) << c.heard;
+    }
 }
 
 }  // namespace

@@ -64,6 +64,17 @@ int freeLoopbackPort() {
     return port;
 }
 
+int connectedTo(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    if (fd >= 0) close(fd);
+    return -1;
+}
+
 Ser2net::Ser2net(const std::string& device, Kind kind, const std::string& line) : kind_(kind) {
     std::string pattern = (fs::temp_directory_path() / "tavorin-ser2net-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("no directory for ser2net");

@@ -54,4 +54,8 @@ int loopbackSocket(int backlog, int& port);
 // A port of 127.0.0.1 that nothing used a moment ago.
 int freeLoopbackPort();
 
+// A client's connection to TCP `port` of 127.0.0.1 (another program that
+// holds a server's port), or -1.
+int connectedTo(int port);
+
 }  // namespace tavorin::test

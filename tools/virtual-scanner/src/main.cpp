@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "ombrix.h"
 #include "vscanner/scanner.h"
 
 namespace {
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
             std::fputs(kHelp, stdout);
             return 0;
         } else if (a == "--com") {
-            opt.com = static_cast<int>(number(a, value(), 1, 256));
+            opt.com = static_cast<int>(number(a, value(), 1, OMBRIX_COM_MAX));
         } else if (a == "--barcode") {
             opt.barcode = value();
         } else if (a == "--line") {

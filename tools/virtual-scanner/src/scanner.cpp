@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "image.h"
+#include "ombrix.h"
 #include "protocol.h"
 
 namespace vscanner {
@@ -249,18 +250,21 @@ void Scanner::Impl::registerAlias() {
         alias = path;
         return true;
     };
+    const std::string highest = std::to_string(OMBRIX_COM_MAX);
     if (opt.com != 0) {
-        if (opt.com < 1 || opt.com > 256) throw std::runtime_error("COM number outside 1..256");
+        if (opt.com < 1 || opt.com > OMBRIX_COM_MAX) {
+            throw std::runtime_error("COM number outside 1.." + highest);
+        }
         if (!claim(opt.com)) {
             throw std::runtime_error("COM" + std::to_string(opt.com) + " is already in use in " +
                                      dir);
         }
         return;
     }
-    for (int n = 200; n <= 256; ++n) {
+    for (int n = 200; n <= OMBRIX_COM_MAX; ++n) {
         if (claim(n)) return;
     }
-    throw std::runtime_error("no free COM number from 200 to 256 in " + dir);
+    throw std::runtime_error("no free COM number from 200 to " + highest + " in " + dir);
 }
 
 void Scanner::Impl::cleanup() {
