@@ -92,10 +92,12 @@ inline QStringList clippedCaptions(QWidget* root) {
                 widest = std::max(widest, list->fontMetrics().horizontalAdvance(list->itemText(i)));
             }
             if (widest > field.width() || list->fontMetrics().height() > field.height()) {
-                faults << QStringLiteral("%1 shows %2 of its widest item's %3")
+                faults << QStringLiteral("%1 shows %2x%3 of its widest item's %4x%5")
                               .arg(describe(list))
                               .arg(field.width())
-                              .arg(widest);
+                              .arg(field.height())
+                              .arg(widest)
+                              .arg(list->fontMetrics().height());
             }
         }
     }

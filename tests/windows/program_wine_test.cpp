@@ -23,7 +23,9 @@
 #include "frm_comsetting.h"
 #include "frm_image.h"
 #include "frm_picture.h"
+#include "frm_progress.h"
 #include "frm_terminal.h"
+#include "layout_check.h"
 
 using namespace tavorin;
 
@@ -186,6 +188,42 @@ class ProgramWineTest : public QObject {
         QTest::keyClick(t.SerialCmnd, Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(t.ResponseText->toPlainText().startsWith("BEPLVL"), 3000);
         QVERIFY(boxes.messages.isEmpty());
+    }
+
+    // With Windows' own platform and style (the test runs on it), whose
+    // frames, arrows and margins take more room than elsewhere, every
+    // caption and every list item can still be read whole, nothing overlaps
+    // and nothing sticks out of its window.
+    void everyWindowShowsEveryCaptionWholeInWindowsOwnStyle() {
+        QVERIFY2(QGuiApplication::platformName() == "windows", "run with -platform windows");
+        QVERIFY(installTranslations(*qobject_cast<QApplication*>(QCoreApplication::instance())));
+        openScannerSlot();
+        QVERIFY(common->ComHandle[0] >= 0);
+        QStringList faults;
+        auto check = [&](const QString& name, QWidget* w) {
+            QCoreApplication::processEvents();
+            for (const QString& f :
+                 test::clippedCaptions(w) + test::overlappingControls(w) + test::outsideWindow(w))
+                faults << name + ": " + f;
+        };
+        for (int tab = 0; tab < main->SSTabImage->count(); ++tab) {
+            main->SSTabImage->setCurrentIndex(tab);
+            check(QStringLiteral("main window, tab %1").arg(tab), main.get());
+        }
+        FrmComSetting& d = *main->ComSetForm[1];
+        d.Form_Load();
+        d.show();
+        check("connection dialog", &d);
+        d.close();
+        check("terminal", main->TermForm[0]);
+        FrmProgress& p = main->progressWindow();
+        p.ComId = -1;
+        p.load();
+        p.LblMessage->setText("しばらくお待ちください");
+        p.show();
+        check("progress window", &p);
+        p.unloadByProgram();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));
     }
 
     // The picture arrives through the COM port into the tab's default file,
