@@ -27,34 +27,18 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   "${sudo_cmd[@]}" localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
 
-# A prefix of its own, with Wine's X11 driver (the test prefix has none),
-# Wine's fonts for its captions and Japanese for the faces Windows uses.
+# A prefix of its own, with Wine's X11 driver (the test prefix has none).
 export WINEPREFIX="$root/$build/wine-screens"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LC_ALL=ja_JP.UTF-8
 ports="$WINEPREFIX/tavorin-ports"
-if [ ! -f "$WINEPREFIX/tavorin-setup-1" ]; then
-  echo "Making the Wine prefix in $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
-  mkdir -p "$ports"
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$ports/com5" /f >/dev/null 2>&1
-  cp /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$WINEPREFIX/drive_c/windows/Fonts/" \
-    2>/dev/null || true
-  for face in "MS UI Gothic" "MS Gothic" "MS PGothic" "Meiryo" "Yu Gothic UI"; do
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "Noto Sans CJK JP" \
-      /f >/dev/null 2>&1
-  done
-  wineserver -k 2>/dev/null || true
-  wineserver -w
-  touch "$WINEPREFIX/tavorin-setup-1"
-fi
+bash scripts/wine-prefix.sh "$WINEPREFIX"
 
 work="$(mktemp -d)"
 scanner=""
 cleanup() {
   [ -n "$scanner" ] && kill -TERM "$scanner" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
   rm -f "$ports/com5"
   rm -rf "$work"
 }

@@ -33,40 +33,12 @@ if [ ! -f "$native/CMakeCache.txt" ]; then
 fi
 cmake --build "$native" --target virtual-scanner link_figures -j"$(nproc)" >/dev/null
 
-# A prefix of our own: nothing of the user's Wine set-up is touched, and the
-# COM links the tests make go nowhere else. Made before any dosdevices link;
-# the null display driver gives real windows without an X server.
+# A prefix of our own (scripts/wine-prefix.sh): nothing of the user's Wine
+# set-up is touched, and the COM links the tests make go nowhere else.
 mkdir -p "$build"
 export WINEPREFIX="$root/$build/wine-prefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "Making the Wine prefix in $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  wineserver -w
-fi
-# The COM ports the program's tests discover: named in Wine's port table
-# before Wine starts, they are in the serial device map as a driver's ports
-# are on Windows (tests/windows/with-vscanner.sh points them at a scanner).
-# Wine's own fonts for its captions, and Japanese where a program asks for
-# the face Windows uses for it.
-if [ ! -f "$WINEPREFIX/tavorin-setup-1" ]; then
-  mkdir -p "$WINEPREFIX/tavorin-ports"
-  for n in 5 6 7 8; do
-    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$WINEPREFIX/tavorin-ports/com$n" \
-      /f >/dev/null 2>&1
-  done
-  cp /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$WINEPREFIX/drive_c/windows/Fonts/" \
-    2>/dev/null || true
-  for face in "MS UI Gothic" "MS Gothic" "MS PGothic" "Meiryo" "Yu Gothic UI"; do
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "Noto Sans CJK JP" \
-      /f >/dev/null 2>&1
-  done
-  wineserver -k 2>/dev/null || true
-  wineserver -w
-  touch "$WINEPREFIX/tavorin-setup-1"
-fi
+bash scripts/wine-prefix.sh "$WINEPREFIX" --null-display
 # One server for the whole run: a program then starts in a fraction of a
 # second instead of seconds.
 wineserver -p </dev/null >/dev/null 2>&1

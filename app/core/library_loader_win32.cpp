@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "library_loader.h"
+#include "win32_error.h"
 
 namespace tavorin::loader {
 
@@ -31,22 +32,6 @@ QString programDirectory() {
     return QFileInfo(QString::fromStdWString(buffer)).absolutePath();
 }
 
-namespace {
-
-// The system's own words for an error, in the user's language.
-QString systemMessage(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    QString out = n ? QString::fromWCharArray(text, static_cast<int>(n)).trimmed()
-                    : QStringLiteral("error %1").arg(error);
-    if (text) LocalFree(text);
-    return out;
-}
-
-}  // namespace
-
 void* open(const QString& path, QString& error) {
     const bool bare = !path.contains(u'/') && !path.contains(u'\\');
     // A full path is loaded with its own folder searched for the DLLs it
@@ -59,7 +44,7 @@ void* open(const QString& path, QString& error) {
         LoadLibraryExW(name.c_str(), nullptr, bare ? 0 : LOAD_WITH_ALTERED_SEARCH_PATH);
     const DWORD why = library ? 0 : GetLastError();
     SetErrorMode(previous);
-    if (!library) error = systemMessage(why);
+    if (!library) error = win32ErrorText(why);
     return reinterpret_cast<void*>(library);
 }
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "win32_error.h"
 #include "work_folder.h"
 #include "work_folder_platform.h"
 
@@ -13,18 +14,6 @@ namespace tavorin {
 namespace {
 
 const QString kFolderName = QStringLiteral("Tavorin");
-
-// The system's own words for an error, in the user's language.
-QString reason(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    QString out = n ? QString::fromWCharArray(text, static_cast<int>(n)).trimmed()
-                    : QStringLiteral("error %1").arg(error);
-    if (text) LocalFree(text);
-    return out;
-}
 
 std::wstring native(const QString& path) {
     return QDir::toNativeSeparators(path).toStdWString();
@@ -53,13 +42,13 @@ QString enter(const QString& path) {
         if (sofar.endsWith(u':')) continue;  // the drive itself
         const DWORD attributes = GetFileAttributesW(native(sofar).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES) {
-            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return reason(ERROR_DIRECTORY);
+            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return win32ErrorText(ERROR_DIRECTORY);
             continue;
         }
         // Another start of the program may make it at the same moment.
         if (!CreateDirectoryW(native(sofar).c_str(), nullptr) &&
             GetLastError() != ERROR_ALREADY_EXISTS)
-            return reason(GetLastError());
+            return win32ErrorText(GetLastError());
     }
     // The settings are written when the program ends, silently: a folder
     // they cannot be written to would lose them without a word. Attributes
@@ -68,9 +57,9 @@ QString enter(const QString& path) {
     const QString probe = QDir(path).filePath(QStringLiteral(".tavorin-write-check"));
     HANDLE h = CreateFileW(native(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return reason(GetLastError());
+    if (h == INVALID_HANDLE_VALUE) return win32ErrorText(GetLastError());
     CloseHandle(h);
-    if (!SetCurrentDirectoryW(native(path).c_str())) return reason(GetLastError());
+    if (!SetCurrentDirectoryW(native(path).c_str())) return win32ErrorText(GetLastError());
     return QString();
 }
 

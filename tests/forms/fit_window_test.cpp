@@ -32,10 +32,6 @@ class FitWindowTest : public QObject {
 
     void openSlot(int com, const QString& timeout = "1000") { program.openSlotOn(com, timeout); }
 
-    static QStringList layoutFaults(QWidget* w) {
-        return test::clippedCaptions(w) + test::overlappingControls(w) + test::outsideWindow(w);
-    }
-
   private slots:
     void initTestCase() {
         applyProgramFont(*qApp);
@@ -136,7 +132,7 @@ class FitWindowTest : public QObject {
         QStringList faults;
         auto check = [&](const QString& name, QWidget* w) {
             QCoreApplication::processEvents();
-            for (const QString& f : layoutFaults(w)) faults << name + ": " + f;
+            for (const QString& f : test::layoutFaults(w)) faults << name + ": " + f;
         };
         check("main window", main.get());
 

@@ -132,4 +132,9 @@ inline QStringList outsideWindow(QWidget* root) {
     return faults;
 }
 
+// Every fault of the three kinds above.
+inline QStringList layoutFaults(QWidget* root) {
+    return clippedCaptions(root) + overlappingControls(root) + outsideWindow(root);
+}
+
 }  // namespace tavorin::test

@@ -202,9 +202,7 @@ class ProgramWineTest : public QObject {
         QStringList faults;
         auto check = [&](const QString& name, QWidget* w) {
             QCoreApplication::processEvents();
-            for (const QString& f :
-                 test::clippedCaptions(w) + test::overlappingControls(w) + test::outsideWindow(w))
-                faults << name + ": " + f;
+            for (const QString& f : test::layoutFaults(w)) faults << name + ": " + f;
         };
         for (int tab = 0; tab < main->SSTabImage->count(); ++tab) {
             main->SSTabImage->setCurrentIndex(tab);

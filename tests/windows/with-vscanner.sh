@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs a command with the virtual scanner (the Linux program) serving on a
 # pseudo-terminal that the Wine prefix knows as a COM port, registered the
-# way Windows registers a port of a serial driver: scripts/windows.sh names
-# COM5 to COM8 in the prefix's port table before Wine starts, each leading
-# to a link in <prefix>/tavorin-ports/ that this script points at the
-# scanner's terminal. So the port is in the serial device map, and
+# way Windows registers a port of a serial driver: scripts/wine-prefix.sh
+# names COM5 to COM8 in the prefix's port table before Wine starts, each
+# leading to a link in <prefix>/tavorin-ports/ that this script points at
+# the scanner's terminal. So the port is in the serial device map, and
 # discovery finds it as it finds any port on Windows.
 #
 # Usage: with-vscanner.sh --prefix=DIR --vscanner=PATH [scanner options] -- COMMAND...
