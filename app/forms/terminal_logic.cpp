@@ -125,8 +125,8 @@ BlockReader::Step BlockReader::take(std::int32_t result, const QByteArray& bytes
         step.readOn = true;
         // Once past the limit, a block is shown a row at a time as its rows
         // fill; the rest of a row waits for the bytes that complete it.
-        if (held_.size() < (shown_ ? kRowBytes : limit_)) return step;
-        const qsizetype rows = held_.size() - held_.size() % kRowBytes;
+        if (held_.size() < (shown_ ? rowBytes_ : limit_)) return step;
+        const qsizetype rows = held_.size() - held_.size() % rowBytes_;
         step.cut = !shown_;
         step.part = {held_.left(rows), shown_, heldRead_};
         held_.remove(0, rows);

@@ -110,7 +110,8 @@ QString hexLines(const QByteArray& bytes);
 // A block is unsolicited data up to a line that stays quiet for the data
 // time-out, or a reply up to its end. One read takes at most kRecvCapacity
 // bytes; a longer block is read on, piece after piece, and held until it is
-// whole, so that a 3 KB scan shows as the one block it is. A block that
+// whole, so that a 3 KB scan shows as the one block it is (in rows that
+// go on from one another, see dataRows()). A block that
 // goes on for more than kBlockLimit bytes without a quiet line (a flood) is
 // shown from then on a row at a time as its rows fill, each going on from
 // the last, and the user is told once. No byte is ever dropped for want of
@@ -119,11 +120,14 @@ QString hexLines(const QByteArray& bytes);
 // What one read takes: the reply buffer's capacity.
 inline constexpr int kRecvCapacity = 2046;
 // A row of the data box (and of the log) spells at most this many bytes;
-// a longer block goes on in further rows. A multiple of the 16 bytes of a
-// hex row, so that a part's hex rows go on seamlessly too.
-inline constexpr qsizetype kRowBytes = 4096;
-// The most bytes a block holds before its whole rows are shown: 64 KiB.
-inline constexpr qsizetype kBlockLimit = 16 * kRowBytes;
+// a longer block goes on in further rows. Longer rows would cost every
+// repaint of a flood more than the event loop can spare (each visible row
+// is laid out and drawn whole). A multiple of the 16 bytes of a hex row,
+// so that a part's hex rows go on seamlessly too.
+inline constexpr qsizetype kRowBytes = 1024;
+// The most bytes a block holds before its whole rows are shown: 16 KiB,
+// more than twice the longest text a 2D code holds (7,089 digits).
+inline constexpr qsizetype kBlockLimit = 16 * 1024;
 // The data box keeps the newest rows up to this many characters (4 MiB of
 // text, each row's line end included); older rows leave from the top. The
 // session log keeps everything.
@@ -142,7 +146,8 @@ struct Part {
 // Gathers the pieces of one block.
 class BlockReader {
   public:
-    explicit BlockReader(qsizetype limit = kBlockLimit) : limit_(limit) {}
+    explicit BlockReader(qsizetype limit = kBlockLimit, qsizetype rowBytes = kRowBytes)
+        : limit_(limit), rowBytes_(rowBytes) {}
 
     struct Step {
         Part part;            // to be shown now; no bytes: nothing yet
@@ -161,6 +166,7 @@ class BlockReader {
 
   private:
     qsizetype limit_;
+    qsizetype rowBytes_;
     QByteArray held_;
     QDateTime heldRead_;
     bool shown_ = false;  // a part of this block has been shown

@@ -84,25 +84,27 @@ TEST(TerminalReceive, ABlockIsReadOnUntilWholeAndPastItsLimitShownARowAtATime) {
         bool goesOn, readOn, cut;
     };
     constexpr std::int32_t kFull = OMBRIX_E_NO_ROOM;
+    // Rows of 10 bytes, a block held up to 40.
     const Read reads[] = {
-        // A 3000-byte scan: held, then shown whole.
-        {kFull, 2046, 0, -1, false, true, false},
-        {954, 954, 3000, 0, false, false, false},
+        // A scan longer than a read: held, then shown whole.
+        {kFull, 7, 0, -1, false, true, false},
+        {5, 5, 12, 0, false, false, false},
         // A flood: its whole rows once past the limit, then a row at a time.
-        {kFull, 2046, 0, -1, false, true, false},
-        {kFull, 2046, 0, -1, false, true, false},
-        {kFull, 2046, 0, -1, false, true, false},
-        {kFull, 2046, 0, -1, false, true, false},
-        {kFull, 2046, 8192, 2, false, true, true},
-        {kFull, 2046, 0, -1, false, true, false},
-        {kFull, 2046, 4096, 6, true, true, false},
-        {100, 100, 2134, 8, true, false, false},
+        {kFull, 7, 0, -1, false, true, false},
+        {kFull, 7, 0, -1, false, true, false},
+        {kFull, 7, 0, -1, false, true, false},
+        {kFull, 7, 0, -1, false, true, false},
+        {kFull, 7, 0, -1, false, true, false},
+        {kFull, 7, 40, 2, false, true, true},
+        {kFull, 7, 0, -1, false, true, false},
+        {kFull, 7, 10, 7, true, true, false},
+        {3, 3, 9, 9, true, false, false},
         // A failed read shows what came before it; the next block is new.
-        {kFull, 2046, 0, -1, false, true, false},
-        {OMBRIX_E_CANCELLED, 0, 2046, 10, false, false, false},
-        {5, 5, 5, 12, false, false, false},
+        {kFull, 7, 0, -1, false, true, false},
+        {OMBRIX_E_CANCELLED, 0, 7, 11, false, false, false},
+        {5, 5, 5, 13, false, false, false},
     };
-    BlockReader reader(2 * kRowBytes);
+    BlockReader reader(40, 10);
     const QDateTime t0(QDate(2024, 3, 9), QTime(7, 8, 9));
     QByteArray sent, shown;
     for (int i = 0; i < static_cast<int>(std::size(reads)); ++i) {
@@ -112,7 +114,9 @@ TEST(TerminalReceive, ABlockIsReadOnUntilWholeAndPastItsLimitShownARowAtATime) {
         sent += bytes;
         const BlockReader::Step step = reader.take(r.result, bytes, t0.addMSecs(i));
         EXPECT_EQ(step.part.bytes.size(), r.shown) << "read " << i;
-        if (r.from >= 0) EXPECT_EQ(step.part.read, t0.addMSecs(r.from)) << "read " << i;
+        if (r.from >= 0) {
+            EXPECT_EQ(step.part.read, t0.addMSecs(r.from)) << "read " << i;
+        }
         EXPECT_EQ(step.part.goesOn, r.goesOn) << "read " << i;
         EXPECT_EQ(step.readOn, r.readOn) << "read " << i;
         EXPECT_EQ(step.cut, r.cut) << "read " << i;
@@ -131,7 +135,7 @@ TEST(TerminalReceive, ABlockIsReadOnUntilWholeAndPastItsLimitShownARowAtATime) {
 TEST(TerminalReceive, RowsOfAPart) {
     const QDateTime read(QDate(2024, 3, 9), QTime(7, 8, 9, 5));
     const QString stamp = "[07:08:09.005] ";
-    const QByteArray big = '\x02' + QByteArray(4999, 'x');
+    const QByteArray big = '\x02' + QByteArray(1500, 'x');
     const QString sixteen = "41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41";
     struct Case {
         const char* name;
@@ -144,7 +148,7 @@ TEST(TerminalReceive, RowsOfAPart) {
         {"spelled", "AB\r", false, {}, {"AB<CR>"}},
         {"stamped", "AB\r", false, {true, false}, {stamp + "AB<CR>"}},
         {"going on: marked, not stamped", "AB", true, {true, false}, {kGoesOn + "AB"}},
-        {"past a row", big, false, {}, {"<02>" + QString(4095, 'x'), kGoesOn + QString(904, 'x')}},
+        {"past a row", big, false, {}, {"<02>" + QString(1023, 'x'), kGoesOn + QString(477, 'x')}},
         {"hex: stamped first row",
          QByteArray(17, 'A'),
          false,

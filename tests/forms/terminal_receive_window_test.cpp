@@ -95,8 +95,12 @@ class TerminalReceiveWindowTest : public QObject {
         const QString b5000 = QString::fromStdString(printable(5000, 'K'));
         QVERIFY(unsolicited(t, *peer, b3000.toStdString()));
         QVERIFY(unsolicited(t, *peer, b5000.toStdString()));
-        // A row holds 4096 bytes; the longer block goes on in a marked row.
-        const QStringList rows{b3000, b5000.left(4096), terminal::kGoesOn + b5000.mid(4096)};
+        // A long block goes on in marked rows.
+        QStringList rows;
+        for (const QString& block : {b3000, b5000}) {
+            for (qsizetype at = 0; at < block.size(); at += terminal::kRowBytes)
+                rows << (at ? terminal::kGoesOn : QString()) + block.mid(at, terminal::kRowBytes);
+        }
         QCOMPARE(t.RecvText->toPlainText(), rows.join(u'\n') + u'\n');
 
         QVERIFY(test::sendAndWait(t, "LONG?"));
@@ -106,8 +110,11 @@ class TerminalReceiveWindowTest : public QObject {
 
         QStringList logged;
         for (const QStringList& line : logLines(path)) logged << line.mid(2).join(u'\t');
-        QCOMPARE(logged, (QStringList{"<\t" + rows[0], "<\t" + rows[1], "<\t" + rows[2],
-                                      ">\t<SYN>M<CR>LONG?.", "<\t" + reply}));
+        QStringList expected;
+        for (const QString& row : rows) expected << "<\t" + row;
+        expected << ">\t<SYN>M<CR>LONG?."
+                 << "<\t" + reply;
+        QCOMPARE(logged, expected);
         QVERIFY(boxes.messages.isEmpty());
     }
 
