@@ -110,12 +110,12 @@ QString hexLines(const QByteArray& bytes);
 // A block is unsolicited data up to a line that stays quiet for the data
 // time-out, or a reply up to its end. One read takes at most kRecvCapacity
 // bytes; a longer block is read on, piece after piece, and held until it is
-// whole, so that a 3 KB scan shows as the one block it is (in rows that
-// go on from one another, see dataRows()). A block that
-// goes on for more than kBlockLimit bytes without a quiet line (a flood) is
-// shown from then on a row at a time as its rows fill, each going on from
-// the last, and the user is told once. No byte is ever dropped for want of
-// room, and the bytes held never pass the limit by more than a read.
+// whole, so that a 3 KB scan shows as the one block it is (in rows that go
+// on from one another, see dataRows()). A block that goes on for more than
+// kBlockLimit bytes without a quiet line (a flood) is shown from then on a
+// row at a time as its rows fill, each going on from the last, and the user
+// is told once. No byte is ever dropped for want of room, and the bytes
+// held never pass the limit by more than a read.
 
 // What one read takes: the reply buffer's capacity.
 inline constexpr int kRecvCapacity = 2046;

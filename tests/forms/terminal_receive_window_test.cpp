@@ -124,7 +124,7 @@ class TerminalReceiveWindowTest : public QObject {
         // In hex a byte takes three characters: the box passes its limit
         // after some 1.4 MB.
         t.MnuHex->trigger();
-        const std::string flood = printable(2'000'000, '0');
+        const std::string flood = printable(1'600'000, '0');
         std::atomic<bool> sent{false};
         std::thread sender([&] {
             peer->send(flood);
