@@ -128,10 +128,12 @@ inline constexpr qsizetype kRowBytes = 1024;
 // The most bytes a block holds before its whole rows are shown: 16 KiB,
 // more than twice the longest text a 2D code holds (7,089 digits).
 inline constexpr qsizetype kBlockLimit = 16 * 1024;
-// The data box keeps the newest rows up to this many characters (4 MiB of
-// text, each row's line end included); older rows leave from the top. The
-// session log keeps everything.
-inline constexpr qsizetype kRecvTextLimit = 4 * 1024 * 1024;
+// The data box keeps the newest rows up to this many characters (2 MiB of
+// text, each row's line end included: some 70,000 scans of 30 bytes);
+// older rows leave from the top. The session log keeps everything. Every
+// so often the box's text is compacted whole, which takes longer the more
+// it keeps: at 2 MiB that stays a few milliseconds.
+inline constexpr qsizetype kRecvTextLimit = 2 * 1024 * 1024;
 // Begins a spelled row that goes on from the row above it (render() spells
 // nothing outside ASCII, so the mark cannot be taken for data).
 inline const QString kGoesOn = QStringLiteral("… ");

@@ -122,9 +122,9 @@ class TerminalReceiveWindowTest : public QObject {
         FrmTerminal& t = openTerminal();
         const QString path = startLog(t);
         // In hex a byte takes three characters: the box passes its limit
-        // after some 1.4 MB.
+        // after some 700 KB.
         t.MnuHex->trigger();
-        const std::string flood = printable(1'600'000, '0');
+        const std::string flood = printable(1'000'000, '0');
         std::atomic<bool> sent{false};
         std::thread sender([&] {
             peer->send(flood);
