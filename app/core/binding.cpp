@@ -348,6 +348,33 @@ std::int16_t RecvData(std::int32_t handle, QString& data, std::int32_t capacity,
     return finishReply(r, buffer, data, raw);
 }
 
+namespace {
+
+// The bytes a reader stored: its count, or the whole buffer when the reply
+// went on past it.
+QByteArray storedBytes(std::int32_t result, const std::vector<unsigned char>& buffer) {
+    const std::size_t n = result == OMBRIX_E_NO_ROOM ? buffer.size()
+                          : result > 0               ? std::min<std::size_t>(result, buffer.size())
+                                                     : 0;
+    return QByteArray(reinterpret_cast<const char*>(buffer.data()), static_cast<qsizetype>(n));
+}
+
+}  // namespace
+
+std::int32_t RecvDataPiece(std::int32_t handle, QByteArray& bytes, std::int32_t capacity) {
+    std::vector<unsigned char> buffer = replyBuffer(capacity);
+    const std::int32_t r = call(&Exports::DataRecv, handle, buffer.data(), capacity, "", "");
+    bytes = storedBytes(r, buffer);
+    return r;
+}
+
+std::int32_t RecvResponsePiece(std::int32_t handle, QByteArray& bytes, std::int32_t capacity) {
+    std::vector<unsigned char> buffer = replyBuffer(capacity);
+    const std::int32_t r = call(&Exports::ResponseRecv, handle, buffer.data(), capacity);
+    bytes = storedBytes(r, buffer);
+    return r;
+}
+
 std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& reply,
                        std::int32_t capacity, std::int32_t mode, QByteArray* raw) {
     std::vector<unsigned char> buffer = replyBuffer(capacity);

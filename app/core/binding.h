@@ -101,6 +101,12 @@ std::int16_t RecvResponse(std::int32_t handle, QString& reply, std::int32_t capa
                           QByteArray* raw = nullptr);
 std::int16_t RecvData(std::int32_t handle, QString& data, std::int32_t capacity,
                       const QString& start, const QString& end, QByteArray* raw = nullptr);
+// The terminal's readers: as RecvData with no start or end text and as
+// RecvResponse, the reply's bytes as they came in `bytes`. A reply longer
+// than `capacity` answers OMBRIX_E_NO_ROOM with its first `capacity` bytes
+// there; the rest waits in the line, and the next read goes on with it.
+std::int32_t RecvDataPiece(std::int32_t handle, QByteArray& bytes, std::int32_t capacity);
+std::int32_t RecvResponsePiece(std::int32_t handle, QByteArray& bytes, std::int32_t capacity);
 std::int16_t RecvImage(std::int32_t handle, const QString& fileName, QString& reply,
                        std::int32_t capacity, std::int32_t mode, QByteArray* raw = nullptr);
 

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <algorithm>
 
 #include "binding.h"
@@ -19,7 +21,8 @@
 namespace tavorin {
 
 namespace {
-constexpr int kRecvCapacity = 2046;
+// How often the idle terminal looks at its port.
+constexpr int kPollMs = 100;
 
 // The log item's caption while no log runs, and while one does.
 const QString kLogStart = QStringLiteral("ログ保存開始…");
@@ -85,6 +88,12 @@ FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
     RecvText->setLineWrapMode(QPlainTextEdit::NoWrap);
     RecvText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RecvText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The data box is a record of what came: it can be read, selected and
+    // copied, never edited, and it keeps no undo history, which would hold
+    // on to every row that ever left it.
+    RecvText->setReadOnly(true);
+    RecvText->setUndoRedoEnabled(false);
+    RecvText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     MnuLog = new QAction(kLogStart, this);
     MnuTimestamp = new QAction(QStringLiteral("時刻表示"), this);
@@ -118,7 +127,7 @@ FrmTerminal::FrmTerminal(Common& common, FrmImage& main)
     setTabOrder(BtnComStop, BtnClear);
     setTabOrder(BtnClear, RecvText);
 
-    RecvTimer.setInterval(100);
+    RecvTimer.setInterval(kPollMs);
     connect(&RecvTimer, &QTimer::timeout, this, &FrmTerminal::RecvTimer_Timer);
     connect(BtnSend, &QPushButton::clicked, this, &FrmTerminal::BtnSend_Click);
     // Enter in the command box presses the window's default button, and
@@ -161,6 +170,10 @@ void FrmTerminal::Form_Load() {
     RecvMode = terminal::RecvMode::Unsolicited;
     ResponseText->clear();
     RecvText->clear();
+    rows_.clear();
+    reader_ = terminal::BlockReader();
+    cutTold_ = false;
+    optionsTold_ = false;
     SerialCmnd->clear();
     history_.endWalk();
     options_ = terminal::loadDisplayOptions();
@@ -204,6 +217,7 @@ void FrmTerminal::Form_Unload() {
     RecvTimer.stop();
     const std::int32_t h = c_.ComHandle[static_cast<std::size_t>(MyIdx)];
     if (menu_) menu_->close();
+    endBlock();
     if (log_.running()) {
         // Asked before the port closes: a device that has gone says so in
         // its queue's count.
@@ -262,6 +276,8 @@ void FrmTerminal::BtnSend_Click() {
     const QString text = SerialCmnd->text().trimmed();
     SerialCmnd->setText(text);
     if (text.isEmpty()) return;
+    // The command empties the line: a block read on ends here.
+    endBlock();
     setSendButtons(false);
     const QDateTime sentAt = QDateTime::currentDateTime();
     std::int32_t r = SendCommand(c_.ComHandle[static_cast<std::size_t>(MyIdx)], text);
@@ -304,14 +320,21 @@ void FrmTerminal::BtnComStop_Click() {
 
 void FrmTerminal::BtnClear_Click() {
     RecvText->clear();
+    rows_.clear();
 }
 
 void FrmTerminal::RecvTimer_Timer() {
     RecvTimer.stop();
+    // A block read on asks for its next piece at once; after it the
+    // terminal polls at its pace again.
+    RecvTimer.setInterval(kPollMs);
     const std::size_t slot = static_cast<std::size_t>(MyIdx);
     const std::int32_t h = c_.ComHandle[slot];
     switch (terminal::tickStart(RecvChk(h))) {
         case terminal::TickStart::Rearm:
+            // Only a command (the main window's) can have emptied the line
+            // behind a block read on: it ends there.
+            endBlock();
             RecvTimer.start();
             return;
         case terminal::TickStart::LineLost:
@@ -323,16 +346,14 @@ void FrmTerminal::RecvTimer_Timer() {
     // Bytes are waiting: the reply's first byte is read now.
     const QDateTime firstByte = QDateTime::currentDateTime();
     const QString imageFile = MakeImageFileName(MyIdx, QStringLiteral("jpg"));
-    // The reply also comes as text; the display shows its bytes as they came.
-    QString reply;
     QByteArray raw;
-    std::int16_t r = 0;
+    std::int32_t r = 0;
     switch (RecvMode) {
         case terminal::RecvMode::Unsolicited:
-            r = RecvData(h, reply, kRecvCapacity, QString(), QString(), &raw);
+            r = RecvDataPiece(h, raw, terminal::kRecvCapacity);
             break;
         case terminal::RecvMode::Response:
-            r = RecvResponse(h, reply, kRecvCapacity, &raw);
+            r = RecvResponsePiece(h, raw, terminal::kRecvCapacity);
             break;
         default: {
             c_.WaitState = Wait::Transfer;
@@ -341,7 +362,10 @@ void FrmTerminal::RecvTimer_Timer() {
             progress.load();
             progress.LblMessage->setText(QStringLiteral("しばらくお待ちください"));
             progress.show();
-            r = RecvImage(h, imageFile, reply, kRecvCapacity, 2, &raw);
+            // The reply also comes as text; the display shows its bytes as
+            // they came.
+            QString reply;
+            r = RecvImage(h, imageFile, reply, terminal::kRecvCapacity, 2, &raw);
             progress.unloadByProgram();
             c_.WaitState = Wait::None;
             break;
@@ -349,43 +373,53 @@ void FrmTerminal::RecvTimer_Timer() {
     }
     // The window may have been unloaded while the read waited.
     closePendingPort();
-    setSendButtons(true);
+    const bool image = RecvMode == terminal::RecvMode::Image;
+    const terminal::BlockReader::Step step =
+        image ? terminal::BlockReader::Step{} : reader_.take(r, raw, firstByte);
+    // A reply that goes on keeps the send buttons off until it is whole.
+    if (!(RecvMode == terminal::RecvMode::Response && step.readOn && !step.cut))
+        setSendButtons(true);
     if (c_.ComHandle[slot] < 0) return;
 
-    if (r >= 1) {
+    if (image && r >= 1) {
         terminal::Rendered shown = terminal::render(raw);
         if (log_.running()) {
             // An image reply's line tells what was stored, and where.
             QString stored;
             std::int32_t length = 0, received = 0;
-            if (RecvMode == terminal::RecvMode::Image &&
-                ImageProgress(h, &length, &received) >= 0 && length > 0) {
+            if (ImageProgress(h, &length, &received) >= 0 && length > 0) {
                 stored = terminal::imageNote(received, QFileInfo(imageFile).absoluteFilePath());
             }
             logExchange(firstByte, terminal::LogDirection::Received, shown.text, stored);
         }
-        if (RecvMode == terminal::RecvMode::Response || RecvMode == terminal::RecvMode::Image) {
-            ResponseText->setPlainText(shown.text);
-            if (RecvMode == terminal::RecvMode::Image && shown.ack == terminal::Acked) {
-                FrmPicture& viewer = main_.pictureWindow();
-                viewer.DispImage = imageFile;
-                if (viewer.isVisible()) viewer.unloadByProgram();
-                viewer.showPicture();
-            }
-        } else {
-            // Appended as its own line (the box's line end stands for CR LF),
-            // spelled as the reply is unless a display option says otherwise,
-            // the caret put at the end so that the box scrolls to the newest
-            // data.
-            // Inserted at the end rather than the whole log set anew, which
-            // would cost a copy of everything received so far on every tick.
-            QTextCursor cursor = RecvText->textCursor();
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(terminal::unsolicitedBlock(raw, options_, firstByte.time()));
-            RecvText->setTextCursor(cursor);
-            RecvText->verticalScrollBar()->setValue(RecvText->verticalScrollBar()->maximum());
+        ResponseText->setPlainText(shown.text);
+        if (shown.ack == terminal::Acked) {
+            FrmPicture& viewer = main_.pictureWindow();
+            viewer.DispImage = imageFile;
+            if (viewer.isVisible()) viewer.unloadByProgram();
+            viewer.showPicture();
         }
-    } else if (r < 0) {
+    } else if (RecvMode == terminal::RecvMode::Response) {
+        // Shown once whole, or once too long for the response box: then its
+        // first part is, and the rest goes on in the data box.
+        if (step.readOn && !step.cut) {
+            RecvTimer.start(0);
+            return;
+        }
+        showReply(step.part);
+    } else {
+        showData(step.part);
+    }
+    if (step.cut) {
+        // Told from the event loop, once the tick has done its work.
+        QTimer::singleShot(0, this, [this] { tellOnce(cutTold_, terminal::blockCutText()); });
+    }
+    if (step.readOn) {
+        RecvMode = terminal::RecvMode::Unsolicited;
+        RecvTimer.start(0);
+        return;
+    }
+    if (r < 0) {
         const terminal::ReadFailure failure = terminal::afterFailedRead(r, RecvChk(h));
         if (failure.lineLost) {
             RecvMode = terminal::RecvMode::Unsolicited;
@@ -396,6 +430,85 @@ void FrmTerminal::RecvTimer_Timer() {
     }
     RecvMode = terminal::RecvMode::Unsolicited;
     RecvTimer.start();
+}
+
+void FrmTerminal::showReply(const terminal::Part& part) {
+    if (part.bytes.isEmpty()) return;
+    const QString shown = terminal::render(part.bytes).text;
+    logExchange(part.read, terminal::LogDirection::Received, shown);
+    ResponseText->setPlainText(shown);
+}
+
+void FrmTerminal::showData(const terminal::Part& part) {
+    if (part.bytes.isEmpty()) return;
+    const QStringList rows = terminal::dataRows(part, options_);
+    appendRows(rows);
+    if (!log_.running()) return;
+    // The log takes the rows spelled and without stamps, one line each.
+    const QStringList logged =
+        options_ == terminal::DisplayOptions{} ? rows : terminal::dataRows(part, {});
+    for (const QString& row : logged) logExchange(part.read, terminal::LogDirection::Received, row);
+}
+
+void FrmTerminal::endBlock() {
+    if (!reader_.underWay()) return;
+    const terminal::Part part = reader_.finish();
+    if (RecvMode == terminal::RecvMode::Response) {
+        showReply(part);
+    } else {
+        showData(part);
+    }
+}
+
+void FrmTerminal::appendRows(const QStringList& rows) {
+    if (rows.isEmpty()) return;
+    QScrollBar* down = RecvText->verticalScrollBar();
+    QScrollBar* across = RecvText->horizontalScrollBar();
+    // The view follows the newest rows while it shows them and the user
+    // holds no selection; otherwise it stays on what the user reads. (The
+    // places are kept as numbers: a cursor would move with the text.)
+    const QTextCursor mine = RecvText->textCursor();
+    const bool follow = down->value() == down->maximum() && !mine.hasSelection();
+    const int anchor = mine.anchor();
+    const int position = mine.position();
+    const int top = down->value();
+    const int left = across->value();
+
+    QTextDocument* doc = RecvText->document();
+    QTextCursor end(doc);
+    end.movePosition(QTextCursor::End);
+    end.insertText(rows.join(u'\n') + u'\n');
+    int leaving = 0;
+    for (const QString& row : rows) leaving += rows_.add(row.size() + 1);
+    // A caret or selection that reached the old end has moved along with
+    // the insertion; it is put back where the user left it.
+    if (!follow && (RecvText->textCursor().anchor() != anchor ||
+                    RecvText->textCursor().position() != position)) {
+        QTextCursor back(doc);
+        back.setPosition(anchor);
+        back.setPosition(position, QTextCursor::KeepAnchor);
+        RecvText->setTextCursor(back);
+    }
+    if (leaving > 0) {
+        // The oldest rows leave; the caret and the selection move with the
+        // text they stand in.
+        QTextCursor oldest(doc);
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, leaving);
+        oldest.removeSelectedText();
+    }
+    if (follow) {
+        down->setValue(down->maximum());
+    } else {
+        // The view's top row stays the top row as rows above it leave.
+        down->setValue(std::max(0, top - leaving));
+        across->setValue(left);
+    }
+}
+
+void FrmTerminal::tellOnce(bool& told, const QString& text) {
+    if (told) return;
+    told = true;
+    dialog().message(text);
 }
 
 void FrmTerminal::lineLost(std::int32_t handle) {
@@ -467,10 +580,13 @@ void FrmTerminal::setOption(bool terminal::DisplayOptions::*option, bool on) {
     options_.*option = on;
     // Only this item changes in the file: another terminal may have set the
     // other one since this window loaded. A file that cannot be written
-    // costs the next start the choice, nothing more, as with the settings.
+    // costs the next start the choice; the user is told so once.
     terminal::DisplayOptions remembered = terminal::loadDisplayOptions();
     remembered.*option = on;
-    terminal::saveDisplayOptions(remembered);
+    if (!terminal::saveDisplayOptions(remembered)) {
+        tellOnce(optionsTold_, terminal::optionsNotSavedText(
+                                   QFileInfo(terminal::kDisplayOptionsFile).absoluteFilePath()));
+    }
 }
 
 void FrmTerminal::logExchange(const QDateTime& when, terminal::LogDirection direction,

@@ -92,6 +92,17 @@ class FrmTerminal : public QWidget {
 
   private:
     void setSendButtons(bool enabled);
+    // Shows a part of unsolicited data in the data box and logs its rows.
+    void showData(const terminal::Part& part);
+    // Shows a reply (or its first part) in the response box and logs it.
+    void showReply(const terminal::Part& part);
+    // Ends a block under way as it stands, showing what is held.
+    void endBlock();
+    // Appends rows to the data box within its limit, leaving the user's view
+    // and selection where they are unless the view follows the newest rows.
+    void appendRows(const QStringList& rows);
+    // Tells the user a text once per connection; `told` remembers it.
+    void tellOnce(bool& told, const QString& text);
     // The device has gone: the user is told once and the slot ends as a
     // close would end it.
     void lineLost(std::int32_t handle);
@@ -117,6 +128,12 @@ class FrmTerminal : public QWidget {
     terminal::DisplayOptions options_;
     terminal::SessionLog log_;
     QPointer<QMenu> menu_;
+
+    // Per connection.
+    terminal::BlockReader reader_;
+    terminal::RowLedger rows_;
+    bool cutTold_ = false;
+    bool optionsTold_ = false;
 };
 
 }  // namespace tavorin

@@ -4,6 +4,7 @@
 
 #include "common.h"
 #include "image_logic.h"
+#include "language.h"
 #include "ombrix.h"
 
 namespace tavorin::terminal {
@@ -115,14 +116,94 @@ QString hexLines(const QByteArray& bytes) {
     return out;
 }
 
-QString unsolicitedBlock(const QByteArray& bytes, DisplayOptions options, const QTime& firstByte) {
-    QString out;
-    if (options.timestamps) {
-        out = u'[' + firstByte.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("] ");
+BlockReader::Step BlockReader::take(std::int32_t result, const QByteArray& bytes,
+                                    const QDateTime& read) {
+    if (held_.isEmpty()) heldRead_ = read;
+    held_ += bytes;
+    Step step;
+    if (result == OMBRIX_E_NO_ROOM) {
+        step.readOn = true;
+        // Once past the limit, a block is shown a row at a time as its rows
+        // fill; the rest of a row waits for the bytes that complete it.
+        if (held_.size() < (shown_ ? rowBytes_ : limit_)) return step;
+        const qsizetype rows = held_.size() - held_.size() % rowBytes_;
+        step.cut = !shown_;
+        step.part = {held_.left(rows), shown_, heldRead_};
+        held_.remove(0, rows);
+        heldRead_ = read;
+        shown_ = true;
+        return step;
     }
-    out += options.hex ? hexLines(bytes) : render(bytes).text;
-    out += u'\n';
-    return out;
+    step.part = finish();
+    return step;
+}
+
+Part BlockReader::finish() {
+    Part part{held_, shown_, heldRead_};
+    held_.clear();
+    shown_ = false;
+    return part;
+}
+
+QStringList dataRows(const Part& part, DisplayOptions options) {
+    QStringList rows;
+    if (options.hex) {
+        if (!part.bytes.isEmpty()) rows = hexLines(part.bytes).split(u'\n');
+    } else {
+        for (qsizetype at = 0; at < part.bytes.size(); at += kRowBytes) {
+            const bool goesOn = at > 0 || part.goesOn;
+            rows << (goesOn ? kGoesOn : QString()) + render(part.bytes.mid(at, kRowBytes)).text;
+        }
+    }
+    if (options.timestamps && !part.goesOn && !rows.isEmpty()) {
+        rows.front().prepend(u'[' + part.read.time().toString(QStringLiteral("HH:mm:ss.zzz")) +
+                             QStringLiteral("] "));
+    }
+    return rows;
+}
+
+QString unsolicitedBlock(const QByteArray& bytes, DisplayOptions options, const QTime& firstByte) {
+    const QStringList rows =
+        dataRows({bytes, false, QDateTime(QDate::currentDate(), firstByte)}, options);
+    return rows.isEmpty() ? QString() : rows.join(u'\n') + u'\n';
+}
+
+int RowLedger::add(qsizetype length) {
+    rows_.push_back(length);
+    total_ += length;
+    int leaving = 0;
+    while (total_ > limit_) {
+        total_ -= rows_.front();
+        rows_.pop_front();
+        ++leaving;
+    }
+    return leaving;
+}
+
+void RowLedger::clear() {
+    rows_.clear();
+    total_ = 0;
+}
+
+namespace {
+
+const Text kBlockCut = {
+    u"%1 バイトを超えるデータが途切れずに届きました。以降は届いた分を行ごとに表示し、"
+    u"上の行から続く行の先頭には「…」を付けます。",
+    "More than %1 bytes arrived without a pause. From now on they are shown a row at a time as "
+    "they come; a row that goes on from the one above begins with \"…\"."};
+const Text kOptionsNotSaved = {u"表示の設定を %1 に保存できません。次回の起動では元に戻ります。",
+                               "The display choice cannot be saved in %1; the next start will "
+                               "not remember it."};
+
+}  // namespace
+
+QString blockCutText() {
+    return localized(kBlockCut).arg(kBlockLimit);
+}
+
+QString optionsNotSavedText(const QString& path) {
+    return localized(kOptionsNotSaved).arg(path);
 }
 
 namespace {
@@ -215,10 +296,15 @@ bool SessionLog::start(const QString& path) {
 
 bool SessionLog::write(const QByteArray& line) {
     if (!file_.isOpen()) return false;
+    const qint64 whole = file_.pos();
     // A file whose folder was removed still takes writes on some systems,
     // into nothing anyone can read again: that log has failed as surely as
     // one on a full disk.
     if (file_.write(line) == line.size() && QFile::exists(file_.fileName())) return true;
+    // A disk that filled up midway took part of the line: it is cut off
+    // again, so that the log ends with the last line written whole. Giving
+    // back space never needs more of it.
+    file_.resize(whole);
     stop();
     return false;
 }

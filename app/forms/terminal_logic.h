@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 #include <cstdint>
 #include <deque>
@@ -104,11 +105,108 @@ struct DisplayOptions {
 // lines joined by '\n'.
 QString hexLines(const QByteArray& bytes);
 
-// The lines one block of unsolicited data adds to the data box, each ended
-// by '\n': spelled (as render() spells them) or in hex, and with
-// timestamps the first line begins with "[HH:MM:SS.mmm] ", the time the
-// block's first byte was read.
+// ---- Blocks longer than one read, and the data box's bound.
+//
+// A block is unsolicited data up to a line that stays quiet for the data
+// time-out, or a reply up to its end. One read takes at most kRecvCapacity
+// bytes; a longer block is read on, piece after piece, and held until it is
+// whole, so that a 3 KB scan shows as the one block it is (in rows that go
+// on from one another, see dataRows()). A block that goes on for more than
+// kBlockLimit bytes without a quiet line (a flood) is shown from then on a
+// row at a time as its rows fill, each going on from the last, and the user
+// is told once. No byte is ever dropped for want of room, and the bytes
+// held never pass the limit by more than a read.
+
+// What one read takes: the reply buffer's capacity.
+inline constexpr int kRecvCapacity = 2046;
+// A row of the data box (and of the log) spells at most this many bytes;
+// a longer block goes on in further rows. Longer rows would cost every
+// repaint of a flood more than the event loop can spare (each visible row
+// is laid out and drawn whole). A multiple of the 16 bytes of a hex row,
+// so that a part's hex rows go on seamlessly too.
+inline constexpr qsizetype kRowBytes = 1024;
+// The most bytes a block holds before its whole rows are shown: 16 KiB,
+// more than twice the longest text a 2D code holds (7,089 digits).
+inline constexpr qsizetype kBlockLimit = 16 * 1024;
+// The data box keeps the newest rows up to this many characters (2 MiB of
+// text, each row's line end included: some 70,000 scans of 30 bytes);
+// older rows leave from the top. The session log keeps everything. Every
+// so often the box's text is compacted whole, which takes longer the more
+// it keeps: at 2 MiB that stays a few milliseconds.
+inline constexpr qsizetype kRecvTextLimit = 2 * 1024 * 1024;
+// Begins a spelled row that goes on from the row above it (render() spells
+// nothing outside ASCII, so the mark cannot be taken for data).
+inline const QString kGoesOn = QStringLiteral("… ");
+
+// Bytes of one block to be shown together.
+struct Part {
+    QByteArray bytes;
+    bool goesOn = false;  // an earlier part of the same block was shown
+    QDateTime read;       // when the first read of these bytes began
+};
+
+// Gathers the pieces of one block.
+class BlockReader {
+  public:
+    explicit BlockReader(qsizetype limit = kBlockLimit, qsizetype rowBytes = kRowBytes)
+        : limit_(limit), rowBytes_(rowBytes) {}
+
+    struct Step {
+        Part part;            // to be shown now; no bytes: nothing yet
+        bool readOn = false;  // the block goes on: read again at once
+        bool cut = false;     // the block passed the limit just now
+    };
+    // What one read gave: its result (a count, OMBRIX_E_NO_ROOM for a full
+    // buffer behind which the block goes on, or another failure) and the
+    // bytes it stored, begun at `read`. A failure shows what came before it.
+    Step take(std::int32_t result, const QByteArray& bytes, const QDateTime& read);
+    // Ends the block as it stands (a command empties the line behind it, or
+    // the window closes) and gives what is held.
+    Part finish();
+    // A block has begun and not ended.
+    bool underWay() const { return !held_.isEmpty() || shown_; }
+
+  private:
+    qsizetype limit_;
+    qsizetype rowBytes_;
+    QByteArray held_;
+    QDateTime heldRead_;
+    bool shown_ = false;  // a part of this block has been shown
+};
+
+// The rows a part adds to the data box, without line ends: kRowBytes bytes
+// to a row spelled as render() spells them, or 16 to a row in hex. The
+// first row of a block begins with "[HH:MM:SS.mmm] " (the time its first
+// read began) when timestamps are on; every spelled row that goes on from
+// the one above begins with kGoesOn. The log takes the same rows, spelled,
+// without stamps (its lines carry their own time).
+QStringList dataRows(const Part& part, DisplayOptions options);
+
+// The text one whole block adds to the data box: its rows, each ended by
+// '\n'.
 QString unsolicitedBlock(const QByteArray& bytes, DisplayOptions options, const QTime& firstByte);
+
+// The data box's rows by their length in characters (line end included),
+// oldest first, so that it keeps the newest within its limit.
+class RowLedger {
+  public:
+    explicit RowLedger(qsizetype limit = kRecvTextLimit) : limit_(limit) {}
+    // A row of `length` characters was appended; returns how many of the
+    // oldest rows must leave now so that the rest fit the limit.
+    int add(qsizetype length);
+    void clear();
+    qsizetype characters() const { return total_; }
+
+  private:
+    qsizetype limit_;
+    std::deque<qsizetype> rows_;
+    qsizetype total_ = 0;
+};
+
+// What the user is told once: a block that passed kBlockLimit, and a display
+// choice that cannot be kept in `path`.
+QString blockCutText();
+QString optionsNotSavedText(const QString& path);
 
 // The display options live in a small file of the program's own beside the
 // settings file, whose nine lines stay as they are: "TIMESTAMP=" and "HEX="

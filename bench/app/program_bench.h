@@ -92,20 +92,29 @@ class LoopGapProbe {
         ticker_.setInterval(5);
         QObject::connect(&ticker_, &QTimer::timeout, [this] {
             const Clock::time_point now = Clock::now();
-            if (last_ != Clock::time_point{} && (!counts_ || counts_()))
+            const double cpu = threadCpuMs();
+            if (last_ != Clock::time_point{} && (!counts_ || counts_())) {
                 longestMs_ = std::max(longestMs_, ms(now - last_));
+                busiestMs_ = std::max(busiestMs_, cpu - lastCpu_);
+            }
             last_ = now;
+            lastCpu_ = cpu;
         });
     }
     void start() { ticker_.start(); }
     void stop() { ticker_.stop(); }
     double longestMs() const { return longestMs_; }
+    // The most CPU the thread spent between two ticks: the longest gap the
+    // loop's own work makes, whatever else the machine runs meanwhile.
+    double busiestMs() const { return busiestMs_; }
 
   private:
     std::function<bool()> counts_;
     QTimer ticker_;
     Clock::time_point last_{};
+    double lastCpu_ = 0;
     double longestMs_ = 0;
+    double busiestMs_ = 0;
 };
 
 }  // namespace tavorin::bench

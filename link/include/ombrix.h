@@ -384,9 +384,11 @@ OMBRIX_API int32_t Ombrix_RecvChk(int32_t handle);
  * Returns the number of bytes stored (no terminating zero is written), or
  * OMBRIX_E_PARAM (no buffer, capacity < 1), OMBRIX_E_NOT_OPEN,
  * OMBRIX_E_TIMEOUT (not even a first byte; buffer untouched),
- * OMBRIX_E_NO_ROOM (a byte arrived with the buffer full; that byte is lost),
- * OMBRIX_E_CANCELLED or OMBRIX_E_COMM. On those last two a zero byte is
- * stored behind what arrived, when there is room.
+ * OMBRIX_E_NO_ROOM (a further byte arrived with the buffer full: the buffer
+ * holds the reply's first `capacity` bytes, and that byte and the rest stay
+ * queued, so that another read goes on where this one stopped and nothing
+ * is lost), OMBRIX_E_CANCELLED or OMBRIX_E_COMM. On those last two a zero
+ * byte is stored behind what arrived, when there is room.
  * Re-arms the watcher's notice whatever the result.
  */
 OMBRIX_API int32_t Ombrix_ResponseRecv(int32_t handle, unsigned char* buffer, int32_t capacity);

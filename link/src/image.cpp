@@ -335,16 +335,12 @@ OMBRIX_API int32_t Ombrix_ImageDebug(int32_t handle, const char* path, unsigned 
     p.cancel.store(0);
     std::int32_t last = OMBRIX_OK;
     for (;;) {
-        unsigned char block[kChunk + 1] = {};
-        unsigned char extra = 0;
-        std::int32_t n =
-            RecvUntil(handle, block, kChunk, nullptr, nullptr, nullptr, kIdleMs, &extra);
+        unsigned char block[kChunk] = {};
+        // A full block leaves the next byte in the queue for the next block.
+        std::int32_t n = RecvUntil(handle, block, kChunk, nullptr, nullptr, nullptr, kIdleMs);
         if (n >= 0 || n == OMBRIX_E_NO_ROOM || n == OMBRIX_E_TIMEOUT) {
             if (*byte_count <= 0) *length_field = std::max<std::int32_t>(lengthField(block), 0);
             std::int32_t size = n == OMBRIX_E_NO_ROOM ? kChunk : n == OMBRIX_E_TIMEOUT ? 0 : n;
-            // A full block has already taken one more byte from the line;
-            // it belongs to the stream and is kept behind the block.
-            if (n == OMBRIX_E_NO_ROOM) block[size++] = extra;
             *byte_count += size;
             if (size > 0 && !file->write(block, static_cast<std::size_t>(size))) {
                 last = fileFailed(p, file->error());

@@ -96,12 +96,11 @@ std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t tim
 
 // Collects bytes into buffer until an end text arrived behind the start text,
 // the line was silent for `laterMs` after at least one byte, the buffer
-// overflowed (-7) or the read was cancelled (-4).
-// When the buffer overflows and `overflow` is given, the byte that did not
-// fit is stored there instead of being lost.
+// overflowed (-7) or the read was cancelled (-4). An overflow takes no byte
+// it has no room for: the buffer holds `capacity` bytes and the next byte
+// still waits in the queue, so that a further read goes on from there.
 std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t capacity,
-                       const char* start, const char* end1, const char* end2, std::int32_t laterMs,
-                       unsigned char* overflow = nullptr);
+                       const char* start, const char* end1, const char* end2, std::int32_t laterMs);
 
 // Reads up to `count` bytes as they arrive, in as few driver reads as the
 // queue allows. Returns the number read (fewer once the line has been idle

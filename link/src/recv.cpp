@@ -6,17 +6,18 @@
 
 namespace ombrix {
 
-std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t timeoutMs) {
-    *out = 0;
+namespace {
+
+// The wait RecvByte and a full buffer share: `look` tries once without
+// waiting and answers Ok, WouldBlock, or a failure of the device.
+template <class Look>
+std::int32_t AwaitByte(Port& p, Device& dev, std::int32_t timeoutMs, Look&& look) {
     const std::int64_t start = tickMs();
     if (p.cancel.load()) return OMBRIX_E_CANCELLED;
     for (;;) {
-        // A byte that is already there is taken without waiting. Behind the
-        // first byte of a reply the rest usually sits in the device's
-        // read-ahead, so a reply costs no system call per byte.
-        IoResult r = dev.read(out, 1);
-        if (r.status == Io::Ok) return OMBRIX_OK;
-        if (r.status != Io::WouldBlock) {
+        const Io status = look();
+        if (status == Io::Ok) return OMBRIX_OK;
+        if (status != Io::WouldBlock) {
             (void)dev.queued();  // a status read clears the line error
             return OMBRIX_E_COMM;
         }
@@ -28,7 +29,7 @@ std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t tim
         if (p.cancel.load()) return OMBRIX_E_CANCELLED;
         // With a pump, one slice at a time so that it runs every 10 ms;
         // without one, asleep until a byte, the deadline, or a cancel or
-        // close from another thread. Either way a byte is taken the moment
+        // close from another thread. Either way a byte is seen the moment
         // it comes. The extra millisecond makes the wait end past the
         // deadline, so that the time-out is seen on the next pass.
         Wait w = dev.waitReadableOrInterrupted(
@@ -38,14 +39,34 @@ std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t tim
             // A hung-up line never becomes readable again; without this the
             // wait would last forever (or spin, since poll() reports the
             // hang-up at once). What it left is still taken.
-            return dev.read(out, 1).status == Io::Ok ? OMBRIX_OK : OMBRIX_E_COMM;
+            return look() == Io::Ok ? OMBRIX_OK : OMBRIX_E_COMM;
         }
     }
 }
 
+// Waits, as RecvByte does, until a byte is there, but leaves it in the
+// queue: a full buffer learns whether the reply goes on without taking a
+// byte it has no room for.
+std::int32_t AwaitByteLeftQueued(Port& p, Device& dev, std::int32_t timeoutMs) {
+    return AwaitByte(p, dev, timeoutMs, [&dev] {
+        const int waiting = dev.queued();
+        return waiting > 0 ? Io::Ok : waiting == 0 ? Io::WouldBlock : Io::Gone;
+    });
+}
+
+}  // namespace
+
+std::int32_t RecvByte(Port& p, Device& dev, unsigned char* out, std::int32_t timeoutMs) {
+    *out = 0;
+    // A byte that is already there is taken without waiting. Behind the
+    // first byte of a reply the rest usually sits in the device's
+    // read-ahead, so a reply costs no system call per byte.
+    return AwaitByte(p, dev, timeoutMs, [&] { return dev.read(out, 1).status; });
+}
+
 std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t capacity,
-                       const char* start, const char* end1, const char* end2, std::int32_t laterMs,
-                       unsigned char* overflow) {
+                       const char* start, const char* end1, const char* end2,
+                       std::int32_t laterMs) {
     if (!validHandle(handle) || buffer == nullptr || capacity <= 0) return OMBRIX_E_PARAM;
     Port& p = port(handle);
     if (!p.open()) return OMBRIX_E_NOT_OPEN;
@@ -73,18 +94,24 @@ std::int32_t RecvUntil(std::int32_t handle, unsigned char* buffer, std::int32_t 
 
     if (p.cancel.load()) return cancelled();
     for (;;) {
+        const std::int32_t timeout = arrived ? laterMs : p.firstTimeout;
+        if (count == capacity) {
+            // Full: a further byte is waited for as any other, but left in
+            // the queue, so that a second read goes on where this one
+            // stopped and nothing of a long reply is lost. Silence instead
+            // ends a reply that fits exactly.
+            std::int32_t r = AwaitByteLeftQueued(p, *dev, timeout);
+            if (r == OMBRIX_E_TIMEOUT) return count;
+            return r == OMBRIX_OK ? OMBRIX_E_NO_ROOM : r;
+        }
         unsigned char byte = 0;
-        std::int32_t r = RecvByte(p, *dev, &byte, arrived ? laterMs : p.firstTimeout);
+        std::int32_t r = RecvByte(p, *dev, &byte, timeout);
         if (r == OMBRIX_E_TIMEOUT) return arrived ? count : OMBRIX_E_TIMEOUT;
         if (r != OMBRIX_OK) {
             if (count < capacity) buffer[count] = 0;
             return r;
         }
         arrived = true;
-        if (count == capacity) {
-            if (overflow) *overflow = byte;
-            return OMBRIX_E_NO_ROOM;
-        }
         buffer[count++] = byte;
 
         if (!startFound) {

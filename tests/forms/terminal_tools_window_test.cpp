@@ -1,10 +1,11 @@
 // The terminal's bench tools end to end, against a scanner the test plays
 // on a pseudo-terminal: the command history, the session log (also into a
-// full disk and across a vanished device), the display options and the
-// text boxes' menus.
+// full disk and across a vanished device), the display options (also where
+// they cannot be saved) and the text boxes' menus.
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 #include <memory>
@@ -19,22 +20,15 @@
 #include "frm_terminal.h"
 #include "program_fixture.h"
 #include "pty_peer.h"
+#include "terminal_fixture.h"
 
 using namespace tavorin;
+using test::logLines;
+using test::sendAndWait;
 
 namespace {
 
 constexpr int kCom = 231;
-
-// The log's lines, each split into its tab-separated fields.
-QList<QStringList> logLines(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QList<QStringList> out;
-    for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts))
-        out << line.split(u'\t');
-    return out;
-}
 
 }  // namespace
 
@@ -67,25 +61,9 @@ class TerminalToolsWindowTest : public QObject {
         return *main->TermForm[0];
     }
 
-    static bool ready(FrmTerminal& t) {
-        return t.RecvMode == terminal::RecvMode::Unsolicited && t.BtnSend->isEnabled() &&
-               t.RecvTimer.isActive();
-    }
-
-    // Sends a command and waits until its reply has been handled.
-    static bool sendAndWait(FrmTerminal& t, const QString& command) {
-        t.SerialCmnd->setText(command);
-        t.BtnSend_Click();
-        return QTest::qWaitFor([&] { return ready(t); }, 10000);
-    }
-
-    // Unsolicited bytes from the scanner, waited for until the data box
-    // shows one more line.
+    static bool ready(FrmTerminal& t) { return test::terminalReady(t); }
     bool unsolicited(FrmTerminal& t, const std::string& bytes) {
-        const int before = t.RecvText->blockCount();
-        peer->send(bytes);
-        return QTest::qWaitFor([&] { return t.RecvText->blockCount() > before && ready(t); },
-                               10000);
+        return test::unsolicited(t, *peer, bytes);
     }
 
     // The items of the menu that `ask` opens, read while it is open (a
@@ -116,6 +94,7 @@ class TerminalToolsWindowTest : public QObject {
     void cleanupTestCase() { program.stop(); }
     void init() {
         QFile::remove(terminal::kDisplayOptionsFile);
+        QDir().rmdir(terminal::kDisplayOptionsFile);
         program.freshProgram();
         playScanner();
     }
@@ -218,6 +197,56 @@ class TerminalToolsWindowTest : public QObject {
         QCOMPARE(t.MnuLog->text(), QString("ログ保存開始…"));
         QCOMPARE(t.ResponseText->toPlainText(), QString("BEPLVL?<ACK>."));
         QCOMPARE(t.RecvText->toPlainText(), QString("ABC<CR>\nDEF<CR>\n"));
+    }
+
+    void aLogOnAFullDiskEndsWithItsLastWholeLine() {
+        // A small file system of the test's own, which the log fills.
+        QTemporaryDir mountPoint;
+        QVERIFY(mountPoint.isValid());
+        struct Mount {
+            QString at;
+            bool done = QProcess::execute(
+                            "mount", {"-t", "tmpfs", "-o", "size=16k", "tavorin-full", at}) == 0;
+            ~Mount() {
+                if (done) QProcess::execute("umount", {at});
+            }
+        } mount{mountPoint.path()};
+        QVERIFY2(mount.done, "a tmpfs can be mounted (the tests run as root)");
+
+        FrmTerminal& t = openTerminal();
+        const QString path = QDir(mountPoint.path()).filePath("log.txt");
+        boxes.fileAnswers = {path};
+        t.MnuLog->trigger();
+        // Lines of some 1,050 bytes: the disk runs full in the middle of one.
+        const std::string scan = std::string(1000, 'X') + "\r";
+        for (int k = 0; k < 30 && t.logRunning(); ++k) QVERIFY(unsolicited(t, scan));
+        QVERIFY(!t.logRunning());
+        QTRY_COMPARE(boxes.messages, QStringList{"ファイルエラー"});
+
+        QFile log(path);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        QVERIFY(text.endsWith('\n'));
+        const QList<QStringList> lines = logLines(path);
+        QVERIFY(lines.size() > 5);
+        for (const QStringList& line : lines)
+            QCOMPARE(line.mid(2), (QStringList{"<", QString(1000, 'X') + "<CR>"}));
+    }
+
+    void aDisplayChoiceThatCannotBeSavedIsToldOnce() {
+        // A folder stands where the options file would.
+        QVERIFY(QDir().mkdir(terminal::kDisplayOptionsFile));
+        FrmTerminal& t = openTerminal();
+        t.MnuTimestamp->trigger();
+        t.MnuHex->trigger();
+        QCOMPARE(boxes.messages.size(), 1);
+        QVERIFY(
+            boxes.messages[0].contains(QDir::current().absoluteFilePath("Tavorin_Terminal.ini")));
+        QVERIFY(boxes.messages[0].contains("保存できません"));
+        // The choice still holds for this connection.
+        QVERIFY(unsolicited(t, "A"));
+        QVERIFY(t.RecvText->toPlainText().contains(QRegularExpression("^\\[[0-9:.]{12}\\] 41\n$")));
+        QVERIFY(QDir().rmdir(terminal::kDisplayOptionsFile));
     }
 
     void displayOptionsChangeOnlyNewBlocksAndAreRemembered() {
