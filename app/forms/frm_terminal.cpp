@@ -1,6 +1,7 @@
 #include "frm_terminal.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -371,6 +372,10 @@ void FrmTerminal::RecvTimer_Timer() {
             break;
         }
     }
+    // The library let the event loop run every 10 ms while it waited, but
+    // not after the piece that ended its wait: one more turn now, so that
+    // showing the piece does not lengthen that last stretch.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
     // The window may have been unloaded while the read waited.
     closePendingPort();
     const bool image = RecvMode == terminal::RecvMode::Image;
