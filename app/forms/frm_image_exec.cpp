@@ -24,7 +24,6 @@ constexpr std::int32_t kReplyCapacity = 1024;
 // The transfer answers the trigger frame itself and writes a file.
 constexpr std::int32_t kImageMode = 2;
 
-const QString kPleaseWait = QStringLiteral("しばらくお待ちください");
 const QString kPressTrigger = QStringLiteral("トリガボタンを押してください");
 
 // Tells the user what the reply means; true for an acknowledgement.
@@ -98,20 +97,13 @@ void FrmImage::CmdImgExec_Click(int index) {
         // only once somebody presses its trigger: polled, with a cancel.
         ImgRecvTimer.start();
         c_.WaitState = Wait::None;
-        progress.ComId = -1;
-        progress.load();
-        progress.LblMessage->setText(CmbImgSnp[3]->currentIndex() == 1 ? kPressTrigger
-                                                                       : kPleaseWait);
-        progress.show();
+        progress.showFor(-1, CmbImgSnp[3]->currentIndex() == 1 ? kPressTrigger : kPleaseWait);
         return;
     }
 
     ImgRecvTimer.stop();
     c_.WaitState = Wait::Transfer;
-    progress.ComId = port;
-    progress.load();
-    progress.LblMessage->setText(kPleaseWait);
-    progress.show();
+    progress.showFor(port, kPleaseWait);
     QString reply;
     const FileStamp before = fileStamp(ImageFile);
     const std::int16_t r = RecvImage(port, ImageFile, reply, kImageReplyCapacity, kImageMode);

@@ -68,6 +68,13 @@ void FrmProgress::load() {
     if (!loaded_) Form_Load();
 }
 
+void FrmProgress::showFor(std::int32_t port, const QString& message) {
+    ComId = port;
+    load();
+    LblMessage->setText(message);
+    show();
+}
+
 void FrmProgress::unloadByProgram() {
     Timer1.stop();
     unloading_ = true;

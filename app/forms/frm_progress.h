@@ -8,15 +8,12 @@
 //
 // How an opener uses it (one instance, kept for the program's life):
 //
-//     progress.ComId = handle;             // or -1: nothing to poll
-//     progress.load();                     // reads ComId and WaitState
-//     progress.LblMessage->setText(...);
-//     progress.show();
+//     progress.showFor(handle, kPleaseWait);   // or -1: nothing to poll
 //     ... the blocking call ...
 //     progress.unloadByProgram();
 //
-// `ComId` and the program's `WaitState` must be set before load(), which
-// reads both. The user's close box never closes the window.
+// The program's `WaitState` must be set before showFor(), whose load reads
+// it. The user's close box never closes the window.
 #pragma once
 
 #include <QDialog>
@@ -33,6 +30,7 @@ namespace tavorin {
 inline const QString kProgressCaption = QStringLiteral("Tavorin_WIN(受信状態）");
 inline const QString kTriggerPrompt = QStringLiteral("スキャナのトリガボタンを押してください");
 inline const QString kClearingMessage = QStringLiteral("受信バッファをクリアしています");
+inline const QString kPleaseWait = QStringLiteral("しばらくお待ちください");
 
 class FrmProgress : public QDialog {
     Q_OBJECT
@@ -55,6 +53,9 @@ class FrmProgress : public QDialog {
     // controls keep their design contents until then.
     void load();
     bool isLoaded() const { return loaded_; }
+    // Loads the window for `port` (-1: nothing to poll) and shows it with
+    // `message` below the bar.
+    void showFor(std::int32_t port, const QString& message);
     // The program's unload: stops the polling and hides the window; the next
     // load() starts from the design contents again.
     void unloadByProgram();

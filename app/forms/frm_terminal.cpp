@@ -359,10 +359,7 @@ void FrmTerminal::RecvTimer_Timer() {
         default: {
             c_.WaitState = Wait::Transfer;
             FrmProgress& progress = main_.progressWindow();
-            progress.ComId = h;
-            progress.load();
-            progress.LblMessage->setText(QStringLiteral("しばらくお待ちください"));
-            progress.show();
+            progress.showFor(h, kPleaseWait);
             // The reply also comes as text; the display shows its bytes as
             // they came.
             QString reply;

@@ -130,9 +130,7 @@ int takeScreenshots(const QString& directory, FrmImage& main) {
     t.hide();
 
     FrmProgress& p = main.progressWindow();
-    p.ComId = -1;
-    p.load();
-    p.show();
+    p.showFor(-1, kPleaseWait);
     failed += !save(p, dir, "progress.png");
     p.unloadByProgram();
 

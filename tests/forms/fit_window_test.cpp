@@ -147,10 +147,7 @@ class FitWindowTest : public QObject {
         check("terminal", &t);
 
         FrmProgress& p = main->progressWindow();
-        p.ComId = -1;
-        p.load();
-        p.LblMessage->setText("しばらくお待ちください");
-        p.show();
+        p.showFor(-1, kPleaseWait);
         check("progress window", &p);
         p.unloadByProgram();
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));

@@ -215,10 +215,7 @@ class ProgramWineTest : public QObject {
         d.close();
         check("terminal", main->TermForm[0]);
         FrmProgress& p = main->progressWindow();
-        p.ComId = -1;
-        p.load();
-        p.LblMessage->setText("しばらくお待ちください");
-        p.show();
+        p.showFor(-1, kPleaseWait);
         check("progress window", &p);
         p.unloadByProgram();
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));
