@@ -167,10 +167,14 @@ capture=/usr/bin/tavorin-capture
 [ -x "$capture" ] || fail "$capture is not installed"
 page=/usr/share/man/man1/tavorin-capture.1.gz
 [ -f "$page" ] || fail "$page is not installed"
-zcat "$page" | grep -q '^\.SH EXIT STATUS' || fail "$page has no exit statuses"
+# Whole texts are read before they are searched: grep -q stops at its
+# match, and the writer of a longer text then meets a closed pipe.
+page_text=$(zcat "$page")
+grep -q '^\.SH EXIT STATUS' <<<"$page_text" || fail "$page has no exit statuses"
 # Meant for machines without a display: nothing of Qt's widgets or GUI.
 if ldd "$capture" | grep -Eq 'libQt6(Widgets|Gui)'; then fail "$capture links Qt's GUI libraries"; fi
-"$capture" --help | grep -q 'Exit status' || fail "$capture --help shows no exit statuses"
+help_text=$("$capture" --help) || fail "$capture --help failed"
+grep -q 'Exit status' <<<"$help_text" || fail "$capture --help shows no exit statuses"
 # A small picture from the installed scanner, through the installed library.
 capture_json=$(cd "$work" && "$capture" --port "$port" --line 115200,8,N,1 --ship --pixels 1 \
   --left 0 --right 159 --top 0 --bottom 119 --output capture.jpg --json) ||
@@ -225,7 +229,7 @@ status=$(dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null || true)
 left=()
 for p in "${paths[@]}"; do
   if [ -e "$p" ] || [ -L "$p" ]; then
-    printf '%s\n' "${preexisting[@]}" | grep -qxF "$p" || left+=("$p")
+    grep -qxF "$p" <<<"$(printf '%s\n' "${preexisting[@]}")" || left+=("$p")
   fi
 done
 ((${#left[@]} == 0)) || fail "left behind after the purge: ${left[*]}"

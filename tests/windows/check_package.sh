@@ -54,7 +54,8 @@ for f in Ombrix.dll Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll
 done
 [ ! -e "$stage/Qt6Test.dll" ] || fail "Qt6Test.dll is for the tests, not for users"
 for f in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
-  if "$objdump" -h "$stage/$f" | grep -q '\.debug_'; then fail "$f still has debugging symbols"; fi
+  sections=$("$objdump" -h "$stage/$f") || fail "$objdump cannot read $f"
+  if grep -q '\.debug_' <<<"$sections"; then fail "$f still has debugging symbols"; fi
 done
 
 # The zip: one folder, the staged one, file for file.
