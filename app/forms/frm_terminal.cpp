@@ -480,7 +480,7 @@ void FrmTerminal::appendRows(const QStringList& rows) {
     QTextCursor end(doc);
     end.movePosition(QTextCursor::End);
     end.insertText(rows.join(u'\n') + u'\n');
-    int leaving = 0;
+    terminal::RowLedger::Leaving leaving;
     for (const QString& row : rows) leaving += rows_.add(row.size() + 1);
     // A caret or selection that reached the old end has moved along with
     // the insertion; it is put back where the user left it.
@@ -491,18 +491,20 @@ void FrmTerminal::appendRows(const QStringList& rows) {
         back.setPosition(position, QTextCursor::KeepAnchor);
         RecvText->setTextCursor(back);
     }
-    if (leaving > 0) {
+    if (leaving.rows > 0) {
         // The oldest rows leave; the caret and the selection move with the
-        // text they stand in.
+        // text they stand in. They are selected by their length: moving a
+        // cursor over them row by row would lay out every one of them.
         QTextCursor oldest(doc);
-        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, leaving);
+        oldest.setPosition(std::min(leaving.characters, qsizetype{doc->characterCount() - 1}),
+                           QTextCursor::KeepAnchor);
         oldest.removeSelectedText();
     }
     if (follow) {
         down->setValue(down->maximum());
     } else {
         // The view's top row stays the top row as rows above it leave.
-        down->setValue(std::max(0, top - leaving));
+        down->setValue(std::max(0, top - leaving.rows));
         across->setValue(left);
     }
 }

@@ -168,14 +168,14 @@ QString unsolicitedBlock(const QByteArray& bytes, DisplayOptions options, const 
     return rows.isEmpty() ? QString() : rows.join(u'\n') + u'\n';
 }
 
-int RowLedger::add(qsizetype length) {
+RowLedger::Leaving RowLedger::add(qsizetype length) {
     rows_.push_back(length);
     total_ += length;
-    int leaving = 0;
+    Leaving leaving;
     while (total_ > limit_) {
         total_ -= rows_.front();
+        leaving += {1, rows_.front()};
         rows_.pop_front();
-        ++leaving;
     }
     return leaving;
 }

@@ -128,12 +128,13 @@ inline constexpr qsizetype kRowBytes = 1024;
 // The most bytes a block holds before its whole rows are shown: 16 KiB,
 // more than twice the longest text a 2D code holds (7,089 digits).
 inline constexpr qsizetype kBlockLimit = 16 * 1024;
-// The data box keeps the newest rows up to this many characters (2 MiB of
-// text, each row's line end included: some 70,000 scans of 30 bytes);
+// The data box keeps the newest rows up to this many characters (1 MiB of
+// text, each row's line end included: some 35,000 scans of 30 bytes);
 // older rows leave from the top. The session log keeps everything. Every
 // so often the box's text is compacted whole, which takes longer the more
-// it keeps: at 2 MiB that stays a few milliseconds.
-inline constexpr qsizetype kRecvTextLimit = 2 * 1024 * 1024;
+// it keeps: at 1 MiB a few milliseconds, so that a stream's longest
+// stretch without an event loop iteration stays far inside 20 ms.
+inline constexpr qsizetype kRecvTextLimit = 1024 * 1024;
 // Begins a spelled row that goes on from the row above it (render() spells
 // nothing outside ASCII, so the mark cannot be taken for data).
 inline const QString kGoesOn = QStringLiteral("… ");
@@ -191,9 +192,21 @@ QString unsolicitedBlock(const QByteArray& bytes, DisplayOptions options, const 
 class RowLedger {
   public:
     explicit RowLedger(qsizetype limit = kRecvTextLimit) : limit_(limit) {}
-    // A row of `length` characters was appended; returns how many of the
+    // The oldest rows that must leave the box: how many, and the characters
+    // they take from its start (line ends included), so that they can be
+    // selected by position without walking the box's rows.
+    struct Leaving {
+        int rows = 0;
+        qsizetype characters = 0;
+        Leaving& operator+=(const Leaving& more) {
+            rows += more.rows;
+            characters += more.characters;
+            return *this;
+        }
+    };
+    // A row of `length` characters was appended; returns which of the
     // oldest rows must leave now so that the rest fit the limit.
-    int add(qsizetype length);
+    Leaving add(qsizetype length);
     void clear();
     qsizetype characters() const { return total_; }
 

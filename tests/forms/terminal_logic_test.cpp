@@ -167,17 +167,20 @@ TEST(TerminalReceive, TheDataBoxKeepsItsNewestRowsWithinItsLimit) {
     struct Add {
         qsizetype length;
         int leaving;
+        qsizetype leavingCharacters;
         qsizetype kept;
     };
-    const Add adds[] = {{4, 0, 4}, {4, 0, 8},  {2, 0, 10}, {1, 1, 7},
-                        {6, 1, 9}, {11, 4, 0}, {3, 0, 3}};
+    const Add adds[] = {{4, 0, 0, 4}, {4, 0, 0, 8},   {2, 0, 0, 10}, {1, 1, 4, 7},
+                        {6, 1, 4, 9}, {11, 4, 20, 0}, {3, 0, 0, 3}};
     RowLedger ledger(10);
     for (const Add& a : adds) {
-        EXPECT_EQ(ledger.add(a.length), a.leaving) << a.length;
+        const RowLedger::Leaving leaving = ledger.add(a.length);
+        EXPECT_EQ(leaving.rows, a.leaving) << a.length;
+        EXPECT_EQ(leaving.characters, a.leavingCharacters) << a.length;
         EXPECT_EQ(ledger.characters(), a.kept) << a.length;
     }
     ledger.clear();
-    EXPECT_EQ(ledger.add(10), 0);
+    EXPECT_EQ(ledger.add(10).rows, 0);
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ class TerminalReceiveWindowTest : public QObject {
         FrmTerminal& t = openTerminal();
         const QString path = startLog(t);
         // In hex a byte takes three characters: the box passes its limit
-        // after some 700 KB.
+        // after some 350 KB.
         t.MnuHex->trigger();
         const std::string flood = printable(1'000'000, '0');
         std::atomic<bool> sent{false};
