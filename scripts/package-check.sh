@@ -172,7 +172,8 @@ page=/usr/share/man/man1/tavorin-capture.1.gz
 page_text=$(zcat "$page")
 grep -q '^\.SH EXIT STATUS' <<<"$page_text" || fail "$page has no exit statuses"
 # Meant for machines without a display: nothing of Qt's widgets or GUI.
-if ldd "$capture" | grep -Eq 'libQt6(Widgets|Gui)'; then fail "$capture links Qt's GUI libraries"; fi
+libraries=$(ldd "$capture") || fail "ldd cannot read $capture"
+if grep -Eq 'libQt6(Widgets|Gui)' <<<"$libraries"; then fail "$capture links Qt's GUI libraries"; fi
 help_text=$("$capture" --help) || fail "$capture --help failed"
 grep -q 'Exit status' <<<"$help_text" || fail "$capture --help shows no exit statuses"
 # A small picture from the installed scanner, through the installed library.

@@ -21,7 +21,8 @@ vscanner=build/bin/virtual-scanner
 
 # Code page 932, as a Japanese Windows has it: Wine takes it from a
 # Japanese locale, which must exist on this machine.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+locales=$(locale -a 2>/dev/null) || locales=
+if ! grep -qi '^ja_JP\.utf-\?8$' <<<"$locales"; then
   sudo_cmd=()
   if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
   "${sudo_cmd[@]}" localedef -i ja_JP -f UTF-8 ja_JP.UTF-8

@@ -44,8 +44,8 @@ cmp -s "$stage/Tavorin_WIN.exe" "$target/Tavorin_WIN.exe" || fail "Tavorin_WIN.e
 grep -qa -- '--from-menu' "$shortcut" 2>/dev/null ||
   LC_ALL=C grep -qaP -- '-\x00-\x00f\x00r\x00o\x00m\x00-\x00m\x00e\x00n\x00u' "$shortcut" ||
   fail "the Start-menu entry does not pass --from-menu"
-wine reg query "$key" /v UninstallString 2>/dev/null | grep -q 'Uninstall.exe' ||
-  fail "no uninstall entry under $key"
+entry=$(wine reg query "$key" /v UninstallString 2>/dev/null) || entry=
+grep -q 'Uninstall.exe' <<<"$entry" || fail "no uninstall entry under $key"
 
 # Started as the Start menu starts it, the installed program works in its
 # per-user folder: its screenshot mode draws every window, takes a picture
