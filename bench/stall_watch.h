@@ -18,6 +18,10 @@ namespace tavorin::bench {
 // The steady clock the watch and the event-loop probe both measure by.
 using Clock = std::chrono::steady_clock;
 
+inline double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
 // The machine's own stalls, as a thread of the benchmark that does nothing
 // but sleep 1 ms at a time sees them. A virtual machine's host now and then
 // holds all of the guest's CPUs for tens of milliseconds: every thread stops
@@ -34,17 +38,22 @@ class StallWatch {
               // Without the scheduler's figures nothing is counted as a stall.
               const int fd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
               if (fd < 0) return;
+              // One look at the clock and the run-queue figure a sleep: each
+              // sleep's end is the next one's start.
+              Clock::time_point before = Clock::now();
+              double queued = runQueueMs(fd);
               while (!stop_.load()) {
-                  const Clock::time_point before = Clock::now();
-                  const double queued = runQueueMs(fd);
                   std::this_thread::sleep_for(1ms);
                   const Clock::time_point after = Clock::now();
-                  const double stoodMs = toMs(after - before - 1ms) - (runQueueMs(fd) - queued);
+                  const double queuedAfter = runQueueMs(fd);
+                  const double stoodMs = ms(after - before - 1ms) - (queuedAfter - queued);
                   if (stoodMs > 2) {
                       std::lock_guard lock(mutex_);
                       stalls_.push_back({before, after, stoodMs});
                       longestMs_ = std::max(longestMs_, stoodMs);
                   }
+                  before = after;
+                  queued = queuedAfter;
               }
               ::close(fd);
           }) {}
@@ -63,7 +72,7 @@ class StallWatch {
         double stood = 0;
         for (const Stall& s : stalls_) {
             if (s.end > from && s.start < to)
-                stood += std::min(s.ms, toMs(std::min(s.end, to) - std::max(s.start, from)));
+                stood += std::min(s.stoodMs, ms(std::min(s.end, to) - std::max(s.start, from)));
         }
         return stood;
     }
@@ -73,12 +82,9 @@ class StallWatch {
     }
 
   private:
-    static double toMs(Clock::duration d) {
-        return std::chrono::duration<double, std::milli>(d).count();
-    }
     struct Stall {
         Clock::time_point start, end;
-        double ms;
+        double stoodMs;
     };
     // The second field: nanoseconds spent waiting on a run queue.
     static double runQueueMs(int fd) {

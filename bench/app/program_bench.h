@@ -31,10 +31,6 @@
 
 namespace tavorin::bench {
 
-inline double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
 // The CPU the calling thread has used so far, in ms: the program's work is
 // its GUI thread's; the played scanner's threads are not the program.
 inline double threadCpuMs() {
